@@ -1,0 +1,20 @@
+// Errors of the program. Every failure that reaches a user is an exception whose
+// message says what went wrong and where: "units/tank.obj:12: 'abc' is not a valid
+// floating point value". The command line prints it on one line; the window shows it
+// in a message box.
+#pragma once
+
+#include <stdexcept>
+#include <string>
+
+namespace quarvel {
+
+class Error : public std::runtime_error {
+public:
+  explicit Error(const std::string& message) : std::runtime_error(message) {}
+};
+
+// Prefixes a message with the file (and line, when > 0) it comes from.
+std::string Located(const std::string& file, int line, const std::string& message);
+
+} // namespace quarvel
