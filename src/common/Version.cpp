@@ -1,0 +1,7 @@
+#include "common/Version.h"
+
+namespace quarvel {
+
+const char* VersionText() { return QUARVEL_VERSION; }
+
+} // namespace quarvel

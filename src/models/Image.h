@@ -1,0 +1,32 @@
+// Decoded pictures and the PNG writer. No OpenGL here: textures are made from these
+// by the GL layer (models/Texture.h).
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+namespace quarvel {
+
+// A decoded picture: 24-bit, pixels red, green, blue; row 0 is the top of the picture;
+// rows packed, Width * 3 bytes each.
+struct TDecodedImage {
+  int Width = 0;
+  int Height = 0;
+  std::vector<uint8_t> Pixels;
+};
+
+// Decoders. Grey-scale, palette and 16-bit images are expanded to 24-bit colour; an
+// alpha channel is dropped (see the .cpp for which colour transparent texels get).
+// A picture wider or taller than maxDimension is refused from its header, before any
+// pixel is decoded. Every failure throws quarvel::Error naming the file and the fault.
+TDecodedImage DecodePNG(const std::string& fileName, int maxDimension);
+TDecodedImage DecodeJPEG(const std::string& fileName, int maxDimension);
+TDecodedImage DecodeBMP(const std::string& fileName, int maxDimension);
+
+// Writes a PNG of `channels` bytes per pixel (1 grey, 3 RGB, 4 RGBA), row 0 at the top,
+// rows packed. Written through a temporary file and renamed (common/AtomicFile.h).
+void WritePNG(const std::string& fileName, int width, int height, int channels,
+              const uint8_t* pixels);
+
+} // namespace quarvel
