@@ -6,3 +6,4 @@ cd "$(dirname "$0")/.."
 cmake -S . -B build -G Ninja -DCMAKE_BUILD_TYPE=Release -DQUARVEL_BUILD_TESTS=OFF -DQUARVEL_BUILD_BENCH=OFF
 cmake --build build -j "$(nproc)"
 ./build/quarvel-cli gl-info
+./build/quarvel-cli render units/tank --root examples --out build/example-out

@@ -14,6 +14,10 @@ struct TDecodedImage {
   int Width = 0;
   int Height = 0;
   std::vector<uint8_t> Pixels;
+  // Things the decoder put up with ("file: ..." each): a damaged ancillary chunk, a
+  // palette index past the palette's end. The picture decoded anyway; the caller reports
+  // these to the user.
+  std::vector<std::string> Warnings;
 };
 
 // Decoders. Grey-scale, palette and 16-bit images are expanded to 24-bit colour; an

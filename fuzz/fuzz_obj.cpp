@@ -1,0 +1,6 @@
+// libFuzzer target: arbitrary bytes read as an OBJ file (see models/FuzzEntry.h).
+#include "models/FuzzEntry.h"
+
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
+  return quarvel::FuzzOBJText(data, size);
+}

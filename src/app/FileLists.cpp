@@ -1,0 +1,97 @@
+#include "app/FileLists.h"
+
+#include <algorithm>
+#include <cctype>
+#include <filesystem>
+#include <system_error>
+
+namespace quarvel {
+namespace fs = std::filesystem;
+
+namespace {
+
+std::string Lower(std::string text) {
+  for (char& c : text)
+    c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+  return text;
+}
+
+bool NameLess(const std::string& a, const std::string& b) {
+  const std::string la = Lower(a);
+  const std::string lb = Lower(b);
+  if (la != lb)
+    return la < lb;
+  return a < b;
+}
+
+// The names in a folder, sorted; an unreadable folder gives none.
+std::vector<std::string> FolderNames(const std::string& dir) {
+  std::vector<std::string> names;
+  std::error_code ec;
+  fs::directory_iterator it(dir, ec);
+  for (; !ec && it != fs::directory_iterator(); it.increment(ec))
+    names.push_back(it->path().filename().string());
+  std::sort(names.begin(), names.end(), NameLess);
+  return names;
+}
+
+void ScanFiles(const std::string& progDir, const std::string& dir, const std::string& ext,
+               std::vector<std::string>& list) {
+  for (const std::string& name : FolderNames(dir)) {
+    if (name == "." || name == "..")
+      continue;
+    const std::string path = dir + name;
+    std::error_code ec;
+    const fs::file_status linkStatus = fs::symlink_status(path, ec);
+    if (ec)
+      continue;
+    if (fs::is_directory(linkStatus)) {
+      ScanFiles(progDir, path + "/", ext, list);
+      continue;
+    }
+    if (!fs::is_regular_file(fs::status(path, ec)) || ec)
+      continue;
+    if (name.size() >= ext.size() && Lower(name.substr(name.size() - ext.size())) == ext)
+      list.push_back(RelativeName(progDir, path, static_cast<int>(ext.size())));
+  }
+}
+
+} // namespace
+
+std::string RelativeName(const std::string& progDir, const std::string& path, int extLength) {
+  const size_t front = progDir.size() + 1;
+  const size_t back = extLength > 0 ? static_cast<size_t>(extLength) : 0;
+  if (path.size() < front + back)
+    return "";
+  return path.substr(front, path.size() - front - back);
+}
+
+void ScanModelFiles(const std::string& progDir, const std::string& dir,
+                    std::vector<std::string>& list) {
+  ScanFiles(progDir, dir, ".obj", list);
+}
+
+void ScanSettingsFiles(const std::string& progDir, const std::string& dir,
+                       std::vector<std::string>& list) {
+  ScanFiles(progDir, dir, ".settings", list);
+}
+
+std::vector<std::string> ListBackgrounds(const std::string& progDir) {
+  static const std::string prefix = "background";
+  static const std::string suffix = ".png";
+  std::vector<std::string> result;
+  for (const std::string& name : FolderNames(progDir)) {
+    const std::string lower = Lower(name);
+    if (lower.size() < prefix.size() + suffix.size() ||
+        lower.compare(0, prefix.size(), prefix) != 0 ||
+        lower.compare(lower.size() - suffix.size(), suffix.size(), suffix) != 0)
+      continue;
+    std::error_code ec;
+    if (!fs::is_regular_file(fs::status(progDir + "/" + name, ec)) || ec)
+      continue;
+    result.push_back(name.substr(0, name.size() - suffix.size()));
+  }
+  return result;
+}
+
+} // namespace quarvel

@@ -1,0 +1,94 @@
+#include "app/PreviewFrame.h"
+
+#include "gl/GLView.h"
+#include "gl/Shader.h"
+#include "models/OBJFile.h"
+
+namespace quarvel {
+
+namespace {
+
+// Light 1's colours and the light model's ambient are the same for every frame; the
+// render job sets the same values, so the preview shows what a render will.
+void SetFixedLight() {
+  const GLfloat ambient[4] = {0.0f, 0.0f, 0.0f, 1.0f};
+  const GLfloat white[4] = {1.0f, 1.0f, 1.0f, 1.0f};
+  const GLfloat modelAmbient[4] = {0.2f, 0.2f, 0.2f, 1.0f};
+  glLightfv(GL_LIGHT1, GL_AMBIENT, ambient);
+  glLightfv(GL_LIGHT1, GL_DIFFUSE, white);
+  glLightfv(GL_LIGHT1, GL_SPECULAR, white);
+  glLightModelfv(GL_LIGHT_MODEL_AMBIENT, modelAmbient);
+  glLightf(GL_LIGHT1, GL_CONSTANT_ATTENUATION, 1.0f);
+  glLightf(GL_LIGHT1, GL_LINEAR_ATTENUATION, 0.0f);
+  glLightf(GL_LIGHT1, GL_QUADRATIC_ATTENUATION, 0.0f);
+}
+
+} // namespace
+
+void DrawPreviewFrame(TOGL& view, TPreviewState& state, int32_t shaderZ, GLuint backgroundTexture,
+                      TOBJFile* model) {
+  view.BeginFrame();
+  glClearColor(1.0f, 0.0f, 1.0f, 1.0f);
+  glClear(GL_COLOR_BUFFER_BIT | GL_DEPTH_BUFFER_BIT);
+
+  // The depth shaders colour by height: the model's measured range and the ZMax.
+  if (!state.ShowZBuffer) {
+    glUseProgram(0);
+  } else {
+    const GLfloat range = state.PreviewMaxY - state.PreviewMinY;
+    const GLfloat z = static_cast<GLfloat>(shaderZ);
+    if (state.TrueZBuffer && ZBufferExProgram) {
+      ZBufferExProgram->Use();
+      glUniform3f(ZBufferExSizeLoc, state.PreviewMinY, range, z);
+    } else if (!state.TrueZBuffer && ZBufferProgram) {
+      ZBufferProgram->Use();
+      glUniform3f(ZBufferSizeLoc, state.PreviewMinY, range, z);
+    }
+  }
+
+  // Without a picture the clear colour is the background, rather than a quad drawn
+  // with a texture name that holds nothing.
+  if (!state.ShowZBuffer && backgroundTexture != 0) {
+    view.Begin2D();
+    DrawTexturedQuad(0, 0, view.Width(), view.Height(), backgroundTexture);
+    view.End2D();
+  }
+
+  glMatrixMode(GL_MODELVIEW);
+  glLoadIdentity();
+  glEnable(GL_TEXTURE_2D);
+  glBindTexture(GL_TEXTURE_2D, view.WhiteTexture());
+  glEnable(GL_DEPTH_TEST);
+  // Set under the identity matrix: the light stays put relative to the camera.
+  glLightfv(GL_LIGHT1, GL_POSITION, LightPosition);
+  glTranslatef(0.0f, 0.0f, -12.0f);
+
+  NormaliseAngles(state);
+  glRotatef(static_cast<GLfloat>(state.PreviewRoll), 0.0f, 0.0f, 1.0f);
+  glRotatef(static_cast<GLfloat>(state.PreviewTilt), 1.0f, 0.0f, 0.0f);
+  glRotatef(static_cast<GLfloat>(state.PreviewAngle), 0.0f, 1.0f, 0.0f);
+
+  glEnable(GL_LIGHTING);
+  glEnable(GL_LIGHT1);
+  glDisable(GL_LIGHT0);
+  glDisable(GL_CULL_FACE);
+  glCullFace(GL_BACK);
+  glEnable(GL_RESCALE_NORMAL);
+  glScalef(state.PreviewScale, state.PreviewScale, state.PreviewScale);
+  SetFixedLight();
+
+  if (state.ShowWireFrame)
+    glPolygonMode(GL_FRONT_AND_BACK, GL_LINE);
+  if (model != nullptr)
+    model->Draw();
+  if (state.ShowWireFrame)
+    glPolygonMode(GL_FRONT_AND_BACK, GL_FILL);
+
+  glDisable(GL_LIGHTING);
+  glDisable(GL_LIGHT1);
+  // A render job that starts next draws its visual pass fixed-function.
+  glUseProgram(0);
+  view.EndFrame();
+}
+
+} // namespace quarvel

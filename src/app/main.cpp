@@ -1,0 +1,79 @@
+// quarvel: the window. quarvel [--root DIR] [--snapshot FILE.png] [MODEL]
+//
+// The program folder is the folder of this executable unless --root names another; the
+// lists, shaders, background pictures and models are all found there. MODEL is a model
+// name as the list shows it (relative to that folder, without ".obj").
+//
+// --snapshot FILE.png starts as usual, lets the preview draw its first frames, writes a
+// picture of the window's client area (927 x 583) and exits: for the README, and to
+// check that the window really draws. Notices then go to standard error, not dialogs.
+#include <FL/Fl.H>
+#include <FL/fl_ask.H>
+
+#include <CLI/CLI.hpp>
+
+#include <filesystem>
+#include <iostream>
+#include <string>
+#include <system_error>
+
+#include "app/FormMain.h"
+#include "common/Messages.h"
+
+namespace {
+
+std::string ExecutableFolder() {
+  std::error_code ec;
+  const std::filesystem::path exe = std::filesystem::read_symlink("/proc/self/exe", ec);
+  if (ec)
+    return std::filesystem::current_path().string();
+  return exe.parent_path().string();
+}
+
+} // namespace
+
+int main(int argc, char** argv) {
+  CLI::App cli{"Quarvel: previews OBJ models and renders them into 2.5D sprites", "quarvel"};
+  std::string root;
+  std::string snapshot;
+  std::string model;
+  cli.add_option("--root", root, "Program folder (default: the folder of this program)");
+  cli.add_option(
+      "--snapshot", snapshot,
+      "Write a picture of the window to this PNG file after the first frames, then exit");
+  cli.add_option("MODEL", model, "Model to open, relative to the program folder, without .obj");
+  CLI11_PARSE(cli, argc, argv);
+
+  std::string progDir = root.empty() ? ExecutableFolder() : root;
+  std::error_code ec;
+  const std::filesystem::path absolute = std::filesystem::absolute(progDir, ec);
+  if (!ec)
+    progDir = absolute.lexically_normal().string();
+
+  if (snapshot.empty()) {
+    quarvel::SetMessageSink([](const std::string& title, const std::string& text) {
+      fl_message_title(title.c_str());
+      if (title == "Error")
+        fl_alert("%s", text.c_str());
+      else
+        fl_message("%s", text.c_str());
+    });
+  }
+
+  quarvel::TFrmMain form(progDir);
+  form.FormCreate(model);
+  if (!snapshot.empty()) {
+    try {
+      // Two ticks: the first frame has compiled the model's display lists.
+      for (int frame = 0; frame < 2; ++frame)
+        form.RenderTimerTimer();
+      form.SaveSnapshot(snapshot);
+    } catch (const std::exception& e) {
+      std::cerr << "quarvel: " << e.what() << "\n";
+      return 1;
+    }
+    return 0;
+  }
+  form.Show();
+  return Fl::run();
+}

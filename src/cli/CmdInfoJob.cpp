@@ -1,0 +1,94 @@
+// quarvel-cli info job SETTINGS : what a job holds, loaded but not rendered, so that a
+// user can check a settings file (and every line it ignored) before a long render.
+// Models are read without making textures, so no GL context is needed.
+#include "cli/CmdInfo.h"
+#include "cli/Command.h"
+#include "jobs/JobRunner.h"
+
+#include <nlohmann/json.hpp>
+
+#include <iostream>
+#include <sstream>
+
+namespace quarvel::cli {
+
+namespace {
+
+struct TInfoJobArgs {
+  std::string Settings;
+  std::string Root = ".";
+  bool Json = false;
+};
+
+std::string Number(double v) {
+  std::ostringstream out;
+  out.imbue(std::locale::classic());
+  out << v;
+  return out.str();
+}
+
+void RunInfoJob(const TInfoJobArgs& args) {
+  T2P5D_Manager job(nullptr);
+  job.LoadTextures = false;
+  TJobOptions options;
+  options.RootDir = args.Root;
+  LoadJob(job, options, SettingsNameFromArgument(args.Root, args.Settings));
+  const std::vector<std::string> models = job.ModelNames();
+  auto modelOf = [&](const TJobFrame& f) {
+    return f.ModelIndex >= 0 && static_cast<size_t>(f.ModelIndex) < models.size()
+               ? models[static_cast<size_t>(f.ModelIndex)]
+               : std::string();
+  };
+
+  if (args.Json) {
+    nlohmann::json out;
+    out["angles"] = job.Angles;
+    out["frames"] = nlohmann::json::array();
+    for (const TJobFrame& f : job.Frames)
+      out["frames"].push_back({{"model", modelOf(f)}, {"min_y", f.MinY}, {"max_y", f.MaxY}});
+    out["models"] = models;
+    out["scale"] = static_cast<double>(job.Scale);
+    out["zmax"] = job.ZMax;
+    out["single_output"] = job.SingleOutput;
+    out["warnings"] = job.Warnings;
+    std::cout << out.dump(2) << std::endl;
+    return;
+  }
+
+  std::cout << "settings: " << job.SettingsFile << "\n";
+  std::cout << "angles: " << job.Angles.size() << "\n";
+  for (size_t a = 0; a < job.Angles.size(); ++a)
+    std::cout << "  slot " << a << ": " << job.Angles[a] << " degrees\n";
+  std::cout << "frames: " << job.Frames.size() << "\n";
+  for (size_t f = 0; f < job.Frames.size(); ++f)
+    std::cout << "  frame " << f + 1 << ": " << modelOf(job.Frames[f]) << " (min y "
+              << Number(job.Frames[f].MinY) << ", max y " << Number(job.Frames[f].MaxY) << ")\n";
+  std::cout << "models: " << models.size() << "\n";
+  for (const std::string& m : models)
+    std::cout << "  " << m << "\n";
+  std::cout << "scale: " << Number(static_cast<double>(job.Scale)) << "\n";
+  std::cout << "zmax: " << static_cast<int>(job.ZMax) << "\n";
+  std::cout << "single output: " << (job.SingleOutput ? "yes" : "no") << "\n";
+  std::cout << "warnings: " << job.Warnings.size() << "\n";
+  for (const std::string& w : job.Warnings)
+    std::cout << "  " << w << "\n";
+  std::cout << std::flush;
+}
+
+RegisterCommand reg("info job", [](CLI::App& app) {
+  auto args = std::make_shared<TInfoJobArgs>();
+  CLI::App* sub = InfoCommand(app)->add_subcommand(
+      "job", "Load a job without rendering it: its angles, frames, models, scale, zmax, "
+             "single output and every line that was ignored or took a default.");
+  sub->add_option("SETTINGS", args->Settings,
+                  "Settings name relative to the root, without \".settings\" (a path ending in "
+                  "\".settings\" is accepted too)")
+      ->required();
+  sub->add_option("--root", args->Root, "Folder the settings and models are below (default: .)");
+  sub->add_flag("--json", args->Json, "Print one JSON object");
+  sub->callback([args] { RunInfoJob(*args); });
+});
+
+} // namespace
+
+} // namespace quarvel::cli

@@ -1,0 +1,220 @@
+// quarvel-cli info model NAME [--root DIR] [--json]
+//
+// Loads a model as a render job would (without a GL context: textures are looked for,
+// not made) and prints what a user checks before rendering it: counts, groups,
+// materials and the texture each one finds, faces without a material, faces of the
+// material "side", the bounding box as read, and the scale and MaxZ the preview picks.
+#include "cli/CmdInfo.h"
+#include "cli/Command.h"
+#include "common/FileLookup.h"
+#include "models/ModelLoader.h"
+#include "models/Texture.h"
+
+#include <nlohmann/json.hpp>
+
+#include <cctype>
+#include <cstdio>
+#include <iostream>
+#include <optional>
+#include <string>
+#include <vector>
+
+namespace quarvel::cli {
+
+namespace {
+
+struct TModelReport {
+  std::string ObjPath;
+  std::string MaterialPath;
+  bool MaterialFound = false;
+  int64_t Vertices = 0, Normals = 0, GeneratedNormals = 0, TexCoords = 0, Faces = 0;
+  struct Group {
+    std::string Name;
+    int64_t Faces;
+  };
+  std::vector<Group> Groups;
+  struct Material {
+    std::string Name;
+    TVec3 Ka, Kd;
+    std::string MapKd;
+    std::optional<std::string> Texture;
+  };
+  std::vector<Material> Materials;
+  int64_t FacesWithoutMaterial = 0;
+  int64_t SideFaces = 0;
+  bool HasBounds = false;
+  TVec3 Min, Max;
+  TPreviewFit Fit;
+};
+
+// The path as found on disk, shown relative to the root when it lies below it.
+std::string Shown(const std::string& rootDir, const std::string& path) {
+  std::string shown = NormaliseSeparators(FindPath(path).value_or(path));
+  for (size_t at = shown.find("/./"); at != std::string::npos; at = shown.find("/./"))
+    shown.erase(at, 2);
+  const std::string prefix = JoinPath(rootDir, "");
+  if (!rootDir.empty() && shown.compare(0, prefix.size(), prefix) == 0)
+    shown.erase(0, prefix.size());
+  return shown;
+}
+
+TModelReport Inspect(const std::string& rootDir, const std::string& name) {
+  TModelLoadOptions options;
+  options.LoadTextures = false;
+  auto model = LoadOBJModel(rootDir, name, name, {}, options);
+
+  TModelReport r;
+  r.ObjPath = Shown(rootDir, ModelOBJPath(rootDir, name));
+  const std::string mtl = ModelMaterialPath(rootDir, name, model->MaterialLibName);
+  r.MaterialFound = FileExists(mtl);
+  r.MaterialPath = Shown(rootDir, mtl);
+  r.Vertices = model->VertexCount();
+  r.Normals = model->NormalCount();
+  r.GeneratedNormals = model->GeneratedNormalCount;
+  r.TexCoords = static_cast<int64_t>(model->TexCoords.size());
+  r.Faces = model->TotalFaceCount();
+  for (const TOBJGroup& g : model->Groups)
+    r.Groups.push_back({g.Name, static_cast<int64_t>(g.Faces.size())});
+  if (model->MaterialFile) {
+    for (const TOBJMaterial& m : model->MaterialFile->Materials) {
+      TModelReport::Material out{m.Name, m.Ka, m.Kd, m.MapKd, std::nullopt};
+      std::string file = m.MapKd;
+      // TextureDir is the model's folder, set by the loader.
+      if (!file.empty() && FindTextureFile(file))
+        out.Texture = Shown(rootDir, JoinPath(TextureDir, file));
+      r.Materials.push_back(std::move(out));
+    }
+  }
+  for (const TOBJGroup& g : model->Groups) {
+    for (const TOBJFace& f : g.Faces) {
+      if (f.MaterialIndex == -1)
+        ++r.FacesWithoutMaterial;
+      if (model->FaceMaterialName(f) == "side")
+        ++r.SideFaces;
+    }
+  }
+  if (!model->Vertices.empty()) {
+    r.HasBounds = true;
+    r.Min = r.Max = model->Vertices.front();
+    for (const TVec3& v : model->Vertices) {
+      r.Min = Vec3(std::min(r.Min.X, v.X), std::min(r.Min.Y, v.Y), std::min(r.Min.Z, v.Z));
+      r.Max = Vec3(std::max(r.Max.X, v.X), std::max(r.Max.Y, v.Y), std::max(r.Max.Z, v.Z));
+    }
+  }
+  r.Fit = PreviewFitFor(*model);
+  return r;
+}
+
+// Up to 15 significant digits, "." as separator: how the program shows numbers.
+std::string Num(double value) {
+  char text[64];
+  std::snprintf(text, sizeof text, "%.15g", value);
+  return text;
+}
+
+std::string Triple(const TVec3& v) {
+  return "(" + Num(v.X) + ", " + Num(v.Y) + ", " + Num(v.Z) + ")";
+}
+
+nlohmann::json JsonTriple(const TVec3& v) {
+  return nlohmann::json::array({double(v.X), double(v.Y), double(v.Z)});
+}
+
+void PrintJson(const TModelReport& r) {
+  nlohmann::json j;
+  j["vertices"] = r.Vertices;
+  j["normals"] = r.Normals;
+  j["texcoords"] = r.TexCoords;
+  j["faces"] = r.Faces;
+  j["groups"] = nlohmann::json::array();
+  for (const auto& g : r.Groups)
+    j["groups"].push_back({{"name", g.Name}, {"faces", g.Faces}});
+  j["materials"] = nlohmann::json::array();
+  for (const auto& m : r.Materials) {
+    nlohmann::json mj = {
+        {"name", m.Name}, {"ka", JsonTriple(m.Ka)}, {"kd", JsonTriple(m.Kd)}, {"map_kd", m.MapKd}};
+    mj["texture"] = m.Texture ? nlohmann::json(*m.Texture) : nlohmann::json(nullptr);
+    j["materials"].push_back(mj);
+  }
+  j["faces_without_material"] = r.FacesWithoutMaterial;
+  j["side_faces"] = r.SideFaces;
+  if (r.HasBounds)
+    j["bounds"] = {{"min", JsonTriple(r.Min)}, {"max", JsonTriple(r.Max)}};
+  else
+    j["bounds"] = nullptr;
+  j["preview_scale"] = double(r.Fit.Scale);
+  j["preview_maxz"] = r.Fit.MaxZ;
+  // Names come from the files as bytes; invalid UTF-8 is shown with replacement marks.
+  std::cout << j.dump(2, ' ', false, nlohmann::json::error_handler_t::replace) << "\n";
+}
+
+void PrintText(const TModelReport& r) {
+  std::cout << "Model: " << r.ObjPath << "\n";
+  std::cout << "Vertices: " << r.Vertices << "\n";
+  std::cout << "Normals: " << r.Normals << " (" << (r.Normals - r.GeneratedNormals) << " read, "
+            << r.GeneratedNormals << " generated)\n";
+  std::cout << "Texture coordinates: " << r.TexCoords << "\n";
+  std::cout << "Faces: " << r.Faces << "\n";
+  std::cout << "Groups: " << r.Groups.size() << "\n";
+  for (const auto& g : r.Groups)
+    std::cout << "  " << g.Name << ": " << g.Faces << " faces\n";
+  std::cout << "Material library: " << r.MaterialPath
+            << (r.MaterialFound ? "" : " (not found, faces use the default material)") << "\n";
+  std::cout << "Materials: " << r.Materials.size() << "\n";
+  for (const auto& m : r.Materials) {
+    std::cout << "  " << m.Name << ": Ka " << Triple(m.Ka) << ", Kd " << Triple(m.Kd);
+    if (m.MapKd.empty())
+      std::cout << ", no texture";
+    else if (m.Texture)
+      std::cout << ", texture " << m.MapKd << " -> " << *m.Texture;
+    else
+      std::cout << ", texture " << m.MapKd << " -> not found (drawn without texture)";
+    std::cout << "\n";
+  }
+  std::cout << "Faces without material: " << r.FacesWithoutMaterial << "\n";
+  std::cout << "Faces with material \"side\": " << r.SideFaces << "\n";
+  if (r.HasBounds)
+    std::cout << "Bounds: min " << Triple(r.Min) << ", max " << Triple(r.Max) << "\n";
+  else
+    std::cout << "Bounds: none (no vertices)\n";
+  std::cout << "Preview: scale " << Num(r.Fit.Scale) << ", MaxZ " << r.Fit.MaxZ << "\n";
+}
+
+struct TInfoModelArgs {
+  std::string Name;
+  std::string Root = ".";
+  bool Json = false;
+};
+
+RegisterCommand reg("info model", [](CLI::App& app) {
+  auto args = std::make_shared<TInfoModelArgs>();
+  CLI::App* sub = InfoCommand(app)->add_subcommand(
+      "model", "Load a model and print its counts, groups, materials, bounds and preview scale.");
+  sub->add_option("name", args->Name,
+                  "Model name relative to the root, without \".obj\" (units\\tank or units/tank)")
+      ->required();
+  sub->add_option("--root", args->Root, "Folder the model names are relative to")
+      ->capture_default_str();
+  sub->add_flag("--json", args->Json, "Print one JSON object");
+  sub->callback([args] {
+    std::string name = args->Name;
+    // A name typed with its extension is taken as the model it names.
+    if (name.size() > 4) {
+      std::string ext = name.substr(name.size() - 4);
+      for (char& c : ext)
+        c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+      if (ext == ".obj")
+        name.erase(name.size() - 4);
+    }
+    const TModelReport report = Inspect(args->Root, name);
+    if (args->Json)
+      PrintJson(report);
+    else
+      PrintText(report);
+    SetExitCode(0);
+  });
+});
+
+} // namespace
+
+} // namespace quarvel::cli

@@ -1,0 +1,181 @@
+// quarvel-cli view FILE: pictures of a written sprite file, so users can look at their
+// sprites without the game. A ".kxz" container is shown in the colours of the ".p16"
+// palette beside it; a ".2p5d" sheet carries its own palette.
+//
+// Two PNG files are written (by default beside FILE, or into --out DIR):
+//   FILE.png        all frames side by side in their palette colours, RGBA, with index 0
+//                   (the engine's transparent index) fully transparent;
+//   FILE.depth.png  the depth bytes of the same pixels as 8-bit grey (0 = empty).
+// The whole file name is kept in the picture names, so a .kxz and a .2p5d of the same
+// angle never overwrite each other's pictures.
+#include "cli/Command.h"
+#include "common/Error.h"
+#include "common/FileLookup.h"
+#include "models/Image.h"
+#include "output/KXFile.h"
+#include "output/Readers.h"
+
+#include <algorithm>
+#include <cctype>
+#include <iostream>
+#include <memory>
+
+namespace quarvel::cli {
+
+namespace {
+
+struct TViewOptions {
+  std::string File;
+  std::string Out;
+  std::string Palette;
+  std::string FrameSize;
+};
+
+std::string LowerExtension(const std::string& name) {
+  const size_t slash = name.find_last_of("/\\");
+  const size_t dot = name.find_last_of('.');
+  if (dot == std::string::npos || (slash != std::string::npos && dot < slash))
+    return "";
+  std::string ext = name.substr(dot);
+  std::transform(ext.begin(), ext.end(), ext.begin(),
+                 [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
+  return ext;
+}
+
+std::string BaseName(const std::string& name) {
+  const size_t slash = name.find_last_of("/\\");
+  return slash == std::string::npos ? name : name.substr(slash + 1);
+}
+
+// "64x32" (or "64 x 32") into two positive sizes.
+void ParseFrameSize(const std::string& text, int32_t& width, int32_t& height) {
+  std::string t;
+  for (char c : text)
+    if (c != ' ')
+      t += static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+  const size_t x = t.find('x');
+  try {
+    if (x == std::string::npos)
+      throw std::invalid_argument(t);
+    size_t used = 0;
+    width = std::stoi(t.substr(0, x), &used);
+    if (used != x)
+      throw std::invalid_argument(t);
+    height = std::stoi(t.substr(x + 1), &used);
+    if (used != t.size() - x - 1)
+      throw std::invalid_argument(t);
+  } catch (const std::logic_error&) {
+    throw Error("--frame-size: '" + text + "' is not WIDTHxHEIGHT");
+  }
+  if (width <= 0 || height <= 0 || width > 65535 || height > 65535)
+    throw Error("--frame-size: '" + text + "' is not a frame size (1 to 65535 each way)");
+}
+
+std::string FrameLine(size_t f, int width, int height, int offsetX, int offsetY) {
+  return "  frame " + std::to_string(f) + ": " + std::to_string(width) + " x " +
+         std::to_string(height) + " at (" + std::to_string(offsetX) + ", " +
+         std::to_string(offsetY) + ")";
+}
+
+void WritePictures(const TAngleSheet& sheet, const std::array<TPaletteEntry, 256>& palette,
+                   const std::string& file, const std::string& base) {
+  if (sheet.SheetWidth <= 0 || sheet.Height <= 0)
+    throw Error(Located(file, 0, "no frames to show"));
+  std::vector<uint8_t> rgba(sheet.PixelCount() * 4);
+  for (size_t i = 0; i < sheet.PixelCount(); ++i) {
+    const uint8_t index = sheet.IndexPlane[i];
+    const TRGBTriple c = EntryToTriple(palette[index]);
+    rgba[4 * i + 0] = c.Red;
+    rgba[4 * i + 1] = c.Green;
+    rgba[4 * i + 2] = c.Blue;
+    rgba[4 * i + 3] = index == 0 ? 0 : 255;
+  }
+  const std::string size = std::to_string(sheet.SheetWidth) + " x " + std::to_string(sheet.Height);
+  WritePNG(base + ".png", sheet.SheetWidth, sheet.Height, 4, rgba.data());
+  std::cout << "wrote " << base << ".png (" << size << ", palette colours, index 0 transparent)\n";
+  WritePNG(base + ".depth.png", sheet.SheetWidth, sheet.Height, 1, sheet.DepthPlane.data());
+  std::cout << "wrote " << base << ".depth.png (" << size << ", depth as grey)\n";
+}
+
+void RunView(const TViewOptions& options) {
+  const std::string file = ResolvePath(options.File);
+  const std::string bytes = ReadWholeFile(file);
+  const auto* data = reinterpret_cast<const uint8_t*>(bytes.data());
+  int32_t frameWidth = 0, frameHeight = 0;
+  if (!options.FrameSize.empty())
+    ParseFrameSize(options.FrameSize, frameWidth, frameHeight);
+
+  // The extension decides; an unknown one falls back on the container's leading FF 'K'.
+  const std::string ext = LowerExtension(file);
+  const bool container =
+      ext == ".kxz" || (ext != ".2p5d" && bytes.size() >= 2 && data[0] == 0xFF && data[1] == 'K');
+  const std::string base = options.Out.empty() ? file : JoinPath(options.Out, BaseName(file));
+
+  if (container) {
+    const TKXContents kx = DecodeKXZ(data, bytes.size(), file, frameWidth, frameHeight);
+    const std::string paletteName = options.Palette.empty() ? Palette16Name(file) : options.Palette;
+    const auto palette = Palette16ToEntries(ReadPalette16(paletteName));
+    std::cout << file << ": sprite container, mode '" << kx.Mode << "', " << kx.Frames.size()
+              << " frames of " << kx.FrameWidth << " x " << kx.FrameHeight << " pixels"
+              << (frameWidth > 0 ? ""
+                                 : " (frame size inferred from the crops; --frame-size sets it)")
+              << "\n  palette " << ResolvePath(paletteName) << "\n";
+    for (size_t f = 0; f < kx.Frames.size(); ++f) {
+      const TKXReadFrame& r = kx.Frames[f];
+      if (r.Width == 0 || r.Height == 0)
+        std::cout << "  frame " << f << ": empty record\n";
+      else
+        std::cout << FrameLine(f, r.Width, r.Height, r.OffsetX, r.OffsetY) << ", " << r.DataSize
+                  << " bytes of data\n";
+    }
+    WritePictures(KXZToSheet(kx), palette, file, base);
+    return;
+  }
+
+  const TAngleSheet sheet = Decode2P5D(data, bytes.size(), file);
+  std::cout << file << ": 2P5D sheet, " << sheet.FrameCount() << " frames of " << sheet.FrameWidth
+            << " x " << sheet.Height << " pixels\n";
+  // The crops and offsets a container would get for these frames.
+  const size_t fw = static_cast<size_t>(sheet.FrameWidth);
+  std::vector<uint8_t> frame(fw * static_cast<size_t>(sheet.Height));
+  for (int f = 0; f < sheet.FrameCount(); ++f) {
+    for (size_t y = 0; y < static_cast<size_t>(sheet.Height); ++y)
+      std::copy_n(sheet.IndexPlane.begin() +
+                      static_cast<std::ptrdiff_t>(y * static_cast<size_t>(sheet.SheetWidth) +
+                                                  static_cast<size_t>(f) * fw),
+                  fw, frame.begin() + static_cast<std::ptrdiff_t>(y * fw));
+    const bool empty = std::all_of(frame.begin(), frame.end(), [](uint8_t b) { return b == 0; });
+    const TKXBounds b = FindBounds(frame.data(), sheet.FrameWidth, sheet.Height);
+    std::cout << FrameLine(static_cast<size_t>(f), b.Right - b.Left + 1, b.Bottom - b.Top + 1,
+                           b.Left - sheet.FrameWidth / 2, b.Top - sheet.Height / 2)
+              << (empty ? ", no visible pixel" : "") << "\n";
+  }
+  WritePictures(sheet, sheet.Palette, file, base);
+}
+
+RegisterCommand reg("view", [](CLI::App& app) {
+  auto options = std::make_shared<TViewOptions>();
+  CLI::App* sub = app.add_subcommand(
+      "view", "Write pictures of a sprite file (.kxz with its .p16, or .2p5d) and print its "
+              "frames, to look at sprites without the game.");
+  sub->add_option("FILE", options->File, "the .kxz container or .2p5d sheet")->required();
+  sub->add_option("--out", options->Out,
+                  "folder for the pictures (created when missing; default: beside FILE)");
+  sub->add_option("--palette", options->Palette,
+                  "the .p16 palette of a container (default: FILE with .p16 for its extension)");
+  sub->add_option("--frame-size", options->FrameSize,
+                  "WIDTHxHEIGHT of a container's uncropped frames (a container does not store "
+                  "it; by default the smallest size that holds every crop around its centre)");
+  sub->footer("Writes FILE.png (all frames side by side in their palette colours, index 0 "
+              "transparent) and FILE.depth.png (the depth bytes as grey), and prints the frame "
+              "count, the frame size and each frame's crop size and offset from the frame "
+              "centre.");
+  sub->callback([options] {
+    RunView(*options);
+    SetExitCode(0);
+  });
+});
+
+} // namespace
+
+} // namespace quarvel::cli

@@ -1,0 +1,87 @@
+#include "jobs/JobRunner.h"
+
+#include "common/FileLookup.h"
+#include "gl/GLView.h"
+#include "gl/Shader.h"
+
+#include <filesystem>
+
+namespace fs = std::filesystem;
+
+namespace quarvel {
+
+namespace {
+
+bool EndsWithSettings(const std::string& s) {
+  static const std::string ext = ".settings";
+  if (s.size() < ext.size())
+    return false;
+  for (size_t i = 0; i < ext.size(); ++i) {
+    char c = s[s.size() - ext.size() + i];
+    if (c >= 'A' && c <= 'Z')
+      c = static_cast<char>(c - 'A' + 'a');
+    if (c != ext[i])
+      return false;
+  }
+  return true;
+}
+
+std::string RootRelative(const std::string& root, const std::string& name) {
+  return (root.empty() || root == ".") ? NormaliseSeparators(name) : JoinPath(root, name);
+}
+
+bool glPrepared = false;
+
+} // namespace
+
+std::string SettingsNameFromArgument(const std::string& rootDir, const std::string& argument) {
+  if (!EndsWithSettings(argument))
+    return argument;
+  const std::string stem = argument.substr(0, argument.size() - 9);
+  if (FileExists(RootRelative(rootDir, stem + ".settings")))
+    return stem;
+  // A path to a file the root does not name that way: the job's name is its place
+  // relative to the root (models and includes are looked up below the root).
+  if (auto found = FindPath(argument)) {
+    std::error_code ec;
+    const fs::path file = fs::absolute(fs::path(*found), ec);
+    const fs::path root = fs::absolute(fs::path(rootDir.empty() ? "." : rootDir), ec);
+    fs::path rel = file.lexically_normal().lexically_relative(root.lexically_normal());
+    if (!ec && !rel.empty()) {
+      const std::string r = rel.generic_string();
+      return r.substr(0, r.size() - 9);
+    }
+  }
+  return stem;
+}
+
+void PrepareGL(const std::string& rootDir) {
+  if (!GLView)
+    CreateGLView(400, 400);
+  GLView->MakeCurrent();
+  if (!glPrepared || !ZBufferExProgram) {
+    LoadShaders(rootDir.empty() ? "." : rootDir);
+    glPrepared = true;
+  }
+}
+
+void LoadJob(T2P5D_Manager& job, const TJobOptions& options, const std::string& name) {
+  job.RootDir = options.RootDir.empty() ? "." : options.RootDir;
+  job.OutputDir = options.OutputDir;
+  job.DumpSheetsDir = options.DumpSheetsDir;
+  job.LoadSettings(name);
+}
+
+std::vector<std::string> RunJob(const TJobOptions& options, const std::string& name,
+                                const TProgressCallback& onProgress,
+                                const TWarningCallback& onWarning) {
+  PrepareGL(options.RootDir);
+  T2P5D_Manager job(onProgress, onWarning);
+  job.Multisampled = GLView->Multisampled();
+  LoadJob(job, options, name);
+  job.RenderAll();
+  job.SaveSheets(options.AsKXZ);
+  return job.WrittenFiles;
+}
+
+} // namespace quarvel

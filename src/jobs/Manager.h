@@ -1,0 +1,181 @@
+// The render job: one ".settings" file turned into one sprite file per view angle.
+//
+// Life cycle (the caller's order, which the job relies on):
+//   T2P5D_Manager job(progress);            // Create
+//   job.RootDir = "...";                    // folder the settings and models are read from
+//   job.Multisampled = GLView->Multisampled;  // the GL context is current from here on
+//   job.LoadSettings("units\\tank");        // settings + includes + models, centred, measured
+//   job.RenderAll();                        // three passes per angle and frame, gaps, palettes
+//   job.SaveKXZ(); / job.Save2P5D();        // one file per angle below OutputDir
+//
+// Ownership: the manager owns its models, their material libraries, the sheets' planes and
+// its built-in material library (JobMaterials). Everything is released by Clear or the
+// destructor, at any stage.
+//
+// Work on sheets goes through a cursor: CurrentAngle and CurrentFrame select the sheet and
+// frame that the plane accessors address; every loop sets them before using an accessor.
+// The accessors do not check bounds.
+//
+// Failures are quarvel::Error exceptions naming the file (and line for text files): a
+// settings, include or OBJ file that cannot be read, an include cycle, a frame number
+// below 1, a negative angle slot, a job with no angle, no frame or nothing drawn. Lines the
+// job ignores (unknown keywords) and numbers that do not parse (which take defaults) are
+// not errors; each is reported as a warning "file:line: what was taken" through OnWarning
+// and kept in Warnings.
+#pragma once
+
+#include "common/AngleSheet.h"
+
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <string>
+#include <vector>
+
+namespace quarvel {
+
+class TOBJFile;
+class TOBJMaterialFile;
+
+struct TJobFrame {
+  float MinY = 0;         // lowest vertex Y of the frame's model after centring
+  float MaxY = 0;         // highest vertex Y
+  int32_t ModelIndex = 0; // index into Models
+};
+
+// Percent 0..100 and the job's status text; called synchronously between steps.
+using TProgressCallback = std::function<void(int32_t Percent, const std::string& Text)>;
+// One warning, already located ("units/tank.settings:4: ..."), called when it arises.
+using TWarningCallback = std::function<void(const std::string& Text)>;
+
+// A line of an expanded settings file and where it came from. Chain lists the files from
+// the settings file down to the one that holds the line, as shown in messages (include
+// cycle detection and its message).
+struct TSettingsLine {
+  std::string Text;
+  std::string File;
+  int Line = 0;
+  std::shared_ptr<const std::vector<std::string>> Chain;
+};
+
+// Largest angle slot and frame number a settings file may use: a typo such as
+// "frame 100000 a.obj" is refused instead of allocating sheets for it.
+constexpr int32_t MaxAngleSlot = 4095;
+constexpr int32_t MaxFrameNumber = 4096;
+
+class T2P5D_Manager {
+public:
+  // Create: an empty job with its built-in materials ready.
+  explicit T2P5D_Manager(TProgressCallback OnProgress, TWarningCallback OnWarning = {});
+  ~T2P5D_Manager(); // Destroy
+  T2P5D_Manager(const T2P5D_Manager&) = delete;
+  T2P5D_Manager& operator=(const T2P5D_Manager&) = delete;
+
+  // Empties angles, models, frames, sheets and warnings; Scale 1, ZMax 127. SingleOutput,
+  // SettingsName, RootDir, OutputDir, JobMaterials and Multisampled stay.
+  void Clear();
+
+  // --- Settings (Settings.cpp) ---
+  // Reads RootDir/Name.settings ("\" and "/" alike), expands includes, applies every line,
+  // centres the models and measures every frame.
+  void LoadSettings(const std::string& Name);
+  // The include expansion alone: the lines of `file` with every include replaced.
+  std::vector<TSettingsLine> ExpandSettings(const std::string& file) const;
+  // One settings line; Keyword in lower case. Warnings are located at CurrentLocation.
+  void ApplySetting(const std::string& Keyword, const std::string& Argument);
+  void SetAngle(int32_t Slot, int32_t Degrees);
+  void SetFrame(int32_t Number, const std::string& FileName);
+
+  // --- Models (JobModels.cpp) ---
+  int32_t LoadModel(const std::string& Name);
+  void CentreModels();
+  static void MeasureFrame(TJobFrame& Frame, const TOBJFile& Model);
+  // The model names in index order (as the frame lines gave them, without extension).
+  std::vector<std::string> ModelNames() const;
+
+  // --- Render passes (Passes.cpp); needs the current GL context and GLView ---
+  void RenderAll();
+  // Draws the current frame at the current angle and reads the view back into Buffer
+  // (rows bottom-up, BGR, or BGRA when Multisampled, no row padding).
+  void RenderView(bool DepthPass, bool SidePass, std::vector<uint8_t>& Buffer);
+  // The read-back conversions. Buffer holds ViewWidth x ViewHeight pixels as above.
+  void StoreVisual(const uint8_t* Buffer);
+  void StoreDepth(const uint8_t* Buffer); // picks the variant by Multisampled
+  void StoreDepthMultisampled(const uint8_t* Buffer);
+  void StoreDepthPlain(const uint8_t* Buffer);
+  void StoreSide(const uint8_t* Buffer);
+  std::vector<uint8_t> DropAlpha(const uint8_t* Buffer) const;
+  // Percent(A, F) of the pass reports; one view in all reports 100.
+  int32_t ViewPercent(int32_t Angle, int32_t Frame) const;
+  // Sizes Sheets to the angles and gives each sheet its full-view planes (RenderAll step 5).
+  void AllocateSheets();
+  // Refuses a job that cannot be rendered (no angle, no frame) before anything is drawn.
+  void CheckRenderable() const;
+
+  // --- Plane accessors (no bounds checks) ---
+  uint8_t* DepthPixel(int32_t X, int32_t Y);
+  uint8_t* ColourPixel(int32_t X, int32_t Y);
+  uint8_t* IndexPixel(int32_t X, int32_t Y);
+  uint8_t* SidePixel(int32_t X, int32_t Y);
+  uint8_t* SheetDepthPixel(TAngleSheet& Sheet, int32_t X, int32_t Y);
+
+  // --- Gap removal (Gaps.cpp) ---
+  void RemoveGaps();
+  void CropSheet(int32_t MarginX, int32_t MarginY);
+
+  // --- Palettes and saving (Saving.cpp) ---
+  void MakePalettes();
+  void SaveSheets(bool AsKXZ);
+  void Save2P5D() { SaveSheets(false); }
+  void SaveKXZ() { SaveSheets(true); }
+  // OutputDir + SettingsName + "_" + Angle + "." + format word ("\" becomes "/").
+  std::string OutputName(int32_t Angle, bool AsKXZ) const;
+  // Writes NAME_a.colour.png (24-bit, magenta background), NAME_a.depth.png and
+  // NAME_a.side.png (8-bit grey, plane bytes as they are) for every sheet below Dir.
+  void DumpSheets(const std::string& Dir) const;
+
+  // --- Fields, in the job's own order ---
+  std::vector<int32_t> Angles;   // degrees per angle slot; slot index = sheet index
+  std::vector<TJobFrame> Frames; // entry k is frame number k + 1
+  std::vector<std::unique_ptr<TOBJFile>> Models;
+  std::vector<TAngleSheet> Sheets;
+  long double Scale = 1.0L; // extended precision: the margin scales are formed from it
+  uint8_t ZMax = 127;
+  bool SingleOutput = false;
+  std::string SettingsName; // as passed to LoadSettings, without ".settings"
+  TProgressCallback OnProgress;
+  int32_t CurrentFrame = 0;
+  int32_t CurrentAngle = 0;
+  std::unique_ptr<TOBJMaterialFile> JobMaterials;
+  bool Multisampled = false;
+
+  // Additions of this program (the job's surroundings made explicit).
+  std::string RootDir = "."; // the folder settings, includes and models are relative to
+  std::string OutputDir;     // the folder output names are relative to ("" = current)
+  std::string DumpSheetsDir; // when set, RenderAll dumps the cropped planes there
+  std::string SettingsFile;  // the settings file actually read (for messages)
+  bool LoadTextures = true;  // false: models load without GL textures (job inspection)
+  int32_t ViewWidth = 400;   // size of every rendered view; RenderAll takes GLView's
+  int32_t ViewHeight = 400;
+  TWarningCallback OnWarning;
+  std::vector<std::string> Warnings;
+  std::vector<std::string> WrittenFiles; // every file the last save wrote, in order
+  double GLSeconds = 0; // wall time inside RenderView (drawing and read-back) so far
+
+  // Where ApplySetting's warnings and errors point (set by LoadSettings per line).
+  std::string CurrentFile;
+  int CurrentLine = 0;
+
+private:
+  void Report(int32_t Percent, const std::string& Text);
+  void Warn(const std::string& Text);
+  std::string Here(const std::string& message) const;
+  std::string InRoot(const std::string& name) const;
+  void FillJobMaterials();
+};
+
+// ChangeFileExt(name, ""): drops the last extension of the last path component ("\" or
+// "/" separate components); a name without one is returned as it is.
+std::string RemoveFileExt(const std::string& name);
+
+} // namespace quarvel

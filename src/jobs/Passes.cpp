@@ -1,0 +1,317 @@
+// The three render passes of a job and the conversion of read-back pixels into planes.
+//
+// Every frame of every angle is drawn three times into the program's GL view: the visual
+// colours (fixed-function lighting, with a margin of enlarged copies around the model),
+// the depth (through the zbufferEx program, green = depth, 0 = empty) and the side
+// colours (every face with the job's built-in materials: side faces come out grey). The
+// read-back rows arrive bottom-up; the planes are top-down.
+#include "common/Error.h"
+#include "gl/GLView.h"
+#include "gl/Shader.h"
+#include "jobs/Manager.h"
+#include "models/OBJFile.h"
+
+#include <GL/gl.h>
+
+#include <algorithm>
+#include <chrono>
+#include <cstring>
+
+namespace quarvel {
+
+namespace {
+
+constexpr uint8_t KeyBlue = 255, KeyGreen = 0, KeyRed = 255; // BackgroundKey
+
+inline void PutKey(uint8_t* p) {
+  p[0] = KeyBlue;
+  p[1] = KeyGreen;
+  p[2] = KeyRed;
+}
+
+} // namespace
+
+void T2P5D_Manager::CheckRenderable() const {
+  // Without angles there is no sheet, without frames every sheet is 0 wide: nothing to
+  // render, crop or save. Refused before anything is drawn, so no output is written.
+  if (Angles.empty())
+    throw Error(Located(SettingsFile, 0, "the job has no angle: add lines \"angle SLOT DEGREES\""));
+  if (Frames.empty())
+    throw Error(
+        Located(SettingsFile, 0, "the job has no frame: add lines \"frame NUMBER MODEL.obj\""));
+}
+
+int32_t T2P5D_Manager::ViewPercent(int32_t Angle, int32_t Frame) const {
+  const int32_t FrameCount = static_cast<int32_t>(Frames.size());
+  const int32_t Views = FrameCount * static_cast<int32_t>(Angles.size()) - 1;
+  // One angle and one frame make Views 0: the single view is the whole pass, so 100.
+  if (Views <= 0)
+    return 100;
+  const long double p = static_cast<long double>(Frame + FrameCount * Angle) / Views * 100.0L;
+  return static_cast<int32_t>(p);
+}
+
+void T2P5D_Manager::AllocateSheets() {
+  const size_t frameCount = Frames.size();
+  Sheets.assign(Angles.size(), TAngleSheet{});
+  for (TAngleSheet& s : Sheets) {
+    const size_t pixels = frameCount * static_cast<size_t>(ViewWidth) * ViewHeight;
+    s.ColourPlane.resize(pixels * 3);
+    s.FrameWidth = ViewWidth;
+    s.SheetWidth = static_cast<int32_t>(frameCount) * s.FrameWidth;
+    s.Height = ViewHeight;
+    s.DepthPlane.resize(pixels);
+    s.SidePlane.resize(pixels);
+  }
+}
+
+void T2P5D_Manager::RenderAll() {
+  CheckRenderable();
+  if (!GLView)
+    throw Error("no GL view: the render job needs the program's GL view (CreateGLView)");
+  // Without the depth program pass 2 would read lit colours as depths.
+  if (!ZBufferExProgram || !ZBufferExProgram->Linked())
+    throw Error("the depth program \"zbufferEx\" is not loaded (LoadShaders)");
+  ViewWidth = GLView->Width();
+  ViewHeight = GLView->Height();
+
+  std::vector<uint8_t> Buffer;
+  AllocateSheets();
+  const int32_t FrameCount = static_cast<int32_t>(Frames.size());
+  const int32_t AngleCount = static_cast<int32_t>(Angles.size());
+  Report(0, "Rendering OBJs");
+
+  for (int32_t A = 0; A < AngleCount; ++A)
+    for (int32_t F = 0; F < FrameCount; ++F) {
+      CurrentAngle = A;
+      CurrentFrame = F;
+      Report(ViewPercent(A, F), "Rendering OBJs - Pass 1 (Visuals)");
+      RenderView(false, false, Buffer);
+      StoreVisual(Buffer.data());
+    }
+
+  for (int32_t A = 0; A < AngleCount; ++A)
+    for (int32_t F = 0; F < FrameCount; ++F) {
+      CurrentAngle = A;
+      CurrentFrame = F;
+      Report(ViewPercent(A, F), "Rendering OBJs - Pass 2 (ZBuffer)");
+      RenderView(true, false, Buffer);
+      StoreDepth(Buffer.data());
+    }
+
+  // Every face is bound again by its material name against the job's two materials:
+  // "side" faces white, faces with any other name "default" (the lookup's fallback),
+  // faces without a name keep none and draw with the white reset material, so they count
+  // as side pixels too. The lists are recompiled once, at the first draw of pass 3.
+  for (auto& model : Models) {
+    model->MaterialOverride = JobMaterials.get();
+    model->RebuildLists = true;
+    model->ResolveMaterials();
+  }
+
+  for (int32_t A = 0; A < AngleCount; ++A)
+    for (int32_t F = 0; F < FrameCount; ++F) {
+      CurrentAngle = A;
+      CurrentFrame = F;
+      Report(ViewPercent(A, F), "Rendering OBJs - Pass 3 (Side Colours)");
+      RenderView(false, true, Buffer);
+      StoreSide(Buffer.data());
+    }
+  Buffer = std::vector<uint8_t>();
+
+  Report(0, "Removing Gaps");
+  RemoveGaps();
+  if (!DumpSheetsDir.empty())
+    DumpSheets(DumpSheetsDir);
+  Report(0, "Making 8 Bit Palette");
+  MakePalettes();
+}
+
+void T2P5D_Manager::RenderView(bool DepthPass, bool SidePass, std::vector<uint8_t>& Buffer) {
+  // GL work is measured apart from the rest of the job (the benchmark reports the share).
+  const auto started = std::chrono::steady_clock::now();
+  const TJobFrame& frame = Frames[static_cast<size_t>(CurrentFrame)];
+  TOBJFile* model = nullptr;
+  if (frame.ModelIndex >= 0 && static_cast<size_t>(frame.ModelIndex) < Models.size())
+    model = Models[static_cast<size_t>(frame.ModelIndex)].get();
+
+  GLView->BeginFrame();
+  const GLfloat clearAlpha = Multisampled ? 0.0f : 1.0f;
+  if (DepthPass)
+    glClearColor(1, 0, 1, clearAlpha);
+  else
+    glClearColor(0, 0, 0, clearAlpha);
+  glClear(GL_COLOR_BUFFER_BIT | GL_DEPTH_BUFFER_BIT);
+  glLoadIdentity();
+  glEnable(GL_TEXTURE_2D);
+  glBindTexture(GL_TEXTURE_2D, GLView->WhiteTexture());
+  glEnable(GL_DEPTH_TEST);
+  glColor4f(1, 1, 1, 1);
+
+  if (DepthPass) {
+    ZBufferExProgram->Use();
+    glUniform3f(ZBufferExSizeLoc, frame.MinY, frame.MaxY - frame.MinY,
+                static_cast<GLfloat>(std::min<int>(ZMax, 127)));
+  } else {
+    glUseProgram(0);
+  }
+
+  // Set while the modelview matrix is the identity: the light is fixed to the camera.
+  glLightfv(GL_LIGHT1, GL_POSITION, LightPosition);
+  glTranslatef(0, 0, -12);
+  glRotatef(0, 0, 0, 1);  // the job's roll: always 0 (not the preview's setting)
+  glRotatef(45, 1, 0, 0); // the job's tilt: always 45 degrees
+  // C++ % keeps the dividend's sign like the original: -90 stays -90 (same picture as 270).
+  glRotatef(static_cast<GLfloat>(Angles[static_cast<size_t>(CurrentAngle)] % 360), 0, 1, 0);
+
+  glEnable(GL_LIGHTING);
+  glEnable(GL_LIGHT1);
+  glDisable(GL_LIGHT0);
+  glDisable(GL_CULL_FACE);
+  glCullFace(GL_BACK);
+  glEnable(GL_RESCALE_NORMAL);
+  const GLfloat ambient[4] = {0, 0, 0, 1};
+  const GLfloat white[4] = {1, 1, 1, 1};
+  const GLfloat modelAmbient[4] = {0.2f, 0.2f, 0.2f, 1};
+  glLightfv(GL_LIGHT1, GL_AMBIENT, ambient);
+  glLightfv(GL_LIGHT1, GL_DIFFUSE, white);
+  glLightfv(GL_LIGHT1, GL_SPECULAR, white);
+  glLightModelfv(GL_LIGHT_MODEL_AMBIENT, modelAmbient);
+  glLightf(GL_LIGHT1, GL_CONSTANT_ATTENUATION, 1);
+  glLightf(GL_LIGHT1, GL_LINEAR_ATTENUATION, 0);
+  glLightf(GL_LIGHT1, GL_QUADRATIC_ATTENUATION, 0);
+
+  if (!DepthPass && !SidePass) {
+    // The colour margin: copies shrinking from 1.5 to 1.01 times the scale, each on a
+    // fresh depth buffer, so the pixels around the silhouette take the colour of the
+    // smallest enlarged copy that covers them and edge pixels blend with model colours
+    // rather than with the clear colour. The model's display lists serve all 51 draws.
+    for (int I = 1; I <= 50; ++I) {
+      glPushMatrix();
+      glPushAttrib(GL_ALL_ATTRIB_BITS);
+      const GLfloat S = static_cast<GLfloat>(Scale / (2 * I) + Scale);
+      glScalef(S, S, S);
+      if (model)
+        model->Draw();
+      glPopMatrix();
+      glPopAttrib();
+      glClear(GL_DEPTH_BUFFER_BIT);
+    }
+  }
+  const GLfloat s = static_cast<GLfloat>(Scale);
+  glScalef(s, s, s);
+  if (model)
+    model->Draw();
+  glDisable(GL_LIGHTING);
+  glDisable(GL_LIGHT1);
+
+  Buffer = GLView->ReadPixels(Multisampled ? GL_BGRA : GL_BGR);
+  GLView->EndFrame();
+  GLSeconds += std::chrono::duration<double>(std::chrono::steady_clock::now() - started).count();
+}
+
+std::vector<uint8_t> T2P5D_Manager::DropAlpha(const uint8_t* Buffer) const {
+  const size_t n = static_cast<size_t>(ViewWidth) * static_cast<size_t>(ViewHeight);
+  std::vector<uint8_t> out(n * 3);
+  uint8_t* d = out.data();
+  for (size_t i = 0; i < n; ++i, Buffer += 4, d += 3) {
+    if (Buffer[3] > 10) {
+      d[0] = Buffer[0];
+      d[1] = Buffer[1];
+      d[2] = Buffer[2];
+    } else {
+      PutKey(d);
+    }
+  }
+  return out;
+}
+
+void T2P5D_Manager::StoreVisual(const uint8_t* Buffer) {
+  std::vector<uint8_t> dropped;
+  const uint8_t* src = Buffer;
+  if (Multisampled) {
+    dropped = DropAlpha(Buffer);
+    src = dropped.data();
+  }
+  const size_t rowBytes = static_cast<size_t>(ViewWidth) * 3;
+  for (int32_t R = 0; R < ViewHeight; ++R)
+    std::memcpy(ColourPixel(0, ViewHeight - 1 - R), src + rowBytes * static_cast<size_t>(R),
+                rowBytes);
+}
+
+void T2P5D_Manager::StoreDepth(const uint8_t* Buffer) {
+  if (Multisampled)
+    StoreDepthMultisampled(Buffer);
+  else
+    StoreDepthPlain(Buffer);
+}
+
+void T2P5D_Manager::StoreDepthMultisampled(const uint8_t* Buffer) {
+  for (int32_t R = 0; R < ViewHeight; ++R) {
+    const int32_t Y = ViewHeight - 1 - R;
+    const uint8_t* p = Buffer + static_cast<size_t>(R) * static_cast<size_t>(ViewWidth) * 4;
+    uint8_t* depth = DepthPixel(0, Y);
+    uint8_t* colour = ColourPixel(0, Y);
+    for (int32_t X = 0; X < ViewWidth; ++X, p += 4) {
+      // Alpha is coverage: less than about half covered is background. A covered pixel
+      // whose depth came out 0 (the lowest depth step averaged with the clear colour at
+      // an edge) counts as empty from here on, so it is keyed like background too:
+      // otherwise it would keep a colour, get a palette index and show without depth.
+      if (p[3] >= 127 && p[1] != 0) {
+        depth[X] = p[1];
+      } else {
+        depth[X] = 0;
+        PutKey(colour + 3 * X);
+      }
+    }
+  }
+}
+
+void T2P5D_Manager::StoreDepthPlain(const uint8_t* Buffer) {
+  for (int32_t R = 0; R < ViewHeight; ++R) {
+    const int32_t Y = ViewHeight - 1 - R;
+    const uint8_t* p = Buffer + static_cast<size_t>(R) * static_cast<size_t>(ViewWidth) * 3;
+    uint8_t* depth = DepthPixel(0, Y);
+    uint8_t* colour = ColourPixel(0, Y);
+    for (int32_t X = 0; X < ViewWidth; ++X, p += 3) {
+      // The depth view's clear colour marks background; covered pixels keep pass 1's
+      // colour. A covered pixel of depth 0 is empty from here on and keyed as well, so
+      // that every pixel of depth 0 is background in the colour plane too.
+      if ((p[0] == KeyBlue && p[1] == KeyGreen && p[2] == KeyRed) || p[1] == 0) {
+        depth[X] = 0;
+        PutKey(colour + 3 * X);
+      } else {
+        depth[X] = p[1];
+      }
+    }
+  }
+}
+
+void T2P5D_Manager::StoreSide(const uint8_t* Buffer) {
+  std::vector<uint8_t> dropped;
+  const uint8_t* src = Buffer;
+  if (Multisampled) {
+    dropped = DropAlpha(Buffer); // weak pixels become the key colour, never grey
+    src = dropped.data();
+  }
+  for (int32_t R = 0; R < ViewHeight; ++R) {
+    const int32_t Y = ViewHeight - 1 - R;
+    const uint8_t* p = src + static_cast<size_t>(R) * static_cast<size_t>(ViewWidth) * 3;
+    const uint8_t* depth = DepthPixel(0, Y);
+    uint8_t* colour = ColourPixel(0, Y);
+    uint8_t* side = SidePixel(0, Y);
+    for (int32_t X = 0; X < ViewWidth; ++X, p += 3) {
+      // Under the white light only the side material (and faces without a material)
+      // come out grey; the default material's unlit black stays under the threshold.
+      if (depth[X] != 0 && p[0] == p[1] && p[1] == p[2] && p[2] > 10) {
+        uint8_t* c = colour + 3 * X;
+        side[X] = static_cast<uint8_t>((c[0] + c[1] + c[2]) / 3);
+        PutKey(c);
+      } else {
+        side[X] = 0;
+      }
+    }
+  }
+}
+
+} // namespace quarvel

@@ -1,0 +1,317 @@
+// The ".settings" file: reading, include expansion and one line at a time.
+//
+// A settings file is a list of "keyword arguments" lines:
+//   angle SLOT DEGREES      frame NUMBER MODEL.obj ("%model%" = the settings name)
+//   scale VALUE             zmax VALUE (low 8 bits kept)     singleoutput
+//   include FILE            (relative to the root folder, expanded before anything applies)
+// Unknown keywords are ignored, and numbers that do not parse take defaults; both are
+// reported as warnings so that a typo such as "angle 1 90deg" does not vanish silently.
+#include "common/Convert.h"
+#include "common/Error.h"
+#include "common/FileLookup.h"
+#include "jobs/Manager.h"
+
+#include <filesystem>
+#include <locale>
+#include <sstream>
+
+namespace quarvel {
+
+namespace {
+
+// White space of the settings format: every code from 0 to 32.
+bool IsWhite(char c) {
+  return static_cast<unsigned char>(c) <= 32;
+}
+
+std::string TrimLeft(const std::string& s) {
+  size_t b = 0;
+  while (b < s.size() && IsWhite(s[b]))
+    ++b;
+  return s.substr(b);
+}
+
+std::string TrimRight(const std::string& s) {
+  size_t e = s.size();
+  while (e > 0 && IsWhite(s[e - 1]))
+    --e;
+  return s.substr(0, e);
+}
+
+std::string Trim(const std::string& s) {
+  return TrimLeft(TrimRight(s));
+}
+
+std::string LowerAscii(std::string s) {
+  for (char& c : s)
+    if (c >= 'A' && c <= 'Z')
+      c = static_cast<char>(c - 'A' + 'a');
+  return s;
+}
+
+// Lines end at CR LF, LF or CR; a final line end adds no empty line. A UTF-8 byte order
+// mark (written by some editors) is not part of the first line.
+std::vector<std::string> SplitLines(const std::string& text) {
+  std::vector<std::string> lines;
+  size_t i = 0;
+  if (text.size() >= 3 && text.compare(0, 3, "\xEF\xBB\xBF") == 0)
+    i = 3;
+  size_t start = i;
+  while (i < text.size()) {
+    const char c = text[i];
+    if (c == '\r' || c == '\n') {
+      lines.push_back(text.substr(start, i - start));
+      if (c == '\r' && i + 1 < text.size() && text[i + 1] == '\n')
+        ++i;
+      start = i + 1;
+    }
+    ++i;
+  }
+  if (start < text.size())
+    lines.push_back(text.substr(start));
+  return lines;
+}
+
+// The same file for cycle detection, whatever way its name was written.
+std::string FileKey(const std::string& path) {
+  std::error_code ec;
+  auto canonical = std::filesystem::weakly_canonical(std::filesystem::path(path), ec);
+  return ec ? path : canonical.string();
+}
+
+// Replaces every "%model%", letters compared without regard to case.
+std::string ReplaceModelPlaceholder(const std::string& text, const std::string& model) {
+  static const std::string key = "%model%";
+  std::string out;
+  const std::string lower = LowerAscii(text);
+  size_t pos = 0;
+  for (;;) {
+    size_t hit = lower.find(key, pos);
+    if (hit == std::string::npos)
+      break;
+    out.append(text, pos, hit - pos);
+    out += model;
+    pos = hit + key.size();
+  }
+  out.append(text, pos, std::string::npos);
+  return out;
+}
+
+// Extended-precision reading of a value that TryStrToFloat accepted, so the scale keeps
+// every bit the margin copies are computed from.
+long double ParseExtended(const std::string& text) {
+  std::istringstream in(text);
+  in.imbue(std::locale::classic());
+  long double v = 0;
+  in >> v;
+  return v;
+}
+
+std::string FormatScale(long double v) {
+  std::ostringstream out;
+  out.imbue(std::locale::classic());
+  out << static_cast<double>(v);
+  return out.str();
+}
+
+// Bounds the work of expansions that never end without a cycle of files (a line that
+// names an include in the middle of another line, which the textual replacement below
+// expands again and again).
+constexpr size_t MaxIncludeExpansions = 100000;
+
+} // namespace
+
+std::vector<TSettingsLine> T2P5D_Manager::ExpandSettings(const std::string& file) const {
+  auto readLines = [](const std::string& path,
+                      const std::shared_ptr<const std::vector<std::string>>& chain) {
+    std::vector<TSettingsLine> out;
+    int n = 0;
+    for (std::string& text : SplitLines(ReadWholeFile(path)))
+      out.push_back(TSettingsLine{std::move(text), path, ++n, chain});
+    return out;
+  };
+
+  const std::string top = ResolvePath(file);
+  std::vector<TSettingsLine> lines =
+      readLines(top, std::make_shared<const std::vector<std::string>>(1, top));
+
+  // Walk with i, not advancing after an include, so that the first inserted line (and
+  // with it a nested include) is examined next.
+  size_t i = 0;
+  size_t expansions = 0;
+  while (i < lines.size()) {
+    const std::string t = Trim(lines[i].Text);
+    if (t.size() < 8 || LowerAscii(t.substr(0, 8)) != "include ") {
+      ++i;
+      continue;
+    }
+    const TSettingsLine at = lines[i];
+    if (++expansions > MaxIncludeExpansions)
+      throw Error(Located(at.File, at.Line, "include expansion does not end"));
+
+    const std::string name = TrimLeft(t.substr(8));
+    const std::string path = ResolvePath(InRoot(name));
+    const std::string key = FileKey(path);
+    for (const std::string& outer : *at.Chain) {
+      if (FileKey(outer) != key)
+        continue;
+      std::string chainText;
+      for (const std::string& f : *at.Chain)
+        chainText += f + " -> ";
+      throw Error(Located(at.File, at.Line, "include cycle: " + chainText + path));
+    }
+    auto chain = std::make_shared<std::vector<std::string>>(*at.Chain);
+    chain->push_back(path);
+    std::vector<TSettingsLine> included;
+    try {
+      included = readLines(path, chain);
+    } catch (const Error& e) {
+      throw Error(Located(at.File, at.Line, e.what()));
+    }
+
+    // The whole list is joined into one text and the first occurrence of the trimmed
+    // include line is replaced by the included text. The include line holds no line
+    // break, so that occurrence lies within one line j (never after line i): its text
+    // before the occurrence joins the first included line, and its text after the
+    // occurrence follows the last included line's break as a line of its own (an empty
+    // line when nothing follows).
+    size_t j = 0;
+    size_t pos = std::string::npos;
+    for (; j <= i; ++j) {
+      pos = lines[j].Text.find(t);
+      if (pos != std::string::npos)
+        break;
+    }
+    const TSettingsLine host = lines[j];
+    const std::string prefix = host.Text.substr(0, pos);
+    const std::string suffix = host.Text.substr(pos + t.size());
+    std::vector<TSettingsLine> replacement;
+    if (included.empty()) {
+      replacement.push_back(TSettingsLine{prefix + suffix, host.File, host.Line, host.Chain});
+    } else {
+      included.front().Text = prefix + included.front().Text;
+      replacement = std::move(included);
+      replacement.push_back(TSettingsLine{suffix, host.File, host.Line, host.Chain});
+    }
+    lines.erase(lines.begin() + static_cast<ptrdiff_t>(j));
+    lines.insert(lines.begin() + static_cast<ptrdiff_t>(j), replacement.begin(), replacement.end());
+  }
+  return lines;
+}
+
+void T2P5D_Manager::LoadSettings(const std::string& Name) {
+  Clear();
+  SettingsName = Name;
+  Report(0, "Loading");
+
+  SettingsFile = ResolvePath(InRoot(Name + ".settings"));
+  const std::vector<TSettingsLine> lines = ExpandSettings(SettingsFile);
+
+  for (const TSettingsLine& line : lines) {
+    const std::string t = Trim(line.Text);
+    if (t.empty())
+      continue;
+    // Only a space separates the keyword: "angle<TAB>0 0" is the keyword "angle\t0".
+    std::string keyword;
+    std::string argument;
+    const size_t space = t.find(' ');
+    if (space == std::string::npos) {
+      keyword = LowerAscii(t);
+    } else {
+      keyword = LowerAscii(TrimRight(t.substr(0, space)));
+      argument = TrimLeft(t.substr(space + 1));
+    }
+    CurrentFile = line.File;
+    CurrentLine = line.Line;
+    ApplySetting(keyword, argument);
+  }
+  CurrentFile.clear();
+  CurrentLine = 0;
+
+  CentreModels();
+  for (TJobFrame& frame : Frames)
+    if (frame.ModelIndex >= 0 && static_cast<size_t>(frame.ModelIndex) < Models.size())
+      MeasureFrame(frame, *Models[static_cast<size_t>(frame.ModelIndex)]);
+  Report(0, "Finished Loading");
+}
+
+void T2P5D_Manager::ApplySetting(const std::string& Keyword, const std::string& Argument) {
+  std::string first = Argument;
+  std::string rest;
+  const size_t space = Argument.find(' ');
+  if (space != std::string::npos) {
+    first = TrimRight(Argument.substr(0, space));
+    rest = TrimLeft(Argument.substr(space + 1));
+  }
+
+  // Reads an integer or reports what was taken instead.
+  auto integer = [&](const std::string& text, int32_t fallback, const std::string& taken) {
+    int32_t value = 0;
+    if (TryStrToInt(text, value))
+      return value;
+    Warn(Here(InvalidIntMessage(text) + "; " + taken));
+    return fallback;
+  };
+  auto extraIgnored = [&](const std::string& extra) {
+    if (!extra.empty())
+      Warn(Here("extra text '" + extra + "' ignored"));
+  };
+
+  if (Keyword == "angle") {
+    const int32_t slot = integer(first, 0, "angle slot 0 taken");
+    const int32_t degrees = integer(rest, 0, "0 degrees taken");
+    // A slot below 0 lies before the list; it is refused rather than guessed.
+    if (slot < 0)
+      throw Error(Here("angle slot " + std::to_string(slot) + " is negative"));
+    if (slot > MaxAngleSlot)
+      throw Error(Here("angle slot " + std::to_string(slot) + " is beyond the largest slot " +
+                       std::to_string(MaxAngleSlot)));
+    SetAngle(slot, degrees);
+  } else if (Keyword == "frame") {
+    const int32_t number = integer(first, 1, "frame number 1 taken");
+    // Frame numbers count from 1; 0 or less names no frame and is refused.
+    if (number < 1)
+      throw Error(Here("frame number " + std::to_string(number) + " is below 1"));
+    if (number > MaxFrameNumber)
+      throw Error(Here("frame number " + std::to_string(number) +
+                       " is beyond the largest frame number " + std::to_string(MaxFrameNumber)));
+    SetFrame(number, ReplaceModelPlaceholder(rest, RemoveFileExt(SettingsName)));
+  } else if (Keyword == "scale") {
+    double parsed = 0;
+    if (TryStrToFloat(first, parsed))
+      Scale = ParseExtended(first);
+    else
+      Warn(Here(InvalidFloatMessage(first) + "; scale stays " + FormatScale(Scale)));
+    extraIgnored(rest);
+  } else if (Keyword == "zmax") {
+    int32_t value = 0;
+    if (TryStrToInt(first, value)) {
+      ZMax = static_cast<uint8_t>(static_cast<uint32_t>(value) & 0xFFu);
+      if (value != static_cast<int32_t>(ZMax))
+        Warn(Here("zmax " + first + " is kept to its low 8 bits: " + std::to_string(ZMax)));
+    } else {
+      Warn(Here(InvalidIntMessage(first) + "; zmax stays " + std::to_string(ZMax)));
+    }
+    extraIgnored(rest);
+  } else if (Keyword == "singleoutput") {
+    SingleOutput = true;
+    extraIgnored(Argument);
+  } else {
+    Warn(Here("'" + Keyword + "' is not a keyword; line ignored"));
+  }
+}
+
+void T2P5D_Manager::SetAngle(int32_t Slot, int32_t Degrees) {
+  if (static_cast<size_t>(Slot) >= Angles.size())
+    Angles.resize(static_cast<size_t>(Slot) + 1, 0);
+  Angles[static_cast<size_t>(Slot)] = Degrees;
+}
+
+void T2P5D_Manager::SetFrame(int32_t Number, const std::string& FileName) {
+  if (Frames.size() < static_cast<size_t>(Number))
+    Frames.resize(static_cast<size_t>(Number));
+  const int32_t index = LoadModel(RemoveFileExt(FileName));
+  Frames[static_cast<size_t>(Number) - 1].ModelIndex = index;
+}
+
+} // namespace quarvel

@@ -1,0 +1,68 @@
+// A material library (MTL subset): the materials of one file in definition order.
+//
+// Filled line by line with ParseLine (lines already trimmed by the caller; lower-cased
+// here, so names and file names compare without regard to case). Recognised statements:
+// newmtl, ka, kd, ks, ns, tr, illum, map_kd, each followed by one blank; everything
+// else (d, ni, ke, map_ka, bump, comments, short lines) is ignored. A property line
+// before the first "newmtl " has no material to apply to and is ignored.
+//
+// Failures: a number that does not convert throws quarvel::Error with
+// "'<text>' is not a valid floating point value" / "... integer value" (no location; the
+// loader adds "file:line: "). LoadTextures lets a decoder's error through.
+//
+// GL: LoadTextures makes GL textures and the destructor deletes them, so both need the
+// context current - unless no texture was ever made (Texture 0 everywhere), in which
+// case a library can live and die without any GL context (the command-line tools).
+#pragma once
+
+#include "gl/Maths3D.h"
+
+#include <cstdint>
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace quarvel {
+
+struct TOBJMaterial {
+  TVec3 Ka = Vec3(0.5f, 0.5f, 0.5f); // ambient colour (front), sent to GL
+  TVec3 Kd = Vec3(1.0f, 1.0f, 1.0f); // diffuse colour (front), sent to GL
+  TVec3 Ks = Vec3(1.0f, 1.0f, 1.0f); // stored only
+  float Ns = 1.0f;                   // stored only
+  float Tr = 0.0f;                   // stored only
+  int32_t Illum = 2;                 // stored only
+  std::string MapKd;    // as written after "map_kd ", lower-cased, relative to TextureDir
+  std::string Name;     // lower-cased
+  uint32_t Texture = 0; // GL texture made from MapKd; 0 = none
+};
+
+class TOBJMaterialFile {
+public:
+  TOBJMaterialFile() = default;
+  // Deletes every texture that is not 0 (GL context needed then).
+  ~TOBJMaterialFile();
+  TOBJMaterialFile(const TOBJMaterialFile&) = delete;
+  TOBJMaterialFile& operator=(const TOBJMaterialFile&) = delete;
+
+  void ParseLine(std::string_view line);
+  // Texture := LoadTexture(MapKd) for every material naming a texture. Once, after the
+  // last ParseLine, with TextureDir set by the loader.
+  void LoadTextures();
+  // Exact (case-sensitive) name, first match; else the material "default"; else -1.
+  // An empty name gives -1.
+  int32_t IndexOf(std::string_view name) const;
+  // Copies material `index`; leaves `material` unchanged for an index out of range.
+  void GetMaterial(int32_t index, TOBJMaterial& material) const;
+  int32_t Count() const { return static_cast<int32_t>(Materials.size()); }
+
+  std::vector<TOBJMaterial> Materials;
+
+private:
+  std::string Line_; // lower-cased copy of the line being parsed, reused
+};
+
+// v := (0, 0, 0), then X, Y, Z from up to three number tokens of `text`; the first empty
+// token ends the list. Throws the floating point conversion error for a bad token.
+void ParseVec3(std::string_view text, TVec3& v);
+
+} // namespace quarvel

@@ -1,0 +1,89 @@
+// The loading sequence shared by the render job and the preview: one OBJ file, its
+// material library and textures, made into a finished TOBJFile.
+//
+// A model is named as the program's lists give it: a path relative to the root folder
+// without ".obj", "\" or "/" as separators (units\tank). Every file is found through
+// common/FileLookup.h, so letter case is ignored when the exact name is missing.
+//
+//   1. TextureDir := the folder of root/name.obj.
+//   2. root/name.obj is read as lines (CR, LF or CR LF end a line; a leading UTF-8
+//      byte-order mark is dropped); every line, trimmed of characters of code 32 or
+//      less, goes to ParseLine; after each one, OnLine(lineIndex, lineCount).
+//   3. OnMaterials(); the library is read from the "mtllib" name (its first ".\"
+//      removed) in the model's folder, or from root/name.mtl without one. A missing or
+//      unreadable library leaves it empty; that is not an error.
+//   4. LoadTextures (skipped with Options.LoadTextures false: then no GL is needed),
+//      SetMaterialFile, FinishLoading.
+//
+// Errors: an OBJ file that cannot be read throws the file layer's error; a line whose
+// number does not convert throws quarvel::Error located in that file and line, with the
+// name as the user gave it: "units/tank.obj:12: 'abc' is not a valid floating point
+// value" (material lines likewise, "units/tank.mtl:3: ..."). A texture that cannot be
+// decoded throws the decoder's error. After an error the model holds what was read.
+#pragma once
+
+#include "models/OBJFile.h"
+
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <string>
+#include <string_view>
+
+namespace quarvel {
+
+struct TModelLoadCallbacks {
+  // After ParseLine of line lineIndex (0-based) of lineCount lines.
+  std::function<void(int32_t lineIndex, int32_t lineCount)> OnLine;
+  // Once, after the last OBJ line and before the material library is read.
+  std::function<void()> OnMaterials;
+};
+
+struct TModelLoadOptions {
+  // False: textures are only looked for by the caller, never made (no GL context used).
+  bool LoadTextures = true;
+};
+
+// root/name.obj, separators "/".
+std::string ModelOBJPath(const std::string& rootDir, const std::string& name);
+// The folder of root/name.obj with a trailing "/": the TextureDir of that model.
+std::string ModelTextureDir(const std::string& rootDir, const std::string& name);
+// The material library path for a model whose "mtllib" name is materialLibName (as the
+// reader stores it: lower case, "\" separators; empty when there was none).
+std::string ModelMaterialPath(const std::string& rootDir, const std::string& name,
+                              const std::string& materialLibName);
+
+// Runs the sequence into `model` (normally fresh from its constructor).
+void LoadModelInto(TOBJFile& model, const std::string& rootDir, const std::string& name,
+                   const TModelLoadCallbacks& callbacks = {},
+                   const TModelLoadOptions& options = {});
+// A new model whose FileName is `fileName` (the job passes the name, the preview "").
+std::unique_ptr<TOBJFile> LoadOBJModel(const std::string& rootDir, const std::string& name,
+                                       const std::string& fileName,
+                                       const TModelLoadCallbacks& callbacks = {},
+                                       const TModelLoadOptions& options = {});
+
+// Feeds each line of `text`, trimmed, to `onLine(line, index)`; returns the line count.
+// CR, LF and CR LF end lines; a final line end adds no empty line; empty text has none.
+int32_t CountLines(std::string_view text);
+void ForEachLine(std::string_view text,
+                 const std::function<void(std::string_view line, int32_t index)>& onLine);
+
+// The loading percentage of line lineIndex of lineCount: lineIndex / (lineCount / 100)
+// in extended precision, truncated toward zero. Callers report it when it differs from
+// the last value reported (which starts at 0).
+int32_t LinePercent(int32_t lineIndex, int32_t lineCount);
+
+// What the preview makes of a freshly opened model: the height range after centring it
+// on the origin, the scale and the MaxZ value (depth steps, 1..127) it picks.
+struct TPreviewFit {
+  float MinY = 0.0f;
+  float MaxY = 0.0f;
+  int32_t MaxZ = 1;
+  float Scale = 1.0f;
+};
+constexpr double PreviewZStep = 0.03214285714285714; // scaled height of one depth step
+constexpr long double PreviewFitHeight = 4.08L;      // height a new model is brought to
+TPreviewFit PreviewFitFor(const TOBJFile& model);
+
+} // namespace quarvel

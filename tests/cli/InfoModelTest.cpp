@@ -1,0 +1,108 @@
+// quarvel-cli info model: counts, materials, bounds and the preview's choice, as text
+// and as JSON; located errors for broken models.
+#include <gtest/gtest.h>
+#include <nlohmann/json.hpp>
+
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <cstdio>
+#include <filesystem>
+#include <fstream>
+#include <string>
+
+namespace {
+
+namespace fs = std::filesystem;
+
+struct RunResult {
+  int ExitCode = -1;
+  std::string Out; // standard output and standard error together
+};
+
+RunResult RunCli(const std::string& args) {
+  RunResult r;
+  const std::string command = std::string(QUARVEL_CLI) + " " + args + " 2>&1";
+  FILE* pipe = popen(command.c_str(), "r");
+  if (pipe == nullptr)
+    return r;
+  char buffer[4096];
+  size_t n;
+  while ((n = fread(buffer, 1, sizeof buffer, pipe)) > 0)
+    r.Out.append(buffer, n);
+  const int status = pclose(pipe);
+  r.ExitCode = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+  return r;
+}
+
+class InfoModel : public ::testing::Test {
+protected:
+  void SetUp() override {
+    Root = fs::temp_directory_path() / ("quarvel-info-model-" + std::to_string(getpid()));
+    fs::remove_all(Root);
+    Write("units/Tank.obj", "mtllib tank.mtl\n"
+                            "v 0 2 0\nv 4 2 0\nv 4 12 1\nv 0 12 -1\n"
+                            "vt 0 0\nvt 1 1\nvn 0 0 1\n"
+                            "g Hull\nusemtl Steel\nf 1/1/1 2/2/1 3/1/1 4/2/1\nf 1 2 3\n"
+                            "g Skirt\nusemtl SIDE\nf 1 2 3\nusemtl nothing\nf 3 2 1\n");
+    Write("units/tank.mtl", "newmtl steel\nKa 0.1 0.2 0.3\nKd 1 0.5 0\nmap_Kd Steel.jpg\n"
+                            "newmtl side\nmap_Kd missing.png\n");
+    Write("units/steel.bmp", "not decoded by info");
+    Write("broken.obj", "v 1 2 3\nv 1 zz 3\n");
+  }
+  void TearDown() override { fs::remove_all(Root); }
+  void Write(const std::string& name, const std::string& text) {
+    fs::create_directories((Root / name).parent_path());
+    std::ofstream(Root / name, std::ios::binary) << text;
+  }
+  fs::path Root;
+};
+
+TEST_F(InfoModel, JsonReport) {
+  const RunResult r = RunCli("info model 'units\\tank' --json --root " + Root.string());
+  ASSERT_EQ(r.ExitCode, 0) << r.Out;
+  const auto j = nlohmann::json::parse(r.Out);
+  EXPECT_EQ(j["vertices"], 4);
+  EXPECT_EQ(j["normals"], 4) << "one read, three generated";
+  EXPECT_EQ(j["texcoords"], 2);
+  EXPECT_EQ(j["faces"], 4);
+  EXPECT_EQ(j["groups"], nlohmann::json::parse(R"([{"name":"hull","faces":2},
+                                                    {"name":"skirt","faces":2}])"));
+  ASSERT_EQ(j["materials"].size(), 2u);
+  EXPECT_EQ(j["materials"][0]["name"], "steel");
+  EXPECT_EQ(j["materials"][0]["map_kd"], "steel.jpg");
+  EXPECT_EQ(j["materials"][0]["texture"], "units/steel.bmp") << "found by base name";
+  EXPECT_NEAR(j["materials"][0]["ka"][2].get<double>(), 0.3, 1e-6);
+  EXPECT_EQ(j["materials"][0]["kd"], nlohmann::json::parse("[1.0, 0.5, 0.0]"));
+  EXPECT_TRUE(j["materials"][1]["texture"].is_null());
+  EXPECT_EQ(j["faces_without_material"], 1) << "'nothing' is unknown and there is no default";
+  EXPECT_EQ(j["side_faces"], 1);
+  EXPECT_EQ(j["bounds"], nlohmann::json::parse(R"({"min":[0,2,-1],"max":[4,12,1]})"));
+  EXPECT_EQ(j["preview_maxz"], 126);
+  EXPECT_NEAR(j["preview_scale"].get<double>(), 0.405, 1e-6);
+}
+
+TEST_F(InfoModel, TextReportAndErrors) {
+  RunResult r = RunCli("info model units/tank.obj --root " + Root.string());
+  ASSERT_EQ(r.ExitCode, 0) << r.Out;
+  for (const char* expected :
+       {"Vertices: 4\n", "Normals: 4 (1 read, 3 generated)\n", "Texture coordinates: 2\n",
+        "Faces: 4\n", "  hull: 2 faces\n", "  skirt: 2 faces\n",
+        "texture steel.jpg -> units/steel.bmp", "texture missing.png -> not found",
+        "Faces with material \"side\": 1\n", "Bounds: min (0, 2, -1), max (4, 12, 1)\n",
+        "Preview: scale 0.405000001192093, MaxZ 126\n"})
+    EXPECT_NE(r.Out.find(expected), std::string::npos) << expected << "\n" << r.Out;
+
+  r = RunCli("info model broken --root " + Root.string());
+  EXPECT_EQ(r.ExitCode, 1);
+  EXPECT_EQ(r.Out, "quarvel-cli: broken.obj:2: 'zz' is not a valid floating point value\n");
+
+  r = RunCli("info model absent --root " + Root.string());
+  EXPECT_EQ(r.ExitCode, 1);
+  EXPECT_NE(r.Out.find("absent.obj"), std::string::npos) << r.Out;
+
+  r = RunCli("info");
+  EXPECT_NE(r.ExitCode, 0) << "info needs a sub-command";
+}
+
+} // namespace

@@ -1,0 +1,287 @@
+// Settings files: line forms, includes, warnings, refusals, model loading and centring.
+// Models are loaded without textures, so no GL context is needed here.
+#include "common/Error.h"
+#include "jobs/JobTestUtil.h"
+#include "jobs/Manager.h"
+#include "models/OBJFile.h"
+
+#include <gtest/gtest.h>
+
+using namespace quarvel;
+using quarvel::test::TempRoot;
+
+namespace {
+
+using TReports = std::vector<std::pair<int32_t, std::string>>;
+
+struct Job {
+  TReports reports;
+  std::vector<std::string> warned;
+  T2P5D_Manager m{[this](int32_t p, const std::string& t) { reports.emplace_back(p, t); },
+                  [this](const std::string& w) { warned.push_back(w); }};
+  explicit Job(const TempRoot& root) {
+    m.RootDir = root.str();
+    m.LoadTextures = false;
+  }
+};
+
+const char* Triangle = "v 0 0 0\nv 1 0 0\nv 0 1 0\nf 1 2 3\n"; // four lines
+
+std::string Message(const std::function<void()>& f) {
+  try {
+    f();
+  } catch (const Error& e) {
+    return e.what();
+  }
+  return "(no error)";
+}
+
+} // namespace
+
+TEST(Settings, ExampleWithIncludeBuildsTheJobAndReportsLoading) {
+  TempRoot root;
+  root.Write("units/tank.settings", "scale 1.5\r\nzmax 100\r\ninclude common\\angles4.txt\r\n"
+                                    "frame 1 %model%_idle.obj\r\nframe 2 %model%_walk1.obj\r\n"
+                                    "frame 3 %model%_walk2.obj\r\nsingleoutput\r\n");
+  root.Write("common/angles4.txt", "angle 0 0\nangle 1 90\nangle 2 180\nangle 3 270\n");
+  for (const char* m : {"idle", "walk1", "walk2"})
+    root.Write(std::string("units/tank_") + m + ".obj", Triangle);
+
+  Job job(root);
+  job.m.LoadSettings("units\\tank");
+  EXPECT_EQ(job.m.Angles, (std::vector<int32_t>{0, 90, 180, 270}));
+  ASSERT_EQ(job.m.Frames.size(), 3u);
+  EXPECT_EQ(job.m.ModelNames(), (std::vector<std::string>{"units\\tank_idle", "units\\tank_walk1",
+                                                          "units\\tank_walk2"}));
+  for (int f = 0; f < 3; ++f)
+    EXPECT_EQ(job.m.Frames[f].ModelIndex, f);
+  EXPECT_EQ(job.m.Scale, 1.5L);
+  EXPECT_EQ(job.m.ZMax, 100);
+  EXPECT_TRUE(job.m.SingleOutput);
+  EXPECT_TRUE(job.m.Warnings.empty());
+
+  // Four lines: the percentage changes at every line after the first.
+  TReports expected = {{0, "Loading"}};
+  for (const char* m : {"idle", "walk1", "walk2"}) {
+    const std::string f = std::string("tank_") + m + ".obj";
+    expected.insert(expected.end(), {{0, "Loading OBJ [" + f + "]"},
+                                     {25, "Loading OBJ [" + f + "] 2/4"},
+                                     {50, "Loading OBJ [" + f + "] 3/4"},
+                                     {75, "Loading OBJ [" + f + "] 4/4"},
+                                     {0, "Loading OBJ Material [" + f + "]"}});
+  }
+  expected.emplace_back(0, "Finished Loading");
+  EXPECT_EQ(job.reports, expected);
+
+  // Loading again starts from nothing, but single output stays as it was.
+  root.Write("units/tank.settings", "angle 0 5\nframe 1 %model%_idle.obj\n");
+  job.m.LoadSettings("units/tank");
+  EXPECT_EQ(job.m.Angles, (std::vector<int32_t>{5}));
+  EXPECT_EQ(job.m.Frames.size(), 1u);
+  EXPECT_EQ(job.m.Models.size(), 1u);
+  EXPECT_EQ(job.m.Scale, 1.0L);
+  EXPECT_EQ(job.m.ZMax, 127);
+  EXPECT_TRUE(job.m.SingleOutput);
+}
+
+TEST(Settings, LineFormsSlotsFramesAndModels) {
+  TempRoot root;
+  root.Write("m.obj", Triangle);
+  root.Write("j.settings", "ANGLE 0 10\n"
+                           "angle\t1 20\n"      // the keyword is "angle\t1": ignored
+                           "  angle 3   90  \n" // slots 1 and 2 stay 0
+                           "Frame 1 m.obj\n"
+                           "frame 3 M.obj\n" // another name (case), loaded again
+                           "frame 4 m.3ds\n" // extension replaced: the first model
+                           "frame 5 %MODEL%.obj\n");
+  root.Write("j.obj", Triangle);
+  Job job(root);
+  job.m.LoadSettings("j");
+  EXPECT_EQ(job.m.Angles, (std::vector<int32_t>{10, 0, 0, 90}));
+  EXPECT_EQ(job.m.ModelNames(), (std::vector<std::string>{"m", "M", "j"}));
+  ASSERT_EQ(job.m.Frames.size(), 5u);
+  // Frame 2 was never bound: model 0, measured like the others.
+  std::vector<int32_t> models;
+  for (const TJobFrame& f : job.m.Frames)
+    models.push_back(f.ModelIndex);
+  EXPECT_EQ(models, (std::vector<int32_t>{0, 0, 1, 0, 2}));
+  EXPECT_EQ(job.m.Frames[1].MinY, job.m.Frames[0].MinY);
+  ASSERT_EQ(job.m.Warnings.size(), 1u);
+  EXPECT_EQ(job.m.Warnings[0],
+            root / "j.settings" + ":2: 'angle\t1' is not a keyword; line ignored");
+
+  // The value table, line by line.
+  T2P5D_Manager& m = job.m;
+  m.ApplySetting("zmax", "300");
+  EXPECT_EQ(m.ZMax, 44);
+  m.ApplySetting("zmax", "1000");
+  EXPECT_EQ(m.ZMax, 232);
+  m.ApplySetting("zmax", "-1");
+  EXPECT_EQ(m.ZMax, 255);
+  m.ApplySetting("zmax", "lots");
+  EXPECT_EQ(m.ZMax, 255);
+  m.ApplySetting("scale", "0.5");
+  EXPECT_EQ(m.Scale, 0.5L);
+  m.ApplySetting("scale", "0,5");
+  EXPECT_EQ(m.Scale, 0.5L);
+  m.ApplySetting("scale", "0.1");
+  EXPECT_EQ(m.Scale, 0.1L); // read in extended precision, not through a double
+  m.SingleOutput = false;
+  m.ApplySetting("singleoutput", "for all angles");
+  EXPECT_TRUE(m.SingleOutput);
+  m.ApplySetting("angle", "7");
+  EXPECT_EQ(m.Angles.size(), 8u);
+  EXPECT_EQ(m.Angles[7], 0);
+}
+
+TEST(Settings, EveryIgnoredLineAndDefaultIsAWarningWithFileAndLine) {
+  TempRoot root;
+  root.Write("t.obj", Triangle);
+  root.Write("w.settings", "# a comment\n"
+                           "angle 1 90deg\n"
+                           "scale 0,5\n"
+                           "zmax big\n"
+                           "frame x t.obj\n"
+                           "include\n"
+                           "zmax 300\n"
+                           "\n"
+                           "singleoutput please\n"
+                           "scale 2 3\n");
+  Job job(root);
+  job.m.LoadSettings("w");
+  const std::string f = root / "w.settings";
+  const std::vector<std::string> expected = {
+      f + ":1: '#' is not a keyword; line ignored",
+      f + ":2: '90deg' is not a valid integer value; 0 degrees taken",
+      f + ":3: '0,5' is not a valid floating point value; scale stays 1",
+      f + ":4: 'big' is not a valid integer value; zmax stays 127",
+      f + ":5: 'x' is not a valid integer value; frame number 1 taken",
+      f + ":6: 'include' is not a keyword; line ignored",
+      f + ":7: zmax 300 is kept to its low 8 bits: 44",
+      f + ":9: extra text 'please' ignored",
+      f + ":10: extra text '3' ignored",
+  };
+  EXPECT_EQ(job.m.Warnings, expected);
+  EXPECT_EQ(job.warned, expected); // reported as they arise, too
+  EXPECT_EQ(job.m.Angles, (std::vector<int32_t>{0, 0}));
+  EXPECT_EQ(job.m.Frames.size(), 1u);
+  EXPECT_EQ(job.m.Scale, 2.0L);
+}
+
+TEST(Settings, IncludesExpandNestedEmptyAndTextually) {
+  TempRoot root;
+  // Include names are relative to the root, not to the including file.
+  root.Write("jobs/a.settings", "angle 0 1\ninclude inc/one.txt\nangle 9 9\n");
+  root.Write("inc/one.txt", "angle 1 2\r\ninclude inc\\two.txt\r\ninclude inc/empty.txt\r\n");
+  root.Write("inc/two.txt", "\xEF\xBB\xBF"
+                            "angle 2 3\rangle 3 4");
+  root.Write("inc/empty.txt", "");
+  Job job(root);
+  std::vector<std::string> texts;
+  for (const TSettingsLine& l : job.m.ExpandSettings(root / "jobs/a.settings"))
+    texts.push_back(l.Text);
+  EXPECT_EQ(texts, (std::vector<std::string>{"angle 0 1", "angle 1 2", "angle 2 3", "angle 3 4", "",
+                                             "", "", "angle 9 9"}));
+  const auto lines = job.m.ExpandSettings(root / "jobs/a.settings");
+  EXPECT_EQ(lines[3].File, root / "inc/two.txt");
+  EXPECT_EQ(lines[3].Line, 2);
+  EXPECT_EQ(lines[7].Line, 3);
+
+  // The include line is replaced where its text first occurs in the joined lines: here
+  // inside the comment before it, which swallows the first included line; the include
+  // line itself is then expanded again.
+  root.Write("q.settings", "rem include x.txt\ninclude x.txt\n");
+  root.Write("x.txt", "angle 0 5\nangle 1 6\n");
+  texts.clear();
+  for (const TSettingsLine& l : job.m.ExpandSettings(root / "q.settings"))
+    texts.push_back(l.Text);
+  EXPECT_EQ(texts, (std::vector<std::string>{"rem angle 0 5", "angle 1 6", "", "angle 0 5",
+                                             "angle 1 6", ""}));
+}
+
+TEST(Settings, RefusedFilesAndLinesNameTheirPlace) {
+  TempRoot root;
+  root.Write("t.obj", Triangle);
+  root.Write("a.settings", "angle 0 0\ninclude b.txt\n");
+  root.Write("b.txt", "\ninclude A.settings\n"); // found as a.settings: the same file
+  root.Write("self.settings", "include self.settings\n");
+  root.Write("f.settings", "angle 0 0\nframe 0 t.obj\n");
+  root.Write("s.settings", "angle -1 0\n");
+  root.Write("big.settings", "frame 100000 t.obj\n");
+  root.Write("m.settings", "include nothing.txt\n");
+  root.Write("o.settings", "frame 1 units/none.obj\n");
+  Job job(root);
+  const std::string r = root.str();
+  EXPECT_EQ(Message([&] { job.m.LoadSettings("a"); }), r + "/b.txt:2: include cycle: " + r +
+                                                           "/a.settings -> " + r + "/b.txt -> " +
+                                                           r + "/a.settings");
+  EXPECT_EQ(Message([&] { job.m.LoadSettings("self"); }),
+            r + "/self.settings:1: include cycle: " + r + "/self.settings -> " + r +
+                "/self.settings");
+  EXPECT_EQ(Message([&] { job.m.LoadSettings("f"); }),
+            r + "/f.settings:2: frame number 0 is below 1");
+  EXPECT_EQ(Message([&] { job.m.LoadSettings("s"); }),
+            r + "/s.settings:1: angle slot -1 is negative");
+  EXPECT_EQ(Message([&] { job.m.LoadSettings("big"); }),
+            r + "/big.settings:1: frame number 100000 is beyond the largest frame number 4096");
+  const std::string missingInclude = Message([&] { job.m.LoadSettings("m"); });
+  EXPECT_EQ(missingInclude.rfind(r + "/m.settings:1: " + r + "/nothing.txt: ", 0), 0u)
+      << missingInclude;
+  EXPECT_NE(Message([&] { job.m.LoadSettings("nope"); }).find(r + "/nope.settings"),
+            std::string::npos);
+  EXPECT_NE(Message([&] { job.m.LoadSettings("o"); }).find("units/none.obj"), std::string::npos);
+  // The model that failed to load joined the job first and is freed with it.
+  EXPECT_EQ(job.m.Models.size(), 1u);
+}
+
+TEST(JobModels, CentresAllModelsTogetherMeasuresFramesAndReportsLines) {
+  TempRoot root;
+  root.Write("a.obj", "v 0 0 0\nv 1 2 0\n");
+  root.Write("b.obj", "v 3 1 0\nv 4 5 0\n");
+  root.Write("c.obj", "v -1 -1 -1\nv 1 1 1\n");
+  std::string fifty;
+  for (int i = 0; i < 50; ++i)
+    fifty += "v 0 0 0\n";
+  root.Write("fifty.obj", fifty);
+  root.Write("pair.settings", "angle 0 0\nframe 1 a.obj\nframe 2 b.obj\n");
+  root.Write("centred.settings", "frame 1 c.obj\n");
+  root.Write("fifty.settings", "frame 1 fifty.obj\n");
+
+  Job job(root);
+  job.m.LoadSettings("pair");
+  // Joint box x 0..4, y 0..5: both move by (2, 2.5, 0) and keep their distance.
+  TVec3 v;
+  job.m.Models[0]->GetVertex(0, v);
+  EXPECT_EQ(v.X, -2.0f);
+  EXPECT_EQ(v.Y, -2.5f);
+  job.m.Models[1]->GetVertex(1, v);
+  EXPECT_EQ(v.X, 2.0f);
+  EXPECT_EQ(v.Y, 2.5f);
+  EXPECT_EQ(job.m.Frames[0].MinY, -2.5f);
+  EXPECT_EQ(job.m.Frames[0].MaxY, -0.5f);
+  EXPECT_EQ(job.m.Frames[1].MinY, -1.5f);
+  EXPECT_EQ(job.m.Frames[1].MaxY, 2.5f);
+
+  job.m.LoadSettings("centred");
+  job.m.Models[0]->GetVertex(0, v);
+  EXPECT_EQ(v.X, -1.0f);
+  EXPECT_EQ(v.Z, -1.0f);
+
+  TJobFrame empty;
+  TOBJFile none("none");
+  T2P5D_Manager::MeasureFrame(empty, none);
+  EXPECT_EQ(empty.MinY, 1e8f);
+  EXPECT_EQ(empty.MaxY, -1e8f);
+
+  // 50 lines: percentages 2, 4, ... 98 at lines 2 to 50.
+  job.reports.clear();
+  job.m.LoadSettings("fifty");
+  TReports lines;
+  for (const auto& r : job.reports)
+    if (r.second.rfind("Loading OBJ [fifty.obj] ", 0) == 0)
+      lines.push_back(r);
+  ASSERT_EQ(lines.size(), 49u);
+  EXPECT_EQ(lines.front(), (std::pair<int32_t, std::string>{2, "Loading OBJ [fifty.obj] 2/50"}));
+  EXPECT_EQ(lines[24], (std::pair<int32_t, std::string>{50, "Loading OBJ [fifty.obj] 26/50"}));
+  EXPECT_EQ(lines.back(), (std::pair<int32_t, std::string>{98, "Loading OBJ [fifty.obj] 50/50"}));
+}

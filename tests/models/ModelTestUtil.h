@@ -1,0 +1,71 @@
+// Helpers for the model tests: models parsed from literal lines, and scratch folders.
+#pragma once
+
+#include "models/OBJFile.h"
+#include "models/OBJText.h"
+
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <fstream>
+#include <initializer_list>
+#include <memory>
+#include <string>
+
+#include <unistd.h>
+
+namespace quarvel::test {
+
+// A model fed with the given lines (trimmed, as the loader does), not finished.
+inline std::unique_ptr<TOBJFile> ParseOBJ(std::initializer_list<const char*> lines) {
+  auto model = std::make_unique<TOBJFile>("test");
+  for (const char* line : lines)
+    model->ParseLine(TrimBlanks(line));
+  return model;
+}
+
+inline std::unique_ptr<TOBJMaterialFile> ParseMTL(std::initializer_list<const char*> lines) {
+  auto materials = std::make_unique<TOBJMaterialFile>();
+  for (const char* line : lines)
+    materials->ParseLine(TrimBlanks(line));
+  return materials;
+}
+
+// A fresh folder below the system's temporary folder, removed at the end of the test.
+class ScratchDir {
+public:
+  ScratchDir() {
+    const auto* info = ::testing::UnitTest::GetInstance()->current_test_info();
+    Path_ = std::filesystem::temp_directory_path() /
+            ("quarvel-models-" + std::string(info->test_suite_name()) + "-" + info->name() + "-" +
+             std::to_string(::getpid()));
+    std::filesystem::remove_all(Path_);
+    std::filesystem::create_directories(Path_);
+  }
+  ~ScratchDir() {
+    std::error_code ec;
+    std::filesystem::remove_all(Path_, ec);
+  }
+  ScratchDir(const ScratchDir&) = delete;
+  ScratchDir& operator=(const ScratchDir&) = delete;
+
+  std::string Path() const { return Path_.string(); }
+  // Writes `bytes` to the relative path `name`, creating folders.
+  void Write(const std::string& name, const std::string& bytes) const {
+    const auto file = Path_ / name;
+    std::filesystem::create_directories(file.parent_path());
+    std::ofstream out(file, std::ios::binary);
+    out << bytes;
+  }
+
+private:
+  std::filesystem::path Path_;
+};
+
+inline void ExpectVec(const TVec3& v, float x, float y, float z, const char* what = "") {
+  EXPECT_FLOAT_EQ(v.X, x) << what;
+  EXPECT_FLOAT_EQ(v.Y, y) << what;
+  EXPECT_FLOAT_EQ(v.Z, z) << what;
+}
+
+} // namespace quarvel::test

@@ -1,0 +1,60 @@
+// Every model of the shared collection of real OBJ files loads, or fails with an error
+// that names the file it comes from.
+#include "../gl/GLTestUtil.h"
+#include "common/Error.h"
+#include "models/ModelLoader.h"
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <filesystem>
+
+namespace quarvel {
+namespace {
+
+namespace fs = std::filesystem;
+
+TEST(RealModels, EveryModelLoadsOrFailsClearly) {
+  const fs::path root = fs::path(QUARVEL_SHARED_TESTDATA) / "real-obj";
+  if (!fs::is_directory(root))
+    GTEST_SKIP() << "no shared test data at " << root;
+  test::EnsureGLView(); // textures are made, as a render job makes them
+  int loaded = 0;
+  int failed = 0;
+  std::vector<fs::path> files;
+  for (const auto& entry : fs::recursive_directory_iterator(root)) {
+    std::string ext = entry.path().extension().string();
+    std::transform(ext.begin(), ext.end(), ext.begin(), ::tolower);
+    if (entry.is_regular_file() && ext == ".obj")
+      files.push_back(entry.path());
+  }
+  std::sort(files.begin(), files.end());
+  for (const fs::path& file : files) {
+    // The model name as the program's lists give it: relative, without the extension.
+    fs::path relative = fs::relative(file, root);
+    const std::string name = (relative.parent_path() / relative.stem()).generic_string();
+    try {
+      auto model = LoadOBJModel(root.string(), name, name);
+      ASSERT_GE(model->GroupCount(), 1) << name;
+      for (const TOBJFaceVertex& c : model->Corners)
+        ASSERT_NE(c.NormalIndex, -1) << name;
+      model->Draw(); // compiles the lists; nothing may go wrong with odd indices
+      ++loaded;
+    } catch (const Error& e) {
+      const std::string message = e.what();
+      const bool namesAFile =
+          message.find(relative.parent_path().generic_string()) != std::string::npos ||
+          message.find(relative.filename().string()) != std::string::npos;
+      EXPECT_TRUE(namesAFile) << name << ": " << message;
+      EXPECT_NE(message.find(": "), std::string::npos) << message;
+      ++failed;
+    }
+    test::ExpectNoGLError(name.c_str());
+  }
+  EXPECT_GT(loaded, 50) << "most of the collection loads";
+  RecordProperty("loaded", loaded);
+  RecordProperty("failed", failed);
+}
+
+} // namespace
+} // namespace quarvel
