@@ -6,25 +6,6 @@
 
 namespace quarvel {
 
-namespace {
-
-// Light 1's colours and the light model's ambient are the same for every frame; the
-// render job sets the same values, so the preview shows what a render will.
-void SetFixedLight() {
-  const GLfloat ambient[4] = {0.0f, 0.0f, 0.0f, 1.0f};
-  const GLfloat white[4] = {1.0f, 1.0f, 1.0f, 1.0f};
-  const GLfloat modelAmbient[4] = {0.2f, 0.2f, 0.2f, 1.0f};
-  glLightfv(GL_LIGHT1, GL_AMBIENT, ambient);
-  glLightfv(GL_LIGHT1, GL_DIFFUSE, white);
-  glLightfv(GL_LIGHT1, GL_SPECULAR, white);
-  glLightModelfv(GL_LIGHT_MODEL_AMBIENT, modelAmbient);
-  glLightf(GL_LIGHT1, GL_CONSTANT_ATTENUATION, 1.0f);
-  glLightf(GL_LIGHT1, GL_LINEAR_ATTENUATION, 0.0f);
-  glLightf(GL_LIGHT1, GL_QUADRATIC_ATTENUATION, 0.0f);
-}
-
-} // namespace
-
 void DrawPreviewFrame(TOGL& view, TPreviewState& state, int32_t shaderZ, GLuint backgroundTexture,
                       TOBJFile* model) {
   view.BeginFrame();

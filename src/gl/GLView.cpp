@@ -15,6 +15,19 @@
 namespace quarvel {
 
 float LightPosition[4] = {-14.0f, 9.0f, 13.0f, 1.0f};
+
+void SetFixedLight() {
+  const GLfloat ambient[4] = {0.0f, 0.0f, 0.0f, 1.0f};
+  const GLfloat white[4] = {1.0f, 1.0f, 1.0f, 1.0f};
+  const GLfloat modelAmbient[4] = {0.2f, 0.2f, 0.2f, 1.0f};
+  glLightfv(GL_LIGHT1, GL_AMBIENT, ambient);
+  glLightfv(GL_LIGHT1, GL_DIFFUSE, white);
+  glLightfv(GL_LIGHT1, GL_SPECULAR, white);
+  glLightModelfv(GL_LIGHT_MODEL_AMBIENT, modelAmbient);
+  glLightf(GL_LIGHT1, GL_CONSTANT_ATTENUATION, 1.0f);
+  glLightf(GL_LIGHT1, GL_LINEAR_ATTENUATION, 0.0f);
+  glLightf(GL_LIGHT1, GL_QUADRATIC_ATTENUATION, 0.0f);
+}
 std::unique_ptr<TOGL> GLView;
 
 namespace {

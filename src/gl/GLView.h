@@ -39,6 +39,12 @@ namespace quarvel {
 // so fixed relative to the camera. Initially (-14, 9, 13, 1).
 extern float LightPosition[4];
 
+// The colours of light 1 and the light model's ambient, the same for every picture the
+// program draws: the render job's views and the preview share them, so the preview
+// shows what a render will. (The light's position is set separately, under the
+// identity modelview matrix, from LightPosition.)
+void SetFixedLight();
+
 // Answers whether the driver accepts a framebuffer with this many samples per pixel.
 using TSampleProbe = std::function<bool(int samples)>;
 

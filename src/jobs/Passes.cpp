@@ -170,16 +170,7 @@ void T2P5D_Manager::RenderView(bool DepthPass, bool SidePass, std::vector<uint8_
   glDisable(GL_CULL_FACE);
   glCullFace(GL_BACK);
   glEnable(GL_RESCALE_NORMAL);
-  const GLfloat ambient[4] = {0, 0, 0, 1};
-  const GLfloat white[4] = {1, 1, 1, 1};
-  const GLfloat modelAmbient[4] = {0.2f, 0.2f, 0.2f, 1};
-  glLightfv(GL_LIGHT1, GL_AMBIENT, ambient);
-  glLightfv(GL_LIGHT1, GL_DIFFUSE, white);
-  glLightfv(GL_LIGHT1, GL_SPECULAR, white);
-  glLightModelfv(GL_LIGHT_MODEL_AMBIENT, modelAmbient);
-  glLightf(GL_LIGHT1, GL_CONSTANT_ATTENUATION, 1);
-  glLightf(GL_LIGHT1, GL_LINEAR_ATTENUATION, 0);
-  glLightf(GL_LIGHT1, GL_QUADRATIC_ATTENUATION, 0);
+  SetFixedLight();
 
   if (!DepthPass && !SidePass) {
     // The colour margin: copies shrinking from 1.5 to 1.01 times the scale, each on a
