@@ -19,7 +19,7 @@
 #include <exception>
 
 #include "app/Display.h"
-#include "app/FileLists.h"
+#include "common/FileLists.h"
 #include "app/GLPanel.h"
 #include "app/PreviewFrame.h"
 #include "common/Error.h"

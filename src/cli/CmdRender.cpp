@@ -7,7 +7,7 @@
 //   progress PERCENT TEXT | warning TEXT | wrote FILE | error MESSAGE
 // A job that fails does not stop the others; the exit status is 0 only when every job
 // succeeded.
-#include "app/FileLists.h"
+#include "common/FileLists.h"
 #include "cli/Command.h"
 #include "common/Error.h"
 #include "common/FileLookup.h"

@@ -235,16 +235,7 @@ void TOBJFile::FinishLoading() {
   GenerateNormals();
   for (TOBJGroup& group : Groups)
     group.Faces.shrink_to_fit();
-  TOBJMaterialFile* materials = ActiveMaterials();
-  if (materials == nullptr)
-    return;
-  std::vector<int32_t> indexOfName(MaterialNames.size());
-  for (size_t i = 0; i < MaterialNames.size(); ++i)
-    indexOfName[i] = materials->IndexOf(MaterialNames[i]);
-  for (TOBJGroup& group : Groups)
-    for (TOBJFace& face : group.Faces)
-      if (face.MaterialIndex == -1 && face.MaterialNameId >= 0)
-        face.MaterialIndex = indexOfName[static_cast<size_t>(face.MaterialNameId)];
+  BindMaterials(true);
 }
 
 void TOBJFile::SetMaterialFile(std::unique_ptr<TOBJMaterialFile> materialFile) {
@@ -252,16 +243,24 @@ void TOBJFile::SetMaterialFile(std::unique_ptr<TOBJMaterialFile> materialFile) {
 }
 
 void TOBJFile::ResolveMaterials() {
+  BindMaterials(false);
+}
+
+void TOBJFile::BindMaterials(bool onlyUnbound) {
   TOBJMaterialFile* materials = ActiveMaterials();
   if (materials == nullptr)
     return;
+  // Each name is looked up once, not once per face.
   std::vector<int32_t> indexOfName(MaterialNames.size());
   for (size_t i = 0; i < MaterialNames.size(); ++i)
     indexOfName[i] = materials->IndexOf(MaterialNames[i]);
   for (TOBJGroup& group : Groups)
-    for (TOBJFace& face : group.Faces)
+    for (TOBJFace& face : group.Faces) {
+      if (onlyUnbound && face.MaterialIndex != -1)
+        continue;
       face.MaterialIndex =
           face.MaterialNameId >= 0 ? indexOfName[static_cast<size_t>(face.MaterialNameId)] : -1;
+    }
 }
 
 std::string_view TOBJFile::FaceMaterialName(const TOBJFace& face) const {

@@ -138,6 +138,9 @@ public:
   int64_t ListsCompiled = 0;
 
 private:
+  // Binds faces to the active library's materials by name; with onlyUnbound, faces that
+  // already have a material keep it.
+  void BindMaterials(bool onlyUnbound);
   int32_t ResolveIndex(std::string_view part, size_t listLength);
   int32_t CurrentMaterialId_ = -1;
   std::unordered_map<std::string, int32_t> MaterialNameIds_;

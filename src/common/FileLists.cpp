@@ -1,4 +1,4 @@
-#include "app/FileLists.h"
+#include "common/FileLists.h"
 
 #include <algorithm>
 #include <cctype>

@@ -6,7 +6,7 @@
 #include <string>
 #include <vector>
 
-#include "app/FileLists.h"
+#include "common/FileLists.h"
 
 namespace quarvel {
 namespace {
