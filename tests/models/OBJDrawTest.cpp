@@ -33,16 +33,9 @@ void BeginJobLitFrame(float ambient = 0.2f) {
   glDisable(GL_LIGHT0);
   glDisable(GL_CULL_FACE);
   glEnable(GL_RESCALE_NORMAL);
-  const GLfloat black[4] = {0, 0, 0, 1};
-  const GLfloat white[4] = {1, 1, 1, 1};
+  SetFixedLight();
   const GLfloat model[4] = {ambient, ambient, ambient, 1};
-  glLightfv(GL_LIGHT1, GL_AMBIENT, black);
-  glLightfv(GL_LIGHT1, GL_DIFFUSE, white);
-  glLightfv(GL_LIGHT1, GL_SPECULAR, white);
   glLightModelfv(GL_LIGHT_MODEL_AMBIENT, model);
-  glLightf(GL_LIGHT1, GL_CONSTANT_ATTENUATION, 1);
-  glLightf(GL_LIGHT1, GL_LINEAR_ATTENUATION, 0);
-  glLightf(GL_LIGHT1, GL_QUADRATIC_ATTENUATION, 0);
 }
 
 using Pixel = std::array<int, 3>;
