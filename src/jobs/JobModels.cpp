@@ -24,6 +24,8 @@ void T2P5D_Manager::Clear() {
   Models.clear();
   Frames.clear();
   Sheets.clear();
+  Views.clear();
+  WorkView = TAngleSheet{};
   Scale = 1.0L;
   ZMax = 127;
   Warnings.clear();

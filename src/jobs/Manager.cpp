@@ -7,6 +7,18 @@
 
 namespace quarvel {
 
+uint8_t* T2P5D_Manager::ViewDepthPixel(int32_t X, int32_t Y) {
+  return WorkView.DepthPlane.data() + static_cast<ptrdiff_t>(Y) * WorkView.SheetWidth + X;
+}
+
+uint8_t* T2P5D_Manager::ViewColourPixel(int32_t X, int32_t Y) {
+  return WorkView.ColourPlane.data() + (static_cast<ptrdiff_t>(Y) * WorkView.SheetWidth + X) * 3;
+}
+
+uint8_t* T2P5D_Manager::ViewSidePixel(int32_t X, int32_t Y) {
+  return WorkView.SidePlane.data() + static_cast<ptrdiff_t>(Y) * WorkView.SheetWidth + X;
+}
+
 uint8_t* T2P5D_Manager::DepthPixel(int32_t X, int32_t Y) {
   TAngleSheet& s = Sheets[static_cast<size_t>(CurrentAngle)];
   return s.DepthPlane.data() + static_cast<ptrdiff_t>(Y) * s.SheetWidth +

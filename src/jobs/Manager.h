@@ -16,6 +16,12 @@
 // frame that the plane accessors address; every loop sets them before using an accessor.
 // The accessors do not check bounds.
 //
+// Memory: while the passes run, a view is drawn and converted at full size in one work
+// view (the View* accessors), but between passes each view keeps only the rectangle that
+// holds its content (Views). The sheets are made at their cropped size once the common
+// margins are known, so a job's memory grows with what its views contain, not with how
+// many views it has.
+//
 // Failures are quarvel::Error exceptions naming the file (and line for text files): a
 // settings, include or OBJ file that cannot be read, an include cycle, a frame number
 // below 1, a negative angle slot, a job with no angle, no frame or nothing drawn. Lines the
@@ -36,6 +42,22 @@ namespace quarvel {
 
 class TOBJFile;
 class TOBJMaterialFile;
+
+// What one view (angle, frame) keeps between the passes: the smallest rectangle of the
+// full view outside which every pixel holds the background. Before the depth pass the
+// background is the visual pass's empty colour (VisualBackground) and only Colour is
+// kept; from the depth pass on it is depth 0 / BackgroundKey / side 0, and the rectangle
+// is that of the pixels with depth.
+struct TViewContent {
+  int32_t Left = 0;
+  int32_t Top = 0;
+  int32_t Width = 0; // 0: the whole view is background
+  int32_t Height = 0;
+  bool DepthKnown = false;
+  std::vector<uint8_t> Colour; // Width * Height * 3, blue, green, red
+  std::vector<uint8_t> Depth;  // Width * Height once DepthKnown
+  std::vector<uint8_t> Side;   // Width * Height once the side pass kept it, else empty
+};
 
 struct TJobFrame {
   float MinY = 0;         // lowest vertex Y of the frame's model after centring
@@ -107,12 +129,24 @@ public:
   std::vector<uint8_t> DropAlpha(const uint8_t* Buffer) const;
   // Percent(A, F) of the pass reports; one view in all reports 100.
   int32_t ViewPercent(int32_t Angle, int32_t Frame) const;
-  // Sizes Sheets to the angles and gives each sheet its full-view planes (RenderAll step 5).
-  void AllocateSheets();
+  // Sizes Views to angles x frames (all empty) and the work view to ViewWidth x ViewHeight.
+  void AllocateViews();
+  // Selects view (Angle, Frame) and restores its full-size planes into the work view.
+  void BeginView(int32_t Angle, int32_t Frame);
+  // Keeps the work view's content rectangle as the current view's content.
+  void KeepView();
+  // The colour of an empty pixel in the visual pass's read-back after conversion: the
+  // clear colour (black), or the key when the alpha channel said "not covered".
+  void VisualBackground(uint8_t* Pixel) const;
   // Refuses a job that cannot be rendered (no angle, no frame) before anything is drawn.
   void CheckRenderable() const;
 
   // --- Plane accessors (no bounds checks) ---
+  // The work view (full view size) of the view being drawn.
+  uint8_t* ViewDepthPixel(int32_t X, int32_t Y);
+  uint8_t* ViewColourPixel(int32_t X, int32_t Y);
+  uint8_t* ViewSidePixel(int32_t X, int32_t Y);
+  // The sheets (after gap removal).
   uint8_t* DepthPixel(int32_t X, int32_t Y);
   uint8_t* ColourPixel(int32_t X, int32_t Y);
   uint8_t* IndexPixel(int32_t X, int32_t Y);
@@ -120,7 +154,10 @@ public:
   uint8_t* SheetDepthPixel(TAngleSheet& Sheet, int32_t X, int32_t Y);
 
   // --- Gap removal (Gaps.cpp) ---
+  // Finds the common margins from the views' content rectangles and makes Sheets at the
+  // cropped size from Views (which are released).
   void RemoveGaps();
+  // Makes Sheets[CurrentAngle] of frames cut by the margins from the angle's views.
   void CropSheet(int32_t MarginX, int32_t MarginY);
 
   // --- Palettes and saving (Saving.cpp) ---
@@ -139,7 +176,9 @@ public:
   std::vector<TJobFrame> Frames; // entry k is frame number k + 1
   std::vector<std::unique_ptr<TOBJFile>> Models;
   std::vector<TAngleSheet> Sheets;
-  long double Scale = 1.0L; // extended precision: the margin scales are formed from it
+  std::vector<TViewContent> Views; // while rendering: entry Angle * frames + Frame
+  TAngleSheet WorkView;            // one frame of ViewWidth x ViewHeight
+  long double Scale = 1.0L;        // extended precision: the margin scales are formed from it
   uint8_t ZMax = 127;
   bool SingleOutput = false;
   std::string SettingsName; // as passed to LoadSettings, without ".settings"
@@ -167,6 +206,7 @@ public:
   int CurrentLine = 0;
 
 private:
+  bool WorkDepthKnown = false; // the work view holds a depth pass (or a kept view with one)
   void Report(int32_t Percent, const std::string& Text);
   void Warn(const std::string& Text);
   std::string Here(const std::string& message) const;

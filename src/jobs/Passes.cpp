@@ -43,26 +43,12 @@ void T2P5D_Manager::CheckRenderable() const {
 
 int32_t T2P5D_Manager::ViewPercent(int32_t Angle, int32_t Frame) const {
   const int32_t FrameCount = static_cast<int32_t>(Frames.size());
-  const int32_t Views = FrameCount * static_cast<int32_t>(Angles.size()) - 1;
-  // One angle and one frame make Views 0: the single view is the whole pass, so 100.
-  if (Views <= 0)
+  const int32_t LastView = FrameCount * static_cast<int32_t>(Angles.size()) - 1;
+  // One angle and one frame make LastView 0: the single view is the whole pass, so 100.
+  if (LastView <= 0)
     return 100;
-  const long double p = static_cast<long double>(Frame + FrameCount * Angle) / Views * 100.0L;
+  const long double p = static_cast<long double>(Frame + FrameCount * Angle) / LastView * 100.0L;
   return static_cast<int32_t>(p);
-}
-
-void T2P5D_Manager::AllocateSheets() {
-  const size_t frameCount = Frames.size();
-  Sheets.assign(Angles.size(), TAngleSheet{});
-  for (TAngleSheet& s : Sheets) {
-    const size_t pixels = frameCount * static_cast<size_t>(ViewWidth) * ViewHeight;
-    s.ColourPlane.resize(pixels * 3);
-    s.FrameWidth = ViewWidth;
-    s.SheetWidth = static_cast<int32_t>(frameCount) * s.FrameWidth;
-    s.Height = ViewHeight;
-    s.DepthPlane.resize(pixels);
-    s.SidePlane.resize(pixels);
-  }
 }
 
 void T2P5D_Manager::RenderAll() {
@@ -76,27 +62,27 @@ void T2P5D_Manager::RenderAll() {
   ViewHeight = GLView->Height();
 
   std::vector<uint8_t> Buffer;
-  AllocateSheets();
+  AllocateViews();
   const int32_t FrameCount = static_cast<int32_t>(Frames.size());
   const int32_t AngleCount = static_cast<int32_t>(Angles.size());
   Report(0, "Rendering OBJs");
 
   for (int32_t A = 0; A < AngleCount; ++A)
     for (int32_t F = 0; F < FrameCount; ++F) {
-      CurrentAngle = A;
-      CurrentFrame = F;
+      BeginView(A, F);
       Report(ViewPercent(A, F), "Rendering OBJs - Pass 1 (Visuals)");
       RenderView(false, false, Buffer);
       StoreVisual(Buffer.data());
+      KeepView();
     }
 
   for (int32_t A = 0; A < AngleCount; ++A)
     for (int32_t F = 0; F < FrameCount; ++F) {
-      CurrentAngle = A;
-      CurrentFrame = F;
+      BeginView(A, F);
       Report(ViewPercent(A, F), "Rendering OBJs - Pass 2 (ZBuffer)");
       RenderView(true, false, Buffer);
       StoreDepth(Buffer.data());
+      KeepView();
     }
 
   // Every face is bound again by its material name against the job's two materials:
@@ -111,11 +97,11 @@ void T2P5D_Manager::RenderAll() {
 
   for (int32_t A = 0; A < AngleCount; ++A)
     for (int32_t F = 0; F < FrameCount; ++F) {
-      CurrentAngle = A;
-      CurrentFrame = F;
+      BeginView(A, F);
       Report(ViewPercent(A, F), "Rendering OBJs - Pass 3 (Side Colours)");
       RenderView(false, true, Buffer);
       StoreSide(Buffer.data());
+      KeepView();
     }
   Buffer = std::vector<uint8_t>();
 
@@ -225,8 +211,9 @@ void T2P5D_Manager::StoreVisual(const uint8_t* Buffer) {
     src = dropped.data();
   }
   const size_t rowBytes = static_cast<size_t>(ViewWidth) * 3;
+  WorkDepthKnown = false;
   for (int32_t R = 0; R < ViewHeight; ++R)
-    std::memcpy(ColourPixel(0, ViewHeight - 1 - R), src + rowBytes * static_cast<size_t>(R),
+    std::memcpy(ViewColourPixel(0, ViewHeight - 1 - R), src + rowBytes * static_cast<size_t>(R),
                 rowBytes);
 }
 
@@ -238,11 +225,12 @@ void T2P5D_Manager::StoreDepth(const uint8_t* Buffer) {
 }
 
 void T2P5D_Manager::StoreDepthMultisampled(const uint8_t* Buffer) {
+  WorkDepthKnown = true;
   for (int32_t R = 0; R < ViewHeight; ++R) {
     const int32_t Y = ViewHeight - 1 - R;
     const uint8_t* p = Buffer + static_cast<size_t>(R) * static_cast<size_t>(ViewWidth) * 4;
-    uint8_t* depth = DepthPixel(0, Y);
-    uint8_t* colour = ColourPixel(0, Y);
+    uint8_t* depth = ViewDepthPixel(0, Y);
+    uint8_t* colour = ViewColourPixel(0, Y);
     for (int32_t X = 0; X < ViewWidth; ++X, p += 4) {
       // Alpha is coverage: less than about half covered is background. A covered pixel
       // whose depth came out 0 (the lowest depth step averaged with the clear colour at
@@ -259,11 +247,12 @@ void T2P5D_Manager::StoreDepthMultisampled(const uint8_t* Buffer) {
 }
 
 void T2P5D_Manager::StoreDepthPlain(const uint8_t* Buffer) {
+  WorkDepthKnown = true;
   for (int32_t R = 0; R < ViewHeight; ++R) {
     const int32_t Y = ViewHeight - 1 - R;
     const uint8_t* p = Buffer + static_cast<size_t>(R) * static_cast<size_t>(ViewWidth) * 3;
-    uint8_t* depth = DepthPixel(0, Y);
-    uint8_t* colour = ColourPixel(0, Y);
+    uint8_t* depth = ViewDepthPixel(0, Y);
+    uint8_t* colour = ViewColourPixel(0, Y);
     for (int32_t X = 0; X < ViewWidth; ++X, p += 3) {
       // The depth view's clear colour marks background; covered pixels keep pass 1's
       // colour. A covered pixel of depth 0 is empty from here on and keyed as well, so
@@ -288,9 +277,9 @@ void T2P5D_Manager::StoreSide(const uint8_t* Buffer) {
   for (int32_t R = 0; R < ViewHeight; ++R) {
     const int32_t Y = ViewHeight - 1 - R;
     const uint8_t* p = src + static_cast<size_t>(R) * static_cast<size_t>(ViewWidth) * 3;
-    const uint8_t* depth = DepthPixel(0, Y);
-    uint8_t* colour = ColourPixel(0, Y);
-    uint8_t* side = SidePixel(0, Y);
+    const uint8_t* depth = ViewDepthPixel(0, Y);
+    uint8_t* colour = ViewColourPixel(0, Y);
+    uint8_t* side = ViewSidePixel(0, Y);
     for (int32_t X = 0; X < ViewWidth; ++X, p += 3) {
       // Under the white light only the side material (and faces without a material)
       // come out grey; the default material's unlit black stays under the threshold.

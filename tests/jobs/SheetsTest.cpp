@@ -18,35 +18,36 @@ using quarvel::test::TempRoot;
 
 namespace {
 
-// A job of `frames` frames and `angles` angles with views of w x h, sheets allocated.
+// A job of `frames` frames and `angles` angles with views of w x h, all empty.
 void Shape(T2P5D_Manager& m, int angles, int frames, int w, int h) {
   m.Angles.assign(static_cast<size_t>(angles), 0);
   m.Frames.assign(static_cast<size_t>(frames), TJobFrame{});
   m.ViewWidth = w;
   m.ViewHeight = h;
-  m.AllocateSheets();
-  for (TAngleSheet& s : m.Sheets) {
-    std::fill(s.DepthPlane.begin(), s.DepthPlane.end(), 0);
-    for (size_t i = 0; i < s.ColourPlane.size(); i += 3) {
-      s.ColourPlane[i] = 255;
-      s.ColourPlane[i + 1] = 0;
-      s.ColourPlane[i + 2] = 255;
-    }
-  }
+  m.AllocateViews();
 }
 
-// Marks pixels x0..x1, y0..y1 (inclusive) of frame f of angle a as content.
+// Renders pixels x0..x1, y0..y1 (inclusive) of frame f of angle a as content, through the
+// read-back conversions a real view goes through: colour (x, y, f), the given depth.
 void Fill(T2P5D_Manager& m, int a, int f, int x0, int x1, int y0, int y1, uint8_t depth = 7) {
-  m.CurrentAngle = a;
-  m.CurrentFrame = f;
-  for (int y = y0; y <= y1; ++y)
-    for (int x = x0; x <= x1; ++x) {
-      *m.DepthPixel(x, y) = depth;
-      uint8_t* c = m.ColourPixel(x, y);
-      c[0] = static_cast<uint8_t>(x);
-      c[1] = static_cast<uint8_t>(y);
-      c[2] = static_cast<uint8_t>(f);
+  const int w = m.ViewWidth, h = m.ViewHeight;
+  std::vector<uint8_t> visual(static_cast<size_t>(w * h * 3), 0);
+  std::vector<uint8_t> depths(visual.size(), 0);
+  for (int y = 0; y < h; ++y)
+    for (int x = 0; x < w; ++x) {
+      const size_t at = (static_cast<size_t>(h - 1 - y) * static_cast<size_t>(w) + x) * 3;
+      const bool in = x >= x0 && x <= x1 && y >= y0 && y <= y1;
+      visual[at] = static_cast<uint8_t>(x);
+      visual[at + 1] = static_cast<uint8_t>(y);
+      visual[at + 2] = static_cast<uint8_t>(f);
+      depths[at] = in ? 0 : 255;
+      depths[at + 1] = in ? depth : 0;
+      depths[at + 2] = in ? 0 : 255;
     }
+  m.BeginView(a, f);
+  m.StoreVisual(visual.data());
+  m.StoreDepthPlain(depths.data());
+  m.KeepView();
 }
 
 std::string Refusal(T2P5D_Manager& m) {
@@ -70,27 +71,30 @@ TEST(Passes, ReadBackRowsAndKeysLandInThePlanes) {
   const uint8_t visual[] = {1,  2,  3,  4,  5,  6,  7,  8,  9,   // bottom row
                             10, 11, 12, 13, 14, 15, 16, 17, 18}; // top row
   m.StoreVisual(visual);
-  EXPECT_EQ(0, std::memcmp(m.ColourPixel(0, 0), visual + 9, 9));
-  EXPECT_EQ(0, std::memcmp(m.ColourPixel(0, 1), visual, 9));
-  // Frame 0 is untouched: still the key.
-  m.CurrentFrame = 0;
-  EXPECT_EQ(m.ColourPixel(0, 0)[1], 0);
-  m.CurrentFrame = 1;
+  EXPECT_EQ(0, std::memcmp(m.ViewColourPixel(0, 0), visual + 9, 9));
+  EXPECT_EQ(0, std::memcmp(m.ViewColourPixel(0, 1), visual, 9));
+  // Kept and restored exactly; frame 0, never drawn, comes back empty (black).
+  m.KeepView();
+  m.BeginView(0, 0);
+  EXPECT_EQ(m.ViewColourPixel(2, 1)[0], 0);
+  m.BeginView(0, 1);
+  EXPECT_EQ(0, std::memcmp(m.ViewColourPixel(0, 0), visual + 9, 9));
+  EXPECT_EQ(0, std::memcmp(m.ViewColourPixel(0, 1), visual, 9));
 
   // Plain depth: exactly (255, 0, 255) is background, anything else gives its green.
   const uint8_t depth[] = {255, 0, 255, 255, 1, 255, 0, 0,   0, //
                            254, 9, 255, 255, 0, 255, 3, 200, 3};
   m.StoreDepthPlain(depth);
-  EXPECT_EQ(*m.DepthPixel(0, 1), 0);
-  EXPECT_EQ(m.ColourPixel(0, 1)[0], 255);
-  EXPECT_EQ(m.ColourPixel(0, 1)[1], 0);
-  EXPECT_EQ(*m.DepthPixel(1, 1), 1);
-  EXPECT_EQ(m.ColourPixel(1, 1)[0], 4); // covered: pass 1's colour stays
-  EXPECT_EQ(*m.DepthPixel(2, 1), 0);    // covered with green 0: empty, so keyed too
-  EXPECT_EQ(m.ColourPixel(2, 1)[0], 255);
-  EXPECT_EQ(*m.DepthPixel(0, 0), 9);
-  EXPECT_EQ(*m.DepthPixel(1, 0), 0);
-  EXPECT_EQ(*m.DepthPixel(2, 0), 200);
+  EXPECT_EQ(*m.ViewDepthPixel(0, 1), 0);
+  EXPECT_EQ(m.ViewColourPixel(0, 1)[0], 255);
+  EXPECT_EQ(m.ViewColourPixel(0, 1)[1], 0);
+  EXPECT_EQ(*m.ViewDepthPixel(1, 1), 1);
+  EXPECT_EQ(m.ViewColourPixel(1, 1)[0], 4); // covered: pass 1's colour stays
+  EXPECT_EQ(*m.ViewDepthPixel(2, 1), 0);    // covered with green 0: empty, so keyed too
+  EXPECT_EQ(m.ViewColourPixel(2, 1)[0], 255);
+  EXPECT_EQ(*m.ViewDepthPixel(0, 0), 9);
+  EXPECT_EQ(*m.ViewDepthPixel(1, 0), 0);
+  EXPECT_EQ(*m.ViewDepthPixel(2, 0), 200);
 
   // Side: grey over 10 where there is depth; the shade is pass 1's colour averaged.
   m.StoreVisual(visual);
@@ -98,13 +102,13 @@ TEST(Passes, ReadBackRowsAndKeysLandInThePlanes) {
   const uint8_t side[] = {50, 50, 50, 50, 50, 50, 90, 90, 90, //
                           11, 11, 11, 10, 10, 10, 30, 30, 31};
   m.StoreSide(side);
-  EXPECT_EQ(*m.SidePixel(0, 1), 0); // no depth
-  EXPECT_EQ(*m.SidePixel(1, 1), 5); // (4 + 5 + 6) / 3
-  EXPECT_EQ(m.ColourPixel(1, 1)[2], 255);
-  EXPECT_EQ(*m.SidePixel(2, 1), 0);  // grey, but covered with green 0: empty, not a side pixel
-  EXPECT_EQ(*m.SidePixel(0, 0), 11); // (10 + 11 + 12) / 3, grey 11 > 10
-  EXPECT_EQ(*m.SidePixel(2, 0), 0);  // not grey
-  EXPECT_EQ(m.ColourPixel(2, 0)[0], 16);
+  EXPECT_EQ(*m.ViewSidePixel(0, 1), 0); // no depth
+  EXPECT_EQ(*m.ViewSidePixel(1, 1), 5); // (4 + 5 + 6) / 3
+  EXPECT_EQ(m.ViewColourPixel(1, 1)[2], 255);
+  EXPECT_EQ(*m.ViewSidePixel(2, 1), 0);  // grey, but covered with green 0: empty, not a side pixel
+  EXPECT_EQ(*m.ViewSidePixel(0, 0), 11); // (10 + 11 + 12) / 3, grey 11 > 10
+  EXPECT_EQ(*m.ViewSidePixel(2, 0), 0);  // not grey
+  EXPECT_EQ(m.ViewColourPixel(2, 0)[0], 16);
 }
 
 TEST(Passes, MultisampledReadBackUsesAlphaAsCoverage) {
@@ -116,26 +120,26 @@ TEST(Passes, MultisampledReadBackUsesAlphaAsCoverage) {
   EXPECT_EQ(dropped, (std::vector<uint8_t>{10, 20, 30, 10, 20, 30, 255, 0, 255, 40, 40, 40}));
 
   m.StoreVisual(rgba);
-  EXPECT_EQ(m.ColourPixel(1, 0)[0], 10); // alpha 11 keeps its colour in pass 1
+  EXPECT_EQ(m.ViewColourPixel(1, 0)[0], 10); // alpha 11 keeps its colour in pass 1
   const uint8_t depth[] = {0, 5, 0, 127, 0, 6, 0, 126, 0, 7, 0, 0, 0, 8, 0, 255};
   m.StoreDepth(depth);
   m.CurrentFrame = 0;
-  EXPECT_EQ(*m.DepthPixel(0, 0), 5);
-  EXPECT_EQ(*m.DepthPixel(1, 0), 0);    // below half covered: background...
-  EXPECT_EQ(m.ColourPixel(1, 0)[1], 0); // ...and keyed
-  EXPECT_EQ(*m.DepthPixel(3, 0), 8);
+  EXPECT_EQ(*m.ViewDepthPixel(0, 0), 5);
+  EXPECT_EQ(*m.ViewDepthPixel(1, 0), 0);    // below half covered: background...
+  EXPECT_EQ(m.ViewColourPixel(1, 0)[1], 0); // ...and keyed
+  EXPECT_EQ(*m.ViewDepthPixel(3, 0), 8);
   // Covered but of depth 0 (an averaged edge of the lowest step): empty and keyed.
   const uint8_t edge[] = {0, 0, 0, 200, 0, 6, 0, 200, 0, 7, 0, 200, 0, 8, 0, 255};
   m.StoreVisual(rgba);
   m.StoreDepth(edge);
-  EXPECT_EQ(*m.DepthPixel(0, 0), 0);
-  EXPECT_EQ(m.ColourPixel(0, 0)[0], 255);
+  EXPECT_EQ(*m.ViewDepthPixel(0, 0), 0);
+  EXPECT_EQ(m.ViewColourPixel(0, 0)[0], 255);
   m.StoreDepth(depth);
   // A grey pixel with weak coverage turns into the key, never into a side pixel.
   const uint8_t side[] = {60, 60, 60, 10, 60, 60, 60, 255, 0, 0, 0, 0, 60, 60, 60, 255};
   m.StoreSide(side);
-  EXPECT_EQ(*m.SidePixel(0, 0), 0);
-  EXPECT_NE(*m.SidePixel(3, 0), 0);
+  EXPECT_EQ(*m.ViewSidePixel(0, 0), 0);
+  EXPECT_NE(*m.ViewSidePixel(3, 0), 0);
 }
 
 TEST(Passes, ViewPercentages) {
@@ -190,9 +194,9 @@ TEST(Gaps, CommonMarginsKeepOnePixelAndTheCentre) {
     Shape(m, 2, 2, 60, 40);
     Fill(m, 0, 0, 10, 30, 20, 20);
     Fill(m, 1, 1, 20, 44, 5, 34);
-    m.CurrentAngle = 1;
-    m.CurrentFrame = 1;
-    *m.SidePixel(44, 34) = 99;
+    m.BeginView(1, 1);
+    *m.ViewSidePixel(44, 34) = 99;
+    m.KeepView();
     m.RemoveGaps();
     EXPECT_EQ(m.Sheets[0].FrameWidth, 60 - 18);
     EXPECT_EQ(m.Sheets[0].Height, 40 - 8); // top margin 5 keeps 1: 4 cut from each side
@@ -220,13 +224,14 @@ TEST(Gaps, JobsThatCannotBeCroppedAreRefused) {
   m.SettingsFile = "units/tank.settings";
   EXPECT_EQ(Refusal(m), "units/tank.settings: the job has no angle: there is nothing to crop");
   m.Angles.assign(1, 0);
-  m.AllocateSheets();
+  m.AllocateViews();
   EXPECT_EQ(Refusal(m), "units/tank.settings: the job has no frame: there is nothing to crop");
   Shape(m, 2, 2, 8, 8);
   EXPECT_EQ(Refusal(m), "units/tank.settings: nothing was drawn: no view of the job covers any "
                         "pixel (check the models, the scale and that the frames name the right "
                         "files)");
-  EXPECT_EQ(m.Sheets[0].FrameWidth, 8); // nothing was changed
+  EXPECT_TRUE(m.Sheets.empty()); // nothing was made
+  EXPECT_EQ(m.Views.size(), 4u);
 
   T2P5D_Manager empty(nullptr);
   try {
@@ -326,9 +331,10 @@ TEST(Saving, DumpedPlanesReadBackAsTheyAreAndNamesFollowTheSettings) {
   T2P5D_Manager m(nullptr);
   Shape(m, 2, 2, 5, 4);
   Fill(m, 1, 1, 1, 3, 1, 2, 42);
-  m.CurrentAngle = 1;
-  m.CurrentFrame = 1;
-  *m.SidePixel(2, 2) = 130;
+  m.BeginView(1, 1);
+  *m.ViewSidePixel(2, 2) = 130;
+  m.KeepView();
+  m.RemoveGaps(); // margins of 1 all round: nothing is cut
   m.SettingsName = "units\\tank";
   m.OutputDir = "out/dir";
   EXPECT_EQ(m.OutputName(1, true), "out/dir/units/tank_1.kxz");
