@@ -169,7 +169,16 @@ TEST(Gaps, CommonMarginsKeepOnePixelAndTheCentre) {
     for (int a = 0; a < 2; ++a)
       for (int f = 0; f < 2; ++f)
         Fill(m, a, f, 150, 249, 100, 299);
+    // Between the passes a view keeps only its content rectangle, not the whole view.
+    const TViewContent& kept = m.Views[3];
+    EXPECT_EQ(kept.Left, 150);
+    EXPECT_EQ(kept.Top, 100);
+    EXPECT_EQ(kept.Width, 100);
+    EXPECT_EQ(kept.Height, 200);
+    EXPECT_EQ(kept.Colour.size(), 100u * 200u * 3u);
+    EXPECT_EQ(kept.Depth.size(), 100u * 200u);
     m.RemoveGaps();
+    EXPECT_TRUE(m.Views.empty());
     for (const TAngleSheet& s : m.Sheets) {
       EXPECT_EQ(s.FrameWidth, 102);
       EXPECT_EQ(s.Height, 202);
