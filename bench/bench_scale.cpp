@@ -70,14 +70,11 @@ void WriteMaterials(const fs::path& root) {
                                       "newmtl side\nKd 1 1 1\n";
 }
 
-// Runs one job through the same steps as the command line and returns it for inspection.
-void RunBenchJob(T2P5D_Manager& job, const fs::path& root, const std::string& name) {
+// A job reading from and writing below `root`, drawn into the program's GL view.
+void SetUpJob(T2P5D_Manager& job, const fs::path& root) {
   job.Multisampled = GLView->Multisampled();
   job.RootDir = root.string();
   job.OutputDir = (root / "out").string();
-  job.LoadSettings(name);
-  job.RenderAll();
-  job.SaveKXZ();
 }
 
 void ManyViews(const fs::path& root) {
@@ -96,7 +93,10 @@ void ManyViews(const fs::path& root) {
   const auto start = std::chrono::steady_clock::now();
   const double before = PeakResidentMB();
   T2P5D_Manager job(nullptr);
-  RunBenchJob(job, root, "many");
+  SetUpJob(job, root);
+  job.LoadSettings("many");
+  job.RenderAll();
+  job.SaveKXZ();
   const double seconds = SecondsSince(start);
   const TAngleSheet& sheet = job.Sheets.front();
   const double fullPlanesMB =
@@ -114,9 +114,7 @@ void MillionTriangles(const fs::path& root) {
   std::ofstream(root / "huge.settings") << "scale 1.5\nangle 0 30\nframe 1 huge.obj\n";
   const auto start = std::chrono::steady_clock::now();
   T2P5D_Manager job(nullptr);
-  job.Multisampled = GLView->Multisampled();
-  job.RootDir = root.string();
-  job.OutputDir = (root / "out").string();
+  SetUpJob(job, root);
   job.LoadSettings("huge");
   const double loaded = SecondsSince(start);
   job.RenderAll();
