@@ -4,17 +4,30 @@
 // processes (each its own GL context): the worker is this program run again with the
 // hidden option --worker, which renders one job and reports on its standard output in
 // lines the parent reads:
-//   progress PERCENT TEXT | warning TEXT | wrote FILE | error MESSAGE
+//   progress PERCENT TEXT | warning TEXT | wrote FILE | error MESSAGE | interrupted
 // A job that fails does not stop the others; the exit status is 0 only when every job
 // succeeded.
-#include "common/FileLists.h"
+//
+// Interruption: the first SIGINT or SIGTERM asks the jobs to stop. The running job stops
+// at its next progress report (or, at the latest, right before its files would replace
+// the old ones) and writes nothing; no further job starts; the summary names the jobs
+// rendered, interrupted and not started; the exit status is 128 + the signal (130, 143).
+// With workers the parent passes the signal on to every running worker and waits for
+// them. A second signal in the program the user started ends it at once (its handler is
+// reset by the first), which may leave a temporary ".NAME.tmp-XXXXXX" behind. Workers
+// keep their handler: a Ctrl-C on a terminal reaches them directly as well as through
+// the parent, and must count as one request.
 #include "cli/Command.h"
 #include "common/Error.h"
+#include "common/FileLists.h"
 #include "common/FileLookup.h"
+#include "common/Interrupt.h"
 #include "jobs/JobRunner.h"
 
 #include <algorithm>
+#include <atomic>
 #include <cerrno>
+#include <csignal>
 #include <cstdio>
 #include <cstring>
 #include <fcntl.h>
@@ -115,6 +128,41 @@ private:
   std::map<std::string, std::string> LastText;
 };
 
+// Write end of the parent's self-pipe: the signal handler writes a byte to it so that a
+// parent waiting in poll() for its workers wakes up. -1 while there is none.
+std::atomic<int> wakeFd{-1};
+
+void OnStopSignal(int signal) {
+  const int savedErrno = errno;
+  RequestInterrupt(signal);
+  const int fd = wakeFd.load();
+  if (fd >= 0) {
+    const char byte = 0;
+    [[maybe_unused]] const ssize_t n = ::write(fd, &byte, 1); // a full pipe wakes anyway
+  }
+  errno = savedErrno;
+}
+
+// secondEndsAtOnce: the first signal resets the handler, so a second one has its default
+// effect. A signal ignored from the start (a job started in the background by a shell
+// without job control) stays ignored.
+void InstallStopHandlers(bool secondEndsAtOnce) {
+  for (const int signal : {SIGINT, SIGTERM}) {
+    struct sigaction previous {};
+    if (::sigaction(signal, nullptr, &previous) == 0 && previous.sa_handler == SIG_IGN)
+      continue;
+    struct sigaction action {};
+    action.sa_handler = OnStopSignal;
+    sigemptyset(&action.sa_mask);
+    // SA_RESTART: reads and writes go on (an interrupted write would leave std::cout bad);
+    // poll() returns anyway, and the self-pipe wakes it.
+    action.sa_flags = SA_RESTART | (secondEndsAtOnce ? SA_RESETHAND : 0);
+    ::sigaction(signal, &action, nullptr);
+  }
+}
+
+enum class TOutcome { NotStarted, Rendered, Failed, Interrupted };
+
 TJobOptions OptionsOf(const TRenderArgs& args) {
   TJobOptions options;
   options.RootDir = args.Root;
@@ -124,8 +172,8 @@ TJobOptions OptionsOf(const TRenderArgs& args) {
   return options;
 }
 
-// One job in this process; true when it succeeded.
-bool RenderHere(const TRenderArgs& args, const std::string& name, TProgressDisplay& display) {
+// One job in this process.
+TOutcome RenderHere(const TRenderArgs& args, const std::string& name, TProgressDisplay& display) {
   try {
     const std::vector<std::string> files = RunJob(
         OptionsOf(args), name,
@@ -134,10 +182,13 @@ bool RenderHere(const TRenderArgs& args, const std::string& name, TProgressDispl
     display.ClearLine();
     for (const std::string& file : files)
       display.Line("wrote " + file);
-    return true;
+    return TOutcome::Rendered;
+  } catch (const Interrupted&) {
+    display.Error(name + ": interrupted");
+    return TOutcome::Interrupted;
   } catch (const std::exception& e) {
     display.Error(name + ": " + e.what());
-    return false;
+    return TOutcome::Failed;
   }
 }
 
@@ -146,8 +197,9 @@ int RunWorker(const TRenderArgs& args) {
   auto say = [](const std::string& kind, const std::string& text) {
     std::string flat = text;
     std::replace(flat.begin(), flat.end(), '\n', ' ');
-    std::cout << kind << " " << flat << "\n" << std::flush;
+    std::cout << kind << (flat.empty() ? "" : " ") << flat << "\n" << std::flush;
   };
+  InstallStopHandlers(false);
   try {
     const std::string& name = args.Settings.at(0);
     const std::vector<std::string> files = RunJob(
@@ -159,6 +211,9 @@ int RunWorker(const TRenderArgs& args) {
     for (const std::string& file : files)
       say("wrote", file);
     return 0;
+  } catch (const Interrupted& e) {
+    say("interrupted", "");
+    return 128 + e.Signal;
   } catch (const std::exception& e) {
     say("error", e.what());
     return 1;
@@ -169,8 +224,11 @@ struct TWorker {
   std::string Name;
   pid_t Pid = -1;
   int Fd = -1;
-  std::string Pending; // a line not yet complete
-  bool Failed = false; // an "error" line came
+  size_t Index = 0;         // in the list of jobs
+  std::string Pending;      // a line not yet complete
+  bool Failed = false;      // an "error" line came
+  bool Interrupted = false; // an "interrupted" line came
+  bool Signalled = false;   // the interrupt was passed on to it
 };
 
 pid_t SpawnWorker(const TRenderArgs& args, const std::string& name, int& readFd) {
@@ -209,13 +267,21 @@ pid_t SpawnWorker(const TRenderArgs& args, const std::string& name, int& readFd)
   return pid;
 }
 
-// Runs the jobs in up to args.Jobs worker processes; returns the names that failed.
-std::vector<std::string> RenderInWorkers(const TRenderArgs& args,
-                                         const std::vector<std::string>& names,
-                                         TProgressDisplay& display) {
-  std::vector<std::string> failed;
+// Runs the jobs in up to args.Jobs worker processes; returns each job's outcome.
+std::vector<TOutcome> RenderInWorkers(const TRenderArgs& args,
+                                      const std::vector<std::string>& names,
+                                      TProgressDisplay& display) {
+  std::vector<TOutcome> outcomes(names.size(), TOutcome::NotStarted);
   std::vector<TWorker> running;
   size_t next = 0;
+  bool announced = false;
+
+  // The self-pipe stays open until the program ends: closing it could hand its number to
+  // another file while a handler is about to write to it.
+  int wake[2];
+  if (::pipe2(wake, O_CLOEXEC | O_NONBLOCK) != 0)
+    throw Error(std::string("cannot wait for workers: ") + std::strerror(errno));
+  wakeFd.store(wake[1]);
 
   auto handleLine = [&](TWorker& w, const std::string& line) {
     const size_t space = line.find(' ');
@@ -232,19 +298,38 @@ std::vector<std::string> RenderInWorkers(const TRenderArgs& args,
     } else if (kind == "error") {
       w.Failed = true;
       display.Error(w.Name + ": " + rest);
+    } else if (kind == "interrupted") {
+      w.Interrupted = true;
+      display.Error(w.Name + ": interrupted");
     }
   };
 
   while (next < names.size() || !running.empty()) {
+    if (const int signal = InterruptSignal()) {
+      // No new job starts; every running one is asked to stop, once each.
+      next = names.size();
+      for (TWorker& w : running)
+        if (!w.Signalled) {
+          ::kill(w.Pid, signal);
+          w.Signalled = true;
+        }
+      if (!announced) {
+        announced = true;
+        display.Error(running.empty() ? "interrupted: starting no other job"
+                                      : "interrupted: stopping the running jobs, starting no "
+                                        "other (a second interrupt ends at once)");
+      }
+    }
     while (next < names.size() && static_cast<int>(running.size()) < args.Jobs) {
       TWorker w;
+      w.Index = next;
       w.Name = names[next++];
       try {
         w.Pid = SpawnWorker(args, w.Name, w.Fd);
         running.push_back(std::move(w));
       } catch (const std::exception& e) {
         display.Error(w.Name + ": " + e.what());
-        failed.push_back(w.Name);
+        outcomes[w.Index] = TOutcome::Failed;
       }
     }
     if (running.empty())
@@ -253,8 +338,14 @@ std::vector<std::string> RenderInWorkers(const TRenderArgs& args,
     std::vector<pollfd> fds;
     for (const TWorker& w : running)
       fds.push_back(pollfd{w.Fd, POLLIN, 0});
+    fds.push_back(pollfd{wake[0], POLLIN, 0}); // last, after the workers' entries
     if (::poll(fds.data(), fds.size(), -1) < 0 && errno != EINTR)
       throw Error(std::string("waiting for workers: ") + std::strerror(errno));
+    if (fds.back().revents & POLLIN) {
+      char drain[64];
+      while (::read(wake[0], drain, sizeof drain) > 0) {
+      }
+    }
 
     for (size_t i = 0; i < running.size();) {
       TWorker& w = running[i];
@@ -281,22 +372,58 @@ std::vector<std::string> RenderInWorkers(const TRenderArgs& args,
       int status = 0;
       while (::waitpid(w.Pid, &status, 0) < 0 && errno == EINTR) {
       }
-      bool ok = WIFEXITED(status) && WEXITSTATUS(status) == 0 && !w.Failed;
-      if (!ok && !w.Failed) {
-        if (WIFSIGNALED(status))
-          display.Error(w.Name + ": the worker ended by signal " +
-                        std::to_string(WTERMSIG(status)));
-        else
-          display.Error(w.Name + ": the worker failed with status " +
-                        std::to_string(WEXITSTATUS(status)));
+      TOutcome outcome = TOutcome::Failed;
+      if (w.Failed)
+        outcome = TOutcome::Failed;
+      else if (w.Interrupted)
+        outcome = TOutcome::Interrupted;
+      else if (WIFEXITED(status) && WEXITSTATUS(status) == 0)
+        outcome = TOutcome::Rendered;
+      else if (WIFSIGNALED(status) && InterruptSignal() != 0 &&
+               (WTERMSIG(status) == SIGINT || WTERMSIG(status) == SIGTERM)) {
+        // Stopped (from a terminal, or by us) before it had its own handler.
+        outcome = TOutcome::Interrupted;
+        display.Error(w.Name + ": interrupted");
+      } else if (WIFSIGNALED(status)) {
+        display.Error(w.Name + ": the worker ended by signal " + std::to_string(WTERMSIG(status)));
+      } else {
+        display.Error(w.Name + ": the worker failed with status " +
+                      std::to_string(WEXITSTATUS(status)));
       }
-      if (!ok)
-        failed.push_back(w.Name);
+      outcomes[w.Index] = outcome;
       running.erase(running.begin() + static_cast<ptrdiff_t>(i));
       fds.erase(fds.begin() + static_cast<ptrdiff_t>(i));
     }
   }
-  return failed;
+  wakeFd.store(-1);
+  return outcomes;
+}
+
+// "2 of 3 jobs rendered; failed: bad". When an interrupt stopped something, the jobs
+// rendered are named too, then those interrupted and those not started.
+std::string Summary(const std::vector<std::string>& names, const std::vector<TOutcome>& outcomes,
+                    bool interrupted) {
+  auto listOf = [&](TOutcome which) {
+    std::string list;
+    for (size_t i = 0; i < names.size(); ++i)
+      if (outcomes[i] == which)
+        list += " " + names[i];
+    return list;
+  };
+  const size_t rendered =
+      static_cast<size_t>(std::count(outcomes.begin(), outcomes.end(), TOutcome::Rendered));
+  std::string summary = std::to_string(rendered) + " of " + std::to_string(names.size()) +
+                        (names.size() == 1 ? " job" : " jobs") + " rendered";
+  if (interrupted && rendered > 0)
+    summary += ":" + listOf(TOutcome::Rendered);
+  for (const auto& [which, label] :
+       {std::pair{TOutcome::Failed, "failed:"}, std::pair{TOutcome::Interrupted, "interrupted:"},
+        std::pair{TOutcome::NotStarted, "not started:"}}) {
+    const std::string list = listOf(which);
+    if (!list.empty())
+      summary += std::string("; ") + label + list;
+  }
+  return summary;
 }
 
 void RunRender(TRenderArgs& args) {
@@ -324,28 +451,32 @@ void RunRender(TRenderArgs& args) {
       names.push_back(SettingsNameFromArgument(args.Root, s));
   }
 
+  InstallStopHandlers(true);
   TProgressDisplay display(args.Quiet, names.size() > 1);
-  std::vector<std::string> failed;
+  std::vector<TOutcome> outcomes;
   if (args.Jobs > 1 && names.size() > 1) {
-    failed = RenderInWorkers(args, names, display);
+    outcomes = RenderInWorkers(args, names, display);
   } else {
     for (const std::string& name : names)
-      if (!RenderHere(args, name, display))
-        failed.push_back(name);
+      outcomes.push_back(InterruptSignal() ? TOutcome::NotStarted
+                                           : RenderHere(args, name, display));
   }
 
-  const size_t succeeded = names.size() - failed.size();
-  std::string summary = std::to_string(succeeded) + " of " + std::to_string(names.size()) +
-                        (names.size() == 1 ? " job" : " jobs") + " rendered";
-  if (!failed.empty()) {
-    summary += "; failed:";
-    for (const std::string& f : failed)
-      summary += " " + f;
-    display.Error(summary);
-  } else {
+  // An interrupt that came after the last job was done stopped nothing.
+  const bool stopped = std::any_of(outcomes.begin(), outcomes.end(), [](TOutcome o) {
+    return o == TOutcome::Interrupted || o == TOutcome::NotStarted;
+  });
+  const bool allRendered = std::all_of(outcomes.begin(), outcomes.end(),
+                                       [](TOutcome o) { return o == TOutcome::Rendered; });
+  const std::string summary = Summary(names, outcomes, stopped);
+  if (allRendered)
     display.Line(summary);
-  }
-  SetExitCode(failed.empty() ? 0 : 1);
+  else
+    display.Error(summary);
+  // A worker stopped by a signal sent to it alone counts as interrupted, but the program
+  // was not: its status says that something failed.
+  const int signal = InterruptSignal();
+  SetExitCode(stopped && signal != 0 ? 128 + signal : allRendered ? 0 : 1);
 }
 
 RegisterCommand reg("render", [](CLI::App& app) {

@@ -1,9 +1,10 @@
 #include "common/AtomicFile.h"
 
 #include "common/Error.h"
+#include "common/Interrupt.h"
 
+#include <atomic>
 #include <cerrno>
-#include <cstdio>
 #include <cstring>
 #include <fcntl.h>
 #include <filesystem>
@@ -14,67 +15,199 @@ namespace fs = std::filesystem;
 
 namespace quarvel {
 
+int TFileCalls::MakeTemporary(char* pattern) {
+  return ::mkstemp(pattern);
+}
+ssize_t TFileCalls::Write(int fd, const void* data, size_t size) {
+  return ::write(fd, data, size);
+}
+int TFileCalls::Sync(int fd) {
+  return ::fsync(fd);
+}
+int TFileCalls::Close(int fd) {
+  return ::close(fd);
+}
+int TFileCalls::Link(const char* existing, const char* newName) {
+  return ::link(existing, newName);
+}
+int TFileCalls::Rename(const char* from, const char* to) {
+  return ::rename(from, to);
+}
+int TFileCalls::Unlink(const char* name) {
+  return ::unlink(name);
+}
+
 namespace {
+
+TFileCalls systemCalls;
+std::atomic<TFileCalls*> currentCalls{&systemCalls};
 
 [[noreturn]] void Fail(const std::string& fileName, const std::string& what, int err) {
   throw Error(Located(fileName, 0, "cannot write file: " + what + ": " + std::strerror(err)));
 }
 
-} // namespace
+struct TSource {
+  const std::string* Name;
+  const uint8_t* Data;
+  size_t Size;
+};
 
-void WriteFileAtomic(const std::string& fileName, const void* data, size_t size) {
-  const fs::path target(fileName);
-  std::error_code ec;
-  const fs::path dir = target.parent_path();
-  if (!dir.empty()) {
-    fs::create_directories(dir, ec);
-    if (ec)
-      Fail(fileName, "cannot create folder " + dir.string(), ec.value());
-  }
-  if (fs::is_directory(target, ec))
-    Fail(fileName, "a folder has that name", EISDIR);
+// One file of a set on its way into place.
+struct TStaged {
+  enum class TOld { Unknown, Absent, Kept };
+  std::string Temporary; // "" until made; cleared once renamed into place
+  std::string Backup;    // a second name of the old file while the set is renamed
+  TOld Old = TOld::Unknown;
+};
 
-  // mkstemp in the target's folder, so the final rename never crosses file systems.
-  std::string tmpl = (dir.empty() ? fs::path(".") : dir).string() + "/." +
-                     target.filename().string() + ".tmp-XXXXXX";
-  int fd = ::mkstemp(tmpl.data());
-  if (fd < 0)
-    Fail(fileName, "cannot create temporary file", errno);
-
-  auto abandon = [&](const std::string& what, int err) {
-    ::close(fd);
-    ::unlink(tmpl.c_str());
-    Fail(fileName, what, err);
-  };
-
-  const auto* bytes = static_cast<const uint8_t*>(data);
-  size_t left = size;
+void WriteAll(TFileCalls& calls, int fd, const TSource& file) {
+  const uint8_t* bytes = file.Data;
+  size_t left = file.Size;
   while (left > 0) {
-    ssize_t n = ::write(fd, bytes, left);
+    const ssize_t n = calls.Write(fd, bytes, left);
     if (n < 0) {
       if (errno == EINTR)
         continue;
-      abandon("write failed", errno);
+      Fail(*file.Name, "write failed", errno);
     }
+    // A write that makes no progress would otherwise be retried for ever.
+    if (n == 0)
+      Fail(*file.Name, "write failed", ENOSPC);
     bytes += n;
     left -= static_cast<size_t>(n);
   }
+}
+
+void WriteSet(const std::vector<TSource>& files) {
+  ThrowIfInterrupted();
+  TFileCalls& calls = FileCalls();
+
+  // Every name is checked before anything is written: one file of the set that cannot go
+  // where it should must not cost the others their old versions.
+  for (const TSource& file : files) {
+    std::error_code ec;
+    if (fs::is_directory(fs::path(*file.Name), ec))
+      Fail(*file.Name, "a folder has that name", EISDIR);
+  }
+  for (const TSource& file : files) {
+    const fs::path dir = fs::path(*file.Name).parent_path();
+    std::error_code ec;
+    if (!dir.empty())
+      fs::create_directories(dir, ec);
+    if (ec)
+      Fail(*file.Name, "cannot create folder " + dir.string(), ec.value());
+  }
+
   // Output files get the usual permissions (mkstemp makes them owner-only).
-  mode_t mask = ::umask(0);
+  const mode_t mask = ::umask(0);
   ::umask(mask);
-  ::fchmod(fd, 0666 & ~mask);
-  if (::fsync(fd) != 0 && errno != EINVAL)
-    abandon("flush failed", errno);
-  if (::close(fd) != 0) {
-    int err = errno;
-    ::unlink(tmpl.c_str());
-    Fail(fileName, "close failed", err);
+
+  std::vector<TStaged> staged(files.size());
+  int openFd = -1;
+  try {
+    for (size_t i = 0; i < files.size(); ++i) {
+      const std::string& name = *files[i].Name;
+      const fs::path target(name);
+      const fs::path dir = target.parent_path();
+      // The temporary goes in the target's folder, so the final rename never crosses
+      // file systems.
+      std::string pattern = (dir.empty() ? fs::path(".") : dir).string() + "/." +
+                            target.filename().string() + ".tmp-XXXXXX";
+      openFd = calls.MakeTemporary(pattern.data());
+      if (openFd < 0)
+        Fail(name, "cannot create temporary file", errno);
+      staged[i].Temporary = pattern;
+      WriteAll(calls, openFd, files[i]);
+      ::fchmod(openFd, 0666 & ~mask);
+      // Some file systems cannot flush (EINVAL); their files are written all the same.
+      if (calls.Sync(openFd) != 0 && errno != EINVAL)
+        Fail(name, "flush failed", errno);
+      const int fd = openFd;
+      openFd = -1; // closed even when close reports an error
+      if (calls.Close(fd) != 0)
+        Fail(name, "close failed", errno);
+    }
+    // The last moment at which stopping costs nothing.
+    ThrowIfInterrupted();
+  } catch (...) {
+    if (openFd >= 0)
+      calls.Close(openFd);
+    for (const TStaged& s : staged)
+      if (!s.Temporary.empty())
+        calls.Unlink(s.Temporary.c_str());
+    throw;
   }
-  if (::rename(tmpl.c_str(), fileName.c_str()) != 0) {
-    int err = errno;
-    ::unlink(tmpl.c_str());
-    Fail(fileName, "cannot replace file", err);
+
+  // While the set is renamed, every old file keeps a second name, so that a rename that
+  // fails half-way can put the old set back. One file needs none: its rename is atomic.
+  if (files.size() > 1) {
+    for (size_t i = 0; i < files.size(); ++i) {
+      TStaged& s = staged[i];
+      s.Backup = s.Temporary + ".old";
+      if (calls.Link(files[i].Name->c_str(), s.Backup.c_str()) == 0) {
+        s.Old = TStaged::TOld::Kept;
+      } else {
+        // ENOENT: nothing to keep. Anything else (no hard links on this file system):
+        // that file cannot be restored.
+        s.Old = errno == ENOENT ? TStaged::TOld::Absent : TStaged::TOld::Unknown;
+        s.Backup.clear();
+      }
+    }
   }
+
+  for (size_t i = 0; i < files.size(); ++i) {
+    const std::string& name = *files[i].Name;
+    if (calls.Rename(staged[i].Temporary.c_str(), name.c_str()) == 0) {
+      staged[i].Temporary.clear();
+      continue;
+    }
+    const int err = errno;
+    // Back to the old set. An old version that cannot be put back is dropped with the
+    // temporaries: its file keeps the new, complete contents.
+    for (size_t j = 0; j < i; ++j) {
+      TStaged& s = staged[j];
+      if (s.Old == TStaged::TOld::Kept) {
+        if (calls.Rename(s.Backup.c_str(), files[j].Name->c_str()) == 0)
+          s.Backup.clear();
+      } else if (s.Old == TStaged::TOld::Absent) {
+        calls.Unlink(files[j].Name->c_str());
+      }
+    }
+    for (const TStaged& s : staged) {
+      if (!s.Temporary.empty())
+        calls.Unlink(s.Temporary.c_str());
+      if (!s.Backup.empty())
+        calls.Unlink(s.Backup.c_str());
+    }
+    Fail(name, "cannot replace file", err);
+  }
+  for (const TStaged& s : staged)
+    if (!s.Backup.empty())
+      calls.Unlink(s.Backup.c_str());
+}
+
+} // namespace
+
+TFileCalls& FileCalls() {
+  return *currentCalls.load();
+}
+
+TScopedFileCalls::TScopedFileCalls(TFileCalls& calls) : Previous(currentCalls.exchange(&calls)) {}
+
+TScopedFileCalls::~TScopedFileCalls() {
+  currentCalls.store(Previous);
+}
+
+void WriteFileAtomic(const std::string& fileName, const void* data, size_t size) {
+  WriteSet({TSource{&fileName, static_cast<const uint8_t*>(data), size}});
+}
+
+void WriteFilesAtomic(const std::vector<TPendingFile>& files) {
+  std::vector<TSource> sources;
+  sources.reserve(files.size());
+  for (const TPendingFile& file : files)
+    sources.push_back(TSource{&file.Name, file.Bytes.data(), file.Bytes.size()});
+  WriteSet(sources);
 }
 
 } // namespace quarvel

@@ -1,10 +1,23 @@
 // Every output file is written to a temporary file in the same folder and renamed over
 // the old one when it is complete: a failed or interrupted save never leaves a
 // truncated file and never loses the previous output. Missing folders are created.
+//
+// Files that belong together (every angle of a job, a container and its palette) are
+// written as one set: all of them are complete on disk before the first replaces its old
+// version, so a failure leaves the old set as it was, never a mix of old and new files.
+//
+// Temporary files are named ".NAME.tmp-XXXXXX" beside NAME (and, while a set is being
+// renamed, ".NAME.tmp-XXXXXX.old" for the previous version). A failure removes them
+// all; only a process killed outright can leave one behind.
+//
+// A pending interrupt (common/Interrupt.h) is honoured before the first temporary file is
+// made and again right before the first rename: the write then throws Interrupted and
+// changes nothing.
 #pragma once
 
 #include <cstdint>
 #include <string>
+#include <sys/types.h>
 #include <vector>
 
 namespace quarvel {
@@ -15,5 +28,52 @@ void WriteFileAtomic(const std::string& fileName, const void* data, size_t size)
 inline void WriteFileAtomic(const std::string& fileName, const std::vector<uint8_t>& bytes) {
   WriteFileAtomic(fileName, bytes.data(), bytes.size());
 }
+
+// One file of a set: its name and its whole contents.
+struct TPendingFile {
+  std::string Name;
+  std::vector<uint8_t> Bytes;
+};
+
+// Writes a set of files all or nothing. Every name is checked first (a folder in the way
+// fails before anything is written), then every file goes to its temporary and is flushed
+// to disk, and only when all are complete are they renamed into place. A failure up to
+// there removes every temporary file and leaves every old file byte for byte as it was;
+// should a rename itself fail, the files already renamed get their old versions back
+// (hard links keep them until the set is in place; on a file system without hard links
+// the files already replaced stay new). Throws quarvel::Error naming the file that failed.
+void WriteFilesAtomic(const std::vector<TPendingFile>& files);
+
+// The system calls the writes above go through. Tests put their own in place with
+// TScopedFileCalls to fail the way a full disk, a read-only file system or a failing
+// device would, whatever the user's rights. Each returns what the system call returns and
+// sets errno on failure; the defaults make the system calls themselves.
+class TFileCalls {
+public:
+  virtual ~TFileCalls() = default;
+  virtual int MakeTemporary(char* pattern); // mkstemp: fills in the trailing XXXXXX
+  virtual ssize_t Write(int fd, const void* data, size_t size);
+  virtual int Sync(int fd); // fsync
+  virtual int Close(int fd);
+  virtual int Link(const char* existing, const char* newName);
+  virtual int Rename(const char* from, const char* to);
+  virtual int Unlink(const char* name);
+};
+
+// The calls in use: the system's unless a TScopedFileCalls replaced them.
+TFileCalls& FileCalls();
+
+// Puts `calls` in place for the whole process until destroyed, then restores the previous
+// ones. Not for use while another thread writes files.
+class TScopedFileCalls {
+public:
+  explicit TScopedFileCalls(TFileCalls& calls);
+  ~TScopedFileCalls();
+  TScopedFileCalls(const TScopedFileCalls&) = delete;
+  TScopedFileCalls& operator=(const TScopedFileCalls&) = delete;
+
+private:
+  TFileCalls* Previous;
+};
 
 } // namespace quarvel

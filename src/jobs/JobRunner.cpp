@@ -1,6 +1,7 @@
 #include "jobs/JobRunner.h"
 
 #include "common/FileLookup.h"
+#include "common/Interrupt.h"
 #include "gl/GLView.h"
 #include "gl/Shader.h"
 
@@ -76,7 +77,13 @@ std::vector<std::string> RunJob(const TJobOptions& options, const std::string& n
                                 const TProgressCallback& onProgress,
                                 const TWarningCallback& onWarning) {
   PrepareGL(options.RootDir);
-  T2P5D_Manager job(onProgress, onWarning);
+  T2P5D_Manager job(nullptr, onWarning);
+  job.OnProgress = [&job, &onProgress](int32_t percent, const std::string& text) {
+    if (job.WrittenFiles.empty())
+      ThrowIfInterrupted();
+    if (onProgress)
+      onProgress(percent, text);
+  };
   job.Multisampled = GLView->Multisampled();
   LoadJob(job, options, name);
   job.RenderAll();

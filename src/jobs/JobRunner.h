@@ -35,6 +35,12 @@ void LoadJob(T2P5D_Manager& job, const TJobOptions& options, const std::string& 
 
 // Loads, renders and saves one job; returns the files written, in order. Errors throw
 // quarvel::Error and leave no output file of the job behind.
+//
+// Interruption: while an interrupt is pending (common/Interrupt.h; the command line's
+// signal handlers request one) the job stops at its next progress report, or at the
+// latest right before its files would replace the old ones, by throwing Interrupted; it
+// has written nothing then. A job whose files are in place is finished: the reports after
+// that do not turn it into an interrupted one.
 std::vector<std::string> RunJob(const TJobOptions& options, const std::string& name,
                                 const TProgressCallback& onProgress,
                                 const TWarningCallback& onWarning);

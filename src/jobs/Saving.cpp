@@ -2,8 +2,9 @@
 // with its ".p16" palette), named SettingsName + "_" + angle index below OutputDir.
 //
 // A job writes nothing until every sheet is finished and every file's bytes are made in
-// memory, and each file is then written through a temporary file renamed into place: a
-// job that fails on the way leaves neither partial files nor a half-written set behind.
+// memory; the files are then written as one set (WriteFilesAtomic): a job that fails on
+// the way, or cannot write one of its files, leaves the previous output set as it was,
+// with neither partial files nor a mix of old and new angles.
 #include "colour/Palette.h"
 #include "common/AtomicFile.h"
 #include "common/Error.h"
@@ -30,12 +31,9 @@ std::string T2P5D_Manager::OutputName(int32_t Angle, bool AsKXZ) const {
 
 void T2P5D_Manager::SaveSheets(bool AsKXZ) {
   const std::string Format = AsKXZ ? "KXZ" : "2P5D";
+  WrittenFiles.clear();
   Report(0, "Saving as " + Format);
 
-  struct TPendingFile {
-    std::string Name;
-    std::vector<uint8_t> Bytes;
-  };
   std::vector<TPendingFile> pending;
   const int32_t count = static_cast<int32_t>(Sheets.size());
   for (int32_t a = 0; a < count; ++a) {
@@ -60,11 +58,9 @@ void T2P5D_Manager::SaveSheets(bool AsKXZ) {
     }
   }
 
-  WrittenFiles.clear();
-  for (const TPendingFile& file : pending) {
-    WriteFileAtomic(file.Name, file.Bytes);
+  WriteFilesAtomic(pending);
+  for (const TPendingFile& file : pending)
     WrittenFiles.push_back(file.Name);
-  }
   Report(0, "Finished!");
 }
 

@@ -295,9 +295,9 @@ void WriteKXZ(const std::string& fileName, const TAngleSheet& sheet) {
   } catch (const Error& e) {
     throw Error(Located(fileName, 0, e.what()));
   }
-  const std::vector<uint8_t> palette = Palette16Bytes(sheet.Palette);
-  WriteFileAtomic(fileName, container);
-  WriteFileAtomic(Palette16Name(fileName), palette);
+  // The container and its palette belong together: both are replaced, or neither is.
+  WriteFilesAtomic(
+      {{fileName, std::move(container)}, {Palette16Name(fileName), Palette16Bytes(sheet.Palette)}});
 }
 
 } // namespace quarvel

@@ -1,11 +1,14 @@
-// quarvel-cli render: progress lines, formats, dumps, several jobs and workers, refusals.
+// quarvel-cli render: progress lines, formats, dumps, several jobs and workers, refusals,
+// outputs that cannot be written.
 #include "jobs/JobTestUtil.h"
 
 #include <gtest/gtest.h>
 
 #include <cstdlib>
+#include <map>
 #include <sstream>
 #include <sys/wait.h>
+#include <unistd.h>
 
 using quarvel::test::BoxMTL;
 using quarvel::test::BoxOBJ;
@@ -166,4 +169,49 @@ TEST(RenderCommand, RefusedJobsExitNonZeroWithTheirMessageAndWriteNothing) {
   const CliRun none = Cli(tmp, "render --root " + Quote(root));
   EXPECT_EQ(none.status, 1);
   EXPECT_TRUE(Has(none.err, "name at least one settings file, or use --all")) << none.err;
+}
+
+TEST(RenderCommand, AnOutputThatCannotBeWrittenKeepsTheWholeOldSet) {
+  TempRoot tmp("cli");
+  WriteModels(tmp);
+  tmp.Write("j.settings", "angle 0 0\nangle 1 90\nframe 1 models/box.obj\n");
+  const std::string out = tmp / "out";
+  const std::string args = "render j --root " + Quote(tmp.str()) + " --out " + Quote(out);
+  ASSERT_EQ(Cli(tmp, args).status, 0);
+  auto outputs = [&] {
+    std::map<std::string, std::vector<uint8_t>> files;
+    for (const std::string& f : FilesBelow(out))
+      files[f] = quarvel::test::ReadBytes(out + "/" + f);
+    return files;
+  };
+  // A different model: every file of a render that got through would change.
+  tmp.Write("models/box.obj", BoxOBJ(1.0f, 2.0f, 1.0f, false));
+
+  // The last angle's name is taken by a folder: not even the first angle is replaced.
+  std::filesystem::remove(out + "/j_1.kxz");
+  std::filesystem::create_directories(out + "/j_1.kxz/inside");
+  auto before = outputs();
+  CliRun r = Cli(tmp, args);
+  EXPECT_EQ(r.status, 1);
+  EXPECT_TRUE(Has(r.err, "quarvel-cli: j: " + out + "/j_1.kxz: ")) << r.err;
+  EXPECT_TRUE(Has(r.err, "a folder has that name")) << r.err;
+  EXPECT_TRUE(Has(r.err, "0 of 1 job rendered; failed: j")) << r.err;
+  EXPECT_FALSE(Has(r.out, "wrote ")) << r.out;
+  EXPECT_EQ(outputs(), before); // temporaries would show up here
+  EXPECT_TRUE(std::filesystem::is_directory(out + "/j_1.kxz/inside"));
+
+  // A read-only output folder (where permissions hold: not for root).
+  std::filesystem::remove_all(out + "/j_1.kxz");
+  ASSERT_EQ(Cli(tmp, args).status, 0);
+  before = outputs();
+  std::filesystem::permissions(out, std::filesystem::perms::owner_read |
+                                        std::filesystem::perms::owner_exec);
+  if (::access(out.c_str(), W_OK) != 0) {
+    r = Cli(tmp, args + " --format 2p5d");
+    std::filesystem::permissions(out, std::filesystem::perms::owner_all);
+    EXPECT_EQ(r.status, 1);
+    EXPECT_TRUE(Has(r.err, "quarvel-cli: j: " + out + "/j_0.2p5d: cannot write file")) << r.err;
+    EXPECT_EQ(outputs(), before);
+  }
+  std::filesystem::permissions(out, std::filesystem::perms::owner_all);
 }

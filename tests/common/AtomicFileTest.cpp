@@ -1,13 +1,20 @@
-// Atomic output files: written beside the target and renamed over it.
+// Atomic output files: written beside the target and renamed over it, alone or as a set
+// that replaces its old versions all or not at all, whatever fails on the way.
 
 #include "common/AtomicFile.h"
 #include "common/Error.h"
+#include "common/Interrupt.h"
 
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <cerrno>
+#include <csignal>
+#include <cstdint>
 #include <filesystem>
 #include <fstream>
+#include <functional>
+#include <map>
 #include <sstream>
 #include <string>
 #include <sys/stat.h>
@@ -128,4 +135,263 @@ TEST(AtomicFile, ReadOnlyFolderKeepsTheOldFile) {
   EXPECT_EQ(lockedMessage.rfind(lockedFile + ": ", 0), 0u) << lockedMessage;
   EXPECT_EQ(Read(locked / "old.kxz"), "old");
   EXPECT_EQ(Names(locked), std::vector<std::string>{"old.kxz"});
+}
+
+namespace {
+
+// System calls that fail on request, as a full disk, a read-only file system or a failing
+// device would (whatever the user's rights); everything else goes to the real calls.
+struct TFaultyCalls : TFileCalls {
+  int CreateError = 0;         // every MakeTemporary from the CreateFailsAt-th on fails so
+  int CreateFailsAt = 1;       // counted from 1
+  size_t SpaceLeft = SIZE_MAX; // bytes that fit before writes fail with ENOSPC
+  bool WriteStalls = false;    // writes report 0 bytes written
+  int SyncError = 0;
+  int RenameError = 0; // the RenameFailsAt-th rename (from 1) fails so
+  int RenameFailsAt = 1;
+  int LinkError = 0;
+  int Creates = 0, Renames = 0;
+  std::function<void()> OnWrite; // called before every write
+
+  int MakeTemporary(char* pattern) override {
+    if (CreateError != 0 && ++Creates >= CreateFailsAt) {
+      errno = CreateError;
+      return -1;
+    }
+    return TFileCalls::MakeTemporary(pattern);
+  }
+  ssize_t Write(int fd, const void* data, size_t size) override {
+    if (OnWrite)
+      OnWrite();
+    if (WriteStalls)
+      return 0;
+    if (SpaceLeft == 0) {
+      errno = ENOSPC;
+      return -1;
+    }
+    const ssize_t n = TFileCalls::Write(fd, data, std::min(size, SpaceLeft));
+    if (n > 0 && SpaceLeft != SIZE_MAX)
+      SpaceLeft -= static_cast<size_t>(n);
+    return n;
+  }
+  int Sync(int fd) override {
+    if (SyncError != 0) {
+      errno = SyncError;
+      return -1;
+    }
+    return TFileCalls::Sync(fd);
+  }
+  int Rename(const char* from, const char* to) override {
+    // Only the renames into place count, not those putting old files back.
+    if (RenameError != 0 && std::string(from).find(".old") == std::string::npos &&
+        ++Renames == RenameFailsAt) {
+      errno = RenameError;
+      return -1;
+    }
+    return TFileCalls::Rename(from, to);
+  }
+  int Link(const char* existing, const char* newName) override {
+    if (LinkError != 0) {
+      errno = LinkError;
+      return -1;
+    }
+    return TFileCalls::Link(existing, newName);
+  }
+};
+
+// Every file below dir (relative name -> contents); temporaries included.
+std::map<std::string, std::string> Contents(const fs::path& dir) {
+  std::map<std::string, std::string> files;
+  for (const auto& entry : fs::recursive_directory_iterator(dir))
+    if (!entry.is_directory())
+      files[fs::relative(entry.path(), dir).generic_string()] = Read(entry.path());
+  return files;
+}
+
+std::vector<uint8_t> Bytes(const std::string& text) {
+  return std::vector<uint8_t>(text.begin(), text.end());
+}
+
+std::string SetErrorOf(const std::vector<TPendingFile>& files) {
+  try {
+    WriteFilesAtomic(files);
+  } catch (const Error& e) {
+    return e.what();
+  }
+  return "";
+}
+
+} // namespace
+
+TEST(AtomicFile, ASetReplacesEveryFileAndLeavesNothingElse) {
+  TempDir dir;
+  std::ofstream(dir.path / "a.kxz") << "old a";
+  std::ofstream(dir.path / "a.p16") << "old palette";
+  const std::vector<TPendingFile> set = {{(dir.path / "a.kxz").string(), Bytes("new a")},
+                                         {(dir.path / "a.p16").string(), Bytes("new palette")},
+                                         {(dir.path / "sub/b.kxz").string(), Bytes("")}};
+  WriteFilesAtomic(set);
+  EXPECT_EQ(Contents(dir.path),
+            (std::map<std::string, std::string>{
+                {"a.kxz", "new a"}, {"a.p16", "new palette"}, {"sub/b.kxz", ""}}));
+  const mode_t mask = ::umask(0);
+  ::umask(mask);
+  struct stat info {};
+  ASSERT_EQ(::stat((dir.path / "a.p16").c_str(), &info), 0);
+  EXPECT_EQ(info.st_mode & 0777, 0666 & ~mask);
+  // An empty set writes nothing.
+  WriteFilesAtomic({});
+  EXPECT_EQ(Contents(dir.path).size(), 3u);
+}
+
+TEST(AtomicFile, EveryFaultNamesTheFileKeepsTheOldFilesAndLeavesNoTemporary) {
+  struct TCase {
+    const char* Fault;
+    std::function<void(TFaultyCalls&)> Arm;
+    size_t FailingFile; // the file the message must name
+  };
+  const std::vector<TCase> cases = {
+      {"disk full in the second file", [](TFaultyCalls& c) { c.SpaceLeft = 13; }, 1},
+      {"disk full at once", [](TFaultyCalls& c) { c.SpaceLeft = 0; }, 0},
+      {"writes that make no progress", [](TFaultyCalls& c) { c.WriteStalls = true; }, 0},
+      {"read-only file system", [](TFaultyCalls& c) { c.CreateError = EROFS; }, 0},
+      {"no permission for the last file",
+       [](TFaultyCalls& c) {
+         c.CreateError = EACCES;
+         c.CreateFailsAt = 3;
+       },
+       2},
+      {"flush fails", [](TFaultyCalls& c) { c.SyncError = EIO; }, 0},
+      {"first rename fails", [](TFaultyCalls& c) { c.RenameError = EIO; }, 0},
+      {"a later rename fails after others replaced their files",
+       [](TFaultyCalls& c) {
+         c.RenameError = EBUSY;
+         c.RenameFailsAt = 3;
+       },
+       2},
+  };
+  for (const TCase& test : cases) {
+    SCOPED_TRACE(test.Fault);
+    TempDir dir;
+    std::ofstream(dir.path / "a.kxz") << "old a, long enough";
+    std::ofstream(dir.path / "a.p16") << "old palette";
+    // The third file is new: a failed set must not leave it behind either.
+    const std::vector<TPendingFile> set = {
+        {(dir.path / "a.kxz").string(), Bytes("new a")},
+        {(dir.path / "a.p16").string(), Bytes("the new palette")},
+        {(dir.path / "sub/b.kxz").string(), Bytes("new b")}};
+    const auto before = Contents(dir.path);
+
+    TFaultyCalls faulty;
+    test.Arm(faulty);
+    std::string message;
+    {
+      TScopedFileCalls scoped(faulty);
+      message = SetErrorOf(set);
+    }
+    const std::string& failing = set[test.FailingFile].Name;
+    EXPECT_EQ(message.rfind(failing + ": cannot write file: ", 0), 0u) << message;
+    EXPECT_EQ(Contents(dir.path), before); // no temporary, no new file, old bytes kept
+
+    // The same fault on a file written alone (where it strikes the first file).
+    if (test.FailingFile != 0)
+      continue;
+    TFaultyCalls alone;
+    test.Arm(alone);
+    {
+      TScopedFileCalls scoped(alone);
+      message = ErrorOf(set[0].Name, "new");
+    }
+    EXPECT_EQ(message.rfind(set[0].Name + ": cannot write file: ", 0), 0u) << message;
+    EXPECT_EQ(Contents(dir.path), before);
+  }
+  // The system calls are back in place.
+  TempDir dir;
+  WriteFileAtomic((dir.path / "x").string(), "x", 1);
+  EXPECT_EQ(Read(dir.path / "x"), "x");
+}
+
+TEST(AtomicFile, WithoutHardLinksAFailedRenameStillLeavesNoTemporary) {
+  // The old versions cannot be kept aside, so the files renamed before the failure stay
+  // new; the failing one and those after it keep their old bytes.
+  TempDir dir;
+  std::ofstream(dir.path / "a") << "old a";
+  std::ofstream(dir.path / "b") << "old b";
+  std::ofstream(dir.path / "c") << "old c";
+  TFaultyCalls faulty;
+  faulty.LinkError = EPERM;
+  faulty.RenameError = EIO;
+  faulty.RenameFailsAt = 2;
+  std::string message;
+  {
+    TScopedFileCalls scoped(faulty);
+    message = SetErrorOf({{(dir.path / "a").string(), Bytes("new a")},
+                          {(dir.path / "b").string(), Bytes("new b")},
+                          {(dir.path / "c").string(), Bytes("new c")}});
+  }
+  EXPECT_EQ(message.rfind((dir.path / "b").string() + ": ", 0), 0u) << message;
+  EXPECT_EQ(Contents(dir.path),
+            (std::map<std::string, std::string>{{"a", "new a"}, {"b", "old b"}, {"c", "old c"}}));
+}
+
+TEST(AtomicFile, AFolderInTheWayRefusesTheWholeSetBeforeAnythingIsWritten) {
+  TempDir dir;
+  std::ofstream(dir.path / "a.kxz") << "old a";
+  fs::create_directories(dir.path / "b.kxz" / "inside");
+  TFaultyCalls counting;
+  counting.CreateError = EIO;
+  counting.CreateFailsAt = 1000; // counts, never fails
+  std::string message;
+  {
+    TScopedFileCalls scoped(counting);
+    message = SetErrorOf({{(dir.path / "a.kxz").string(), Bytes("new a")},
+                          {(dir.path / "new/c.kxz").string(), Bytes("c")},
+                          {(dir.path / "b.kxz").string(), Bytes("new b")}});
+  }
+  EXPECT_EQ(message.rfind((dir.path / "b.kxz").string() + ": ", 0), 0u) << message;
+  EXPECT_NE(message.find("a folder has that name"), std::string::npos) << message;
+  EXPECT_EQ(counting.Creates, 0);
+  EXPECT_EQ(Names(dir.path), (std::vector<std::string>{"a.kxz", "b.kxz"}));
+  EXPECT_EQ(Read(dir.path / "a.kxz"), "old a");
+  EXPECT_TRUE(fs::is_directory(dir.path / "b.kxz" / "inside"));
+}
+
+TEST(AtomicFile, AnInterruptStopsTheWriteBeforeAnyOldFileIsReplaced) {
+  TempDir dir;
+  std::ofstream(dir.path / "a") << "old a";
+  std::ofstream(dir.path / "b") << "old b";
+  const std::vector<TPendingFile> set = {{(dir.path / "a").string(), Bytes("new a")},
+                                         {(dir.path / "b").string(), Bytes("new b")}};
+  const auto before = Contents(dir.path);
+  // Pending before the write: nothing is made at all.
+  RequestInterrupt(SIGTERM);
+  RequestInterrupt(SIGINT); // the first request is the one kept
+  try {
+    WriteFilesAtomic(set);
+    ADD_FAILURE() << "not interrupted";
+  } catch (const Interrupted& e) {
+    EXPECT_EQ(e.Signal, SIGTERM);
+  }
+  ClearInterrupt();
+  EXPECT_EQ(Contents(dir.path), before);
+
+  // Arriving while the temporaries are written: they are removed, the old files stay.
+  TFaultyCalls interrupting;
+  int writes = 0;
+  interrupting.OnWrite = [&] {
+    if (++writes == 2)
+      RequestInterrupt(SIGINT);
+  };
+  {
+    TScopedFileCalls scoped(interrupting);
+    EXPECT_THROW(WriteFilesAtomic(set), Interrupted);
+    EXPECT_EQ(writes, 2); // both files were complete before it was noticed
+    EXPECT_EQ(InterruptSignal(), SIGINT);
+    ClearInterrupt();
+    EXPECT_EQ(Contents(dir.path), before);
+    // Once the request is dealt with, writing goes on as usual.
+    WriteFilesAtomic(set);
+  }
+  EXPECT_EQ(Read(dir.path / "b"), "new b");
+  EXPECT_EQ(InterruptSignal(), 0);
 }
