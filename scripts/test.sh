@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
 # Sets everything up, builds and runs the whole test suite twice: once in a normal
-# build with warnings as errors, once under AddressSanitizer + UndefinedBehaviorSanitizer.
+# build with warnings as errors, once under AddressSanitizer + UndefinedBehaviorSanitizer;
+# then runs every fuzz target for a bounded time (scripts/fuzz.sh, which runs alone too).
 set -euo pipefail
 cd "$(dirname "$0")/.."
 ./scripts/bootstrap.sh
@@ -21,4 +22,6 @@ run_suite() {
 
 run_suite build-ci -DCMAKE_BUILD_TYPE=RelWithDebInfo
 run_suite build-asan -DCMAKE_BUILD_TYPE=Debug -DQUARVEL_SANITIZE=ON -DQUARVEL_BUILD_BENCH=OFF
-echo "All tests passed (normal and sanitizer builds)."
+# Every reader of outside data under libFuzzer for a bounded time (about a minute each).
+./scripts/fuzz.sh
+echo "All tests passed (normal and sanitizer builds, fuzz targets)."

@@ -12,6 +12,7 @@
 #include "jobs/Manager.h"
 
 #include <filesystem>
+#include <iterator>
 #include <locale>
 #include <sstream>
 
@@ -118,6 +119,18 @@ std::string FormatScale(long double v) {
 // names an include in the middle of another line, which the textual replacement below
 // expands again and again).
 constexpr size_t MaxIncludeExpansions = 100000;
+// Such an expansion also grows as it goes: every step searches the lines before it and
+// moves the lines after it, so long before the expansion count runs out it would take
+// minutes. The characters searched or inserted and the lines moved are therefore counted
+// as well (a real job stays far below: tens of thousands), and the expanded list is bounded.
+constexpr size_t MaxExpansionWork = 20000000;
+constexpr size_t MaxExpandedLines = 1000000;
+
+// Deepest nesting of includes (the settings file itself is depth 0). Real jobs nest two or
+// three levels; a deeper chain is a mistake (files that include one another under ever
+// new names), and every level copies the chain for the cycle check, so it is refused at
+// the include that goes one level too deep.
+constexpr size_t MaxIncludeDepth = 64;
 
 } // namespace
 
@@ -139,6 +152,7 @@ std::vector<TSettingsLine> T2P5D_Manager::ExpandSettings(const std::string& file
   // with it a nested include) is examined next.
   size_t i = 0;
   size_t expansions = 0;
+  size_t work = 0;
   while (i < lines.size()) {
     const std::string t = Trim(lines[i].Text);
     if (t.size() < 8 || LowerAscii(t.substr(0, 8)) != "include ") {
@@ -160,6 +174,11 @@ std::vector<TSettingsLine> T2P5D_Manager::ExpandSettings(const std::string& file
         chainText += f + " -> ";
       throw Error(Located(at.File, at.Line, "include cycle: " + chainText + path));
     }
+    // The chain holds the settings file and every include down to this line's file.
+    if (at.Chain->size() > MaxIncludeDepth)
+      throw Error(Located(at.File, at.Line,
+                          "include of " + path + " nests deeper than " +
+                              std::to_string(MaxIncludeDepth) + " levels"));
     auto chain = std::make_shared<std::vector<std::string>>(*at.Chain);
     chain->push_back(path);
     std::vector<TSettingsLine> included;
@@ -178,6 +197,7 @@ std::vector<TSettingsLine> T2P5D_Manager::ExpandSettings(const std::string& file
     size_t j = 0;
     size_t pos = std::string::npos;
     for (; j <= i; ++j) {
+      work += lines[j].Text.size() + 1;
       pos = lines[j].Text.find(t);
       if (pos != std::string::npos)
         break;
@@ -193,8 +213,21 @@ std::vector<TSettingsLine> T2P5D_Manager::ExpandSettings(const std::string& file
       replacement = std::move(included);
       replacement.push_back(TSettingsLine{suffix, host.File, host.Line, host.Chain});
     }
-    lines.erase(lines.begin() + static_cast<ptrdiff_t>(j));
-    lines.insert(lines.begin() + static_cast<ptrdiff_t>(j), replacement.begin(), replacement.end());
+    work += host.Text.size() + (lines.size() - j);
+    for (const TSettingsLine& line : replacement)
+      work += line.Text.size() + 1;
+    if (work > MaxExpansionWork)
+      throw Error(Located(at.File, at.Line, "include expansion does not end"));
+    if (lines.size() - 1 + replacement.size() > MaxExpandedLines)
+      throw Error(
+          Located(at.File, at.Line,
+                  "include expansion grows beyond " + std::to_string(MaxExpandedLines) + " lines"));
+    // Line j becomes the first replacement line; the others go in after it (one shift of
+    // the lines that follow, not two).
+    lines[j] = std::move(replacement.front());
+    lines.insert(lines.begin() + static_cast<ptrdiff_t>(j) + 1,
+                 std::make_move_iterator(replacement.begin() + 1),
+                 std::make_move_iterator(replacement.end()));
   }
   return lines;
 }

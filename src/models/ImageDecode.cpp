@@ -43,6 +43,16 @@ std::vector<uint8_t> LoadImageFile(const std::string& fileName, std::string& res
   return std::vector<uint8_t>(text.begin(), text.end());
 }
 
+namespace {
+
+// Most pixels one picture may have, whatever the GL allows each way: 16384 x 16384, 768 MiB
+// decoded. Drivers that take 32768 or more each way would otherwise let a header of a few
+// bytes claim gigapixels, which are allocated (and copied for the upload) before the
+// missing pixel data is noticed.
+constexpr long long MaxImagePixels = 16384LL * 16384LL;
+
+} // namespace
+
 void CheckImageSize(const std::string& file, long long width, long long height, int maxDimension) {
   const std::string size = std::to_string(width) + " x " + std::to_string(height) + " pixels";
   if (width <= 0 || height <= 0)
@@ -51,6 +61,11 @@ void CheckImageSize(const std::string& file, long long width, long long height, 
     throw Error(Located(file, 0,
                         "image is " + size + ", larger than the largest texture (" +
                             std::to_string(maxDimension) + ")"));
+  // Both sides are below 2^31 here, so the product cannot overflow.
+  if (width * height > MaxImagePixels)
+    throw Error(Located(file, 0,
+                        "image is " + size + ", more than the largest picture of " +
+                            std::to_string(MaxImagePixels) + " pixels"));
 }
 
 void AddWarning(std::vector<std::string>& warnings, size_t& dropped, const std::string& file,
@@ -311,6 +326,41 @@ extern "C" void JpegEmitMessage(j_common_ptr info, int level) {
   }
 }
 
+// A picture stored in several scans (progressive, or one scan per component) is decoded
+// through a buffer of all its coefficients, allocated and cleared before the first scan
+// is read. A header of a few hundred bytes can claim 16384 x 16384 pixels at full
+// chroma resolution, which takes 1.5 GiB there on top of the pixels; the buffer is
+// therefore limited to the size of the largest picture's pixels.
+constexpr unsigned long long MaxJpegCoefficientBytes = MaxImagePixels * 3;
+
+// The size of that buffer as libjpeg makes it: each component's blocks, rounded up to its
+// sampling factors, 64 coefficients of two bytes each.
+unsigned long long JpegCoefficientBytes(const jpeg_decompress_struct* info) {
+  auto roundUp = [](unsigned long long v, unsigned long long step) {
+    return (v + step - 1) / step * step;
+  };
+  unsigned long long bytes = 0;
+  for (int c = 0; c < info->num_components; ++c) {
+    const jpeg_component_info& comp = info->comp_info[c];
+    bytes += roundUp(comp.width_in_blocks, static_cast<unsigned>(comp.h_samp_factor)) *
+             roundUp(comp.height_in_blocks, static_cast<unsigned>(comp.v_samp_factor)) * DCTSIZE2 *
+             sizeof(JCOEF);
+  }
+  return bytes;
+}
+
+void CheckJpegCoefficients(const std::string& file, const jpeg_decompress_struct* info) {
+  const unsigned long long bytes = JpegCoefficientBytes(info);
+  if (bytes <= MaxJpegCoefficientBytes)
+    return;
+  const auto MiB = [](unsigned long long b) { return std::to_string((b + (1u << 20) - 1) >> 20); };
+  throw Error(Located(file, 0,
+                      "image is " + std::to_string(info->image_width) + " x " +
+                          std::to_string(info->image_height) +
+                          " pixels stored in several scans, which takes " + MiB(bytes) +
+                          " MiB to decode, more than " + MiB(MaxJpegCoefficientBytes) + " MiB"));
+}
+
 // Drives libjpeg; same contract as RunPngRead.
 bool RunJpegRead(JpegGuard* guard, JpegContext* ctx, const uint8_t* data, size_t size) {
   j_decompress_ptr info = &guard->Info;
@@ -337,6 +387,8 @@ bool RunJpegRead(JpegGuard* guard, JpegContext* ctx, const uint8_t* data, size_t
   default:
     throw Error(Located(*ctx->File, 0, "JPEG colour space is not supported"));
   }
+  if (jpeg_has_multiple_scans(info))
+    CheckJpegCoefficients(*ctx->File, info);
   info->scale_num = 1;
   info->scale_denom = 1;
   jpeg_start_decompress(info);

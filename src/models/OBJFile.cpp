@@ -98,6 +98,11 @@ void TOBJFile::AddGroup(std::string_view name) {
 
 namespace {
 
+// Most corners one face may have. Faces are drawn as one polygon and get one generated
+// normal over all their corners; a line with more is damage (a lost line break in a
+// generated file) rather than a shape, and is refused (the loader names the file and line).
+constexpr int32_t MaxFaceCorners = 65536;
+
 // Up to `count` number tokens into `out`; the first empty token ends the list.
 void ReadFloats(std::string_view text, float* out, int count, std::string& scratch) {
   std::string_view token, rest;
@@ -152,6 +157,7 @@ void TOBJFile::AddFace(std::string_view text) {
     AddGroup(name);
   }
   TOBJGroup& group = Groups[static_cast<size_t>(CurrentGroup)];
+  const int32_t faceCountBefore = group.FaceCount;
   // A vector grows geometrically, so no block size is kept here; FinishLoading trims.
   if (group.FaceCount == -1)
     group.FaceCount = 0;
@@ -167,6 +173,13 @@ void TOBJFile::AddFace(std::string_view text) {
     NextToken(text, token, rest, Scratch_);
     if (token.empty())
       break;
+    if (added.CornerCount == MaxFaceCorners) {
+      // The face is dropped whole, so the model keeps only what came before this line.
+      Corners.resize(static_cast<size_t>(added.FirstCorner));
+      group.Faces.pop_back();
+      group.FaceCount = faceCountBefore;
+      throw Error("a face with more than " + std::to_string(MaxFaceCorners) + " corners");
+    }
     text = rest;
     Corners.emplace_back();
     ++added.CornerCount;

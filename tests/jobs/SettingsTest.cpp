@@ -224,6 +224,15 @@ TEST(Settings, RefusedFilesAndLinesNameTheirPlace) {
             r + "/s.settings:1: angle slot -1 is negative");
   EXPECT_EQ(Message([&] { job.m.LoadSettings("big"); }),
             r + "/big.settings:1: frame number 100000 is beyond the largest frame number 4096");
+  root.Write("wide.settings", "angle 0 0\nangle 4096 90\n");
+  EXPECT_EQ(Message([&] { job.m.LoadSettings("wide"); }),
+            r + "/wide.settings:2: angle slot 4096 is beyond the largest slot 4095");
+  // The largest slot and frame number themselves are taken.
+  root.Write("edge.settings", "angle 4095 90\nframe 4096 t.obj\n");
+  EXPECT_EQ(Message([&] { job.m.LoadSettings("edge"); }), "(no error)");
+  EXPECT_EQ(job.m.Angles.size(), 4096u);
+  EXPECT_EQ(job.m.Angles.back(), 90);
+  EXPECT_EQ(job.m.Frames.size(), 4096u);
   const std::string missingInclude = Message([&] { job.m.LoadSettings("m"); });
   EXPECT_EQ(missingInclude.rfind(r + "/m.settings:1: " + r + "/nothing.txt: ", 0), 0u)
       << missingInclude;
@@ -232,6 +241,42 @@ TEST(Settings, RefusedFilesAndLinesNameTheirPlace) {
   EXPECT_NE(Message([&] { job.m.LoadSettings("o"); }).find("units/none.obj"), std::string::npos);
   // The model that failed to load joined the job first and is freed with it.
   EXPECT_EQ(job.m.Models.size(), 1u);
+}
+
+TEST(Settings, IncludeExpansionIsBounded) {
+  TempRoot root;
+  const std::string r = root.str();
+  // top.settings includes i1.txt, which includes i2.txt, ... down to i64.txt.
+  root.Write("top.settings", "angle 0 0\ninclude i1.txt\n");
+  for (int k = 1; k < 64; ++k)
+    root.Write("i" + std::to_string(k) + ".txt",
+               "angle " + std::to_string(k) + " 0\ninclude i" + std::to_string(k + 1) + ".txt\n");
+  root.Write("i64.txt", "angle 64 0\n");
+  Job job(root);
+  EXPECT_EQ(Message([&] { job.m.LoadSettings("top"); }), "(no error)");
+  EXPECT_EQ(job.m.Angles.size(), 65u);
+  // One level more is refused at the include that goes too deep.
+  root.Write("i64.txt", "angle 64 0\ninclude i65.txt\n");
+  root.Write("i65.txt", "angle 65 0\n");
+  EXPECT_EQ(Message([&] { job.m.LoadSettings("top"); }),
+            r + "/i64.txt:2: include of " + r + "/i65.txt nests deeper than 64 levels");
+  // An include named inside an earlier line is replaced there, so here every expansion
+  // puts the include back: refused, after a bounded amount of work, at the include line.
+  root.Write("grow.settings", "a include g.txt\ninclude g.txt\n");
+  root.Write("g.txt", "a include g.txt\n");
+  EXPECT_EQ(Message([&] { job.m.LoadSettings("grow"); }),
+            r + "/grow.settings:2: include expansion does not end");
+  // Includes that only add lines stop at a million of them.
+  root.Write("many.settings", std::string("include lines.txt\n") + "include lines.txt\n" +
+                                  "include lines.txt\n" + "include lines.txt\n" +
+                                  "include lines.txt\n");
+  root.Write("lines.txt", std::string(300000, '\n'));
+  EXPECT_EQ(Message([&] { job.m.LoadSettings("many"); }),
+            r + "/many.settings:4: include expansion grows beyond 1000000 lines");
+  // A long chain that comes back to a file is still named as a cycle.
+  root.Write("i64.txt", "include i1.txt\n");
+  EXPECT_EQ(Message([&] { job.m.LoadSettings("top"); }).rfind(r + "/i64.txt:1: include cycle: ", 0),
+            0u);
 }
 
 TEST(JobModels, CentresAllModelsTogetherMeasuresFramesAndReportsLines) {

@@ -255,7 +255,7 @@ Bytes MakeBmp(const BmpLayout& layout, int colours = 16) {
 
 // ----- JPEG through libjpeg at quality 100, no chroma subsampling -------------------------
 
-Bytes MakeJpeg(const Bytes& pixels, int components, J_COLOR_SPACE space) {
+Bytes MakeJpeg(const Bytes& pixels, int components, J_COLOR_SPACE space, bool progressive = false) {
   jpeg_compress_struct info;
   jpeg_error_mgr errors;
   info.err = jpeg_std_error(&errors);
@@ -271,6 +271,8 @@ Bytes MakeJpeg(const Bytes& pixels, int components, J_COLOR_SPACE space) {
   jpeg_set_quality(&info, 100, TRUE);
   for (int c = 0; c < info.num_components; ++c)
     info.comp_info[c].h_samp_factor = info.comp_info[c].v_samp_factor = 1;
+  if (progressive)
+    jpeg_simple_progression(&info);
   jpeg_start_compress(&info, TRUE);
   while (info.next_scanline < info.image_height) {
     JSAMPROW row = const_cast<JSAMPROW>(pixels.data()) +
@@ -534,6 +536,26 @@ TEST(ImageDecode, HugeOrEmptyHeadersAreRefusedBeforeDecoding) {
   const std::string jpegFile = dir.Put("big.jpg", jpeg);
   EXPECT_EQ(ErrorOf(DecodeJPEG, jpegFile), jpegFile + ": image is 60000 x 50000" + tail);
 
+  // A progressive JPEG decodes through a buffer of all its coefficients: the same
+  // coefficients as the baseline file, so the same pixels; but a header that claims a
+  // picture whose buffer would pass the largest picture's size is refused before it.
+  Bytes progressive = MakeJpeg(Rgb(), 3, JCS_RGB, true);
+  const std::string progressiveFile = dir.Put("progressive.jpg", progressive);
+  ASSERT_EQ(ErrorOf(DecodeJPEG, progressiveFile), "");
+  EXPECT_EQ(DecodeJPEG(progressiveFile, MaxSize).Pixels,
+            DecodeJPEG(dir.Put("baseline.jpg", MakeJpeg(Rgb(), 3, JCS_RGB)), MaxSize).Pixels);
+  size_t sof2 = 2;
+  while (sof2 + 1 < progressive.size() &&
+         !(progressive[sof2] == 0xFF && progressive[sof2 + 1] == 0xC2))
+    ++sof2;
+  ASSERT_LT(sof2 + 9, progressive.size());
+  const uint8_t full[4] = {16384 >> 8, 16384 & 0xFF, 16384 >> 8, 16384 & 0xFF};
+  std::copy(full, full + 4, progressive.begin() + static_cast<long>(sof2) + 5);
+  dir.Put("progressive.jpg", progressive);
+  EXPECT_EQ(ErrorOf(DecodeJPEG, progressiveFile, 16384),
+            progressiveFile + ": image is 16384 x 16384 pixels stored in several scans, which "
+                              "takes 1536 MiB to decode, more than 768 MiB");
+
   // BMP: a negative height means top-down, so its size is the magnitude.
   Bytes bmp = MakeBmp({24, false, 0, {}});
   const std::string bmpFile = dir.File("big.bmp");
@@ -551,6 +573,26 @@ TEST(ImageDecode, HugeOrEmptyHeadersAreRefusedBeforeDecoding) {
     Put32(bmp, 22, c.Height);
     EXPECT_EQ(ErrorOf(DecodeBMP, dir.Put("big.bmp", bmp)), bmpFile + ": " + c.Message);
   }
+
+  // A driver that allows huge textures each way still gets no gigapixel picture: the
+  // pixel count is limited too, also where width * height overflows 32 bits.
+  const int wide = 65535;
+  const std::string most = ", more than the largest picture of 268435456 pixels";
+  dir.Put("big.png", withIhdr(40000, 30000));
+  EXPECT_EQ(ErrorOf(DecodePNG, pngFile, wide), pngFile + ": image is 40000 x 30000 pixels" + most);
+  dir.Put("big.png", withIhdr(16385, 16384));
+  EXPECT_EQ(ErrorOf(DecodePNG, pngFile, wide), pngFile + ": image is 16385 x 16384 pixels" + most);
+  EXPECT_EQ(ErrorOf(DecodeJPEG, jpegFile, wide),
+            jpegFile + ": image is 60000 x 50000 pixels" + most);
+  Put32(bmp, 18, 65535);
+  Put32(bmp, 22, static_cast<uint32_t>(-65535));
+  EXPECT_EQ(ErrorOf(DecodeBMP, dir.Put("big.bmp", bmp), wide),
+            bmpFile + ": image is 65535 x 65535 pixels" + most);
+  // 16384 x 16384 itself is allowed: this header passes the size checks and fails only
+  // for its missing pixel rows.
+  Put32(bmp, 18, 16384);
+  Put32(bmp, 22, 16384);
+  EXPECT_EQ(ErrorOf(DecodeBMP, dir.Put("big.bmp", bmp), wide), bmpFile + ": BMP file is truncated");
 }
 
 TEST(ImageDecode, UnsupportedOrCorruptBmpHeaders) {

@@ -75,6 +75,11 @@ TEST(ModelLoader, ErrorsNameFileAndLine) {
             "units/tank.obj:3: 'abc' is not a valid floating point value");
   dir.Write("units/cr.obj", "v 1 2 3\rf 1 x 1\r");
   EXPECT_EQ(LoadError(dir, "units/cr"), "units/cr.obj:2: 'x' is not a valid integer value");
+  std::string bigFace = "v 0 0 0\n\nf";
+  for (int i = 0; i <= 65536; ++i)
+    bigFace += " 1";
+  dir.Write("units/big.obj", bigFace + "\n");
+  EXPECT_EQ(LoadError(dir, "units/big"), "units/big.obj:3: a face with more than 65536 corners");
   dir.Write("units/m.obj", "mtllib mats/m.mtl\n");
   dir.Write("units/mats/m.mtl", "newmtl a\r\nNs 10 20\r\n");
   EXPECT_EQ(LoadError(dir, "units/m"),

@@ -162,6 +162,41 @@ TEST(OBJParse, FaceTokensAndIndices) {
   EXPECT_EQ(m->Corners.size(), 3u + 4u + 5u + 3u + 3u + 2u) << "'f' + tab is no keyword";
 }
 
+TEST(OBJParse, FaceCornersAreLimitedTo65536) {
+  auto corners = [](int n) {
+    std::string line = "f";
+    for (int i = 0; i < n; ++i)
+      line += " 1";
+    return line;
+  };
+  auto m = std::make_unique<TOBJFile>();
+  m->ParseLine("v 0 0 0");
+  m->ParseLine(corners(65536));
+  ASSERT_EQ(m->Groups.size(), 1u);
+  ASSERT_EQ(m->Groups[0].Faces.size(), 1u);
+  EXPECT_EQ(m->Groups[0].Faces[0].CornerCount, 65536) << "the largest face is kept whole";
+  try {
+    m->ParseLine(corners(65537));
+    ADD_FAILURE() << "a face with 65537 corners was accepted";
+  } catch (const Error& e) {
+    EXPECT_STREQ(e.what(), "a face with more than 65536 corners");
+  }
+  // The refused face leaves nothing behind: the next face follows the first directly.
+  EXPECT_EQ(m->Groups[0].FaceCount, 1);
+  EXPECT_EQ(m->Corners.size(), 65536u);
+  m->ParseLine("f 1 1 1");
+  ASSERT_EQ(m->Groups[0].Faces.size(), 2u);
+  EXPECT_EQ(m->Groups[0].Faces[1].FirstCorner, 65536);
+  EXPECT_EQ(m->Groups[0].FaceCount, 2);
+  // A first face that is refused leaves its group without faces, as before any face.
+  auto fresh = std::make_unique<TOBJFile>();
+  EXPECT_THROW(fresh->ParseLine(corners(70000)), Error);
+  ASSERT_EQ(fresh->Groups.size(), 1u);
+  EXPECT_EQ(fresh->Groups[0].FaceCount, -1);
+  EXPECT_TRUE(fresh->Groups[0].Faces.empty());
+  EXPECT_TRUE(fresh->Corners.empty());
+}
+
 TEST(OBJParse, GroupsMaterialsAndLibraryNames) {
   auto m = ParseOBJ({"# comment", "g", "o object", "s 1", "l 1 2", "g a b ", "f 1 2 3",
                      "g Hull # note", "usemtl Red", "f 1 2 3", "g a b", "usemtl Blue Steel",

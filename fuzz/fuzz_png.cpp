@@ -1,0 +1,7 @@
+// libFuzzer target: arbitrary bytes decoded as a PNG texture (see models/FuzzImages.h).
+#include "models/FuzzImages.h"
+
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
+  (void)quarvel::FuzzPNGFile(data, size);
+  return 0;
+}

@@ -1,0 +1,8 @@
+// libFuzzer target: arbitrary bytes split into settings files and loaded as a job (see
+// jobs/FuzzSettings.h).
+#include "jobs/FuzzSettings.h"
+
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
+  (void)quarvel::FuzzSettingsFiles(data, size);
+  return 0;
+}

@@ -1,0 +1,67 @@
+// Replays the settings fuzz corpus (fuzz/corpus/settings) through the fuzz target's own
+// entry function, so every input that once found a fault, and every seed, runs in the
+// normal test build.
+#include "jobs/FuzzSettings.h"
+
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <fstream>
+#include <map>
+#include <sstream>
+#include <string>
+
+namespace quarvel {
+namespace {
+
+namespace fs = std::filesystem;
+
+std::string Outcome(const std::string& input) {
+  return FuzzSettingsFiles(reinterpret_cast<const uint8_t*>(input.data()), input.size());
+}
+
+TEST(FuzzSettingsCorpus, ReplaysEveryInputAndNamesFileAndLine) {
+  std::map<std::string, std::string> corpus;
+  const fs::path dir = fs::path(QUARVEL_SOURCE_DIR) / "fuzz" / "corpus" / "settings";
+  for (const auto& entry : fs::directory_iterator(dir)) {
+    std::ifstream in(entry.path(), std::ios::binary);
+    std::ostringstream bytes;
+    bytes << in.rdbuf();
+    corpus[entry.path().filename().string()] = bytes.str();
+  }
+  ASSERT_GE(corpus.size(), 10u);
+  std::map<std::string, std::string> outcomes;
+  for (const auto& [name, input] : corpus)
+    outcomes[name] = Outcome(input); // aborts on a broken invariant
+
+  const std::string r = FuzzSettingsFolder();
+  auto outcome = [&](const std::string& name) {
+    const auto found = outcomes.find(name);
+    return found == outcomes.end() ? "(no corpus file " + name + ")" : found->second;
+  };
+  EXPECT_EQ(outcome("one_model.txt"), "");
+  EXPECT_EQ(outcome("nested_includes.txt"), "");
+  EXPECT_EQ(outcome("warnings.txt"), "");
+  EXPECT_EQ(outcome("include_cycle.txt"), r + "/p1.settings:1: include cycle: " + r +
+                                              "/job.settings -> " + r + "/p1.settings -> " + r +
+                                              "/job.settings");
+  EXPECT_EQ(outcome("slot_too_large.txt"),
+            r + "/job.settings:1: angle slot 4096 is beyond the largest slot 4095");
+  EXPECT_EQ(outcome("frame_too_large.txt"),
+            r + "/job.settings:1: frame number 4097 is beyond the largest frame number 4096");
+  EXPECT_EQ(outcome("include_grows.txt"), r + "/job.settings:2: include expansion does not end");
+  EXPECT_EQ(outcome("bad_model_line.txt"), "p1.obj:2: 'x' is not a valid floating point value");
+  EXPECT_EQ(outcome("missing_include.txt").rfind(r + "/job.settings:1: " + r + "/p7.settings: ", 0),
+            0u)
+      << outcome("missing_include.txt");
+
+  // The parts of an input are files of their own: a later input with fewer parts does not
+  // find the files of an earlier one.
+  EXPECT_EQ(Outcome("include p2.settings\n===\n===\nangle 0 1\n"), "");
+  EXPECT_EQ(
+      Outcome("include p2.settings\n").rfind(r + "/job.settings:1: " + r + "/p2.settings: ", 0),
+      0u);
+}
+
+} // namespace
+} // namespace quarvel
