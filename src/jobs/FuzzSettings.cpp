@@ -1,6 +1,7 @@
 #include "jobs/FuzzSettings.h"
 
 #include "common/Error.h"
+#include "common/FuzzSupport.h"
 #include "jobs/Manager.h"
 
 #include <cstdlib>
@@ -16,29 +17,8 @@ namespace fs = std::filesystem;
 
 namespace {
 
-void Check(bool condition) {
-  if (!condition)
-    std::abort();
-}
-
-// The per-process folder, made on first use and removed with its files at exit.
-struct TFuzzFolder {
-  fs::path Path;
-  TFuzzFolder() {
-    Path = fs::temp_directory_path() / ("quarvel-fuzz-settings-" + std::to_string(::getpid()));
-    fs::remove_all(Path);
-    fs::create_directories(Path);
-  }
-  ~TFuzzFolder() {
-    std::error_code ec;
-    fs::remove_all(Path, ec);
-  }
-  TFuzzFolder(const TFuzzFolder&) = delete;
-  TFuzzFolder& operator=(const TFuzzFolder&) = delete;
-};
-
 const fs::path& Folder() {
-  static const TFuzzFolder folder;
+  static const TFuzzFolder folder("settings");
   return folder.Path;
 }
 
@@ -68,7 +48,7 @@ std::vector<std::string_view> SplitParts(std::string_view text) {
 void WriteFile(const fs::path& path, std::string_view bytes) {
   std::ofstream out(path, std::ios::binary | std::ios::trunc);
   out.write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
-  Check(static_cast<bool>(out));
+  FuzzCheck(static_cast<bool>(out));
 }
 
 } // namespace
@@ -104,17 +84,17 @@ std::string FuzzSettingsFiles(const uint8_t* data, size_t size) {
     job.LoadSettings("job");
   } catch (const Error& e) {
     const std::string message = e.what();
-    Check(!message.empty());
+    FuzzCheck(!message.empty());
     return message;
   }
-  Check(job.Angles.size() <= static_cast<size_t>(MaxAngleSlot) + 1);
-  Check(job.Frames.size() <= static_cast<size_t>(MaxFrameNumber));
+  FuzzCheck(job.Angles.size() <= static_cast<size_t>(MaxAngleSlot) + 1);
+  FuzzCheck(job.Frames.size() <= static_cast<size_t>(MaxFrameNumber));
   for (const TJobFrame& frame : job.Frames)
-    Check(frame.ModelIndex >= 0 && static_cast<size_t>(frame.ModelIndex) < job.Models.size());
+    FuzzCheck(frame.ModelIndex >= 0 && static_cast<size_t>(frame.ModelIndex) < job.Models.size());
   // Every warning is located in one of the job's files.
   const std::string prefix = job.RootDir + "/";
   for (const std::string& warning : job.Warnings)
-    Check(warning.compare(0, prefix.size(), prefix) == 0);
+    FuzzCheck(warning.compare(0, prefix.size(), prefix) == 0);
   return "";
 }
 

@@ -1,6 +1,7 @@
 #include "models/FuzzEntry.h"
 
 #include "common/Error.h"
+#include "common/FuzzSupport.h"
 #include "models/ModelLoader.h"
 
 #include <cstdlib>
@@ -8,14 +9,7 @@
 
 namespace quarvel {
 
-namespace {
-
-void Check(bool condition) {
-  if (!condition)
-    std::abort();
-}
-
-} // namespace
+namespace {} // namespace
 
 int FuzzOBJText(const uint8_t* data, size_t size) {
   const std::string_view text(reinterpret_cast<const char*>(data), size);
@@ -32,21 +26,21 @@ int FuzzOBJText(const uint8_t* data, size_t size) {
   }
   model.SetMaterialFile(std::move(materials));
   model.FinishLoading();
-  Check(model.GroupCount() >= 1);
+  FuzzCheck(model.GroupCount() >= 1);
   const auto materialCount = model.MaterialFile->Count();
   for (const TOBJGroup& group : model.Groups) {
-    Check(group.FaceCount <= TOBJFile::MaxGroupFaces);
-    Check(group.FaceCount == -1 || group.FaceCount == static_cast<int32_t>(group.Faces.size()));
+    FuzzCheck(group.FaceCount <= TOBJFile::MaxGroupFaces);
+    FuzzCheck(group.FaceCount == -1 || group.FaceCount == static_cast<int32_t>(group.Faces.size()));
     for (const TOBJFace& face : group.Faces) {
-      Check(face.MaterialIndex >= -1 && face.MaterialIndex < materialCount);
+      FuzzCheck(face.MaterialIndex >= -1 && face.MaterialIndex < materialCount);
       const TOBJFaceVertex* corners = model.FaceCorners(face);
       for (int32_t k = 0; k < face.CornerCount; ++k)
-        Check(corners[k].NormalIndex != -1);
+        FuzzCheck(corners[k].NormalIndex != -1);
     }
   }
   TVec3 v;
   model.GetVertex(model.VertexCount(), v);
-  Check(v.X == 0.0f && v.Y == 0.0f && v.Z == 0.0f);
+  FuzzCheck(v.X == 0.0f && v.Y == 0.0f && v.Z == 0.0f);
   (void)PreviewFitFor(model);
   return 0;
 }
@@ -59,16 +53,16 @@ int FuzzMTLText(const uint8_t* data, size_t size) {
   } catch (const Error&) {
   }
   const int32_t def = materials.IndexOf("default");
-  Check(def >= -1 && def < materials.Count());
+  FuzzCheck(def >= -1 && def < materials.Count());
   for (const TOBJMaterial& m : materials.Materials) {
     const int32_t found = materials.IndexOf(m.Name);
-    Check(found >= 0 && found < materials.Count());
-    Check(materials.Materials[static_cast<size_t>(found)].Name == m.Name);
+    FuzzCheck(found >= 0 && found < materials.Count());
+    FuzzCheck(materials.Materials[static_cast<size_t>(found)].Name == m.Name);
   }
   TOBJMaterial probe;
   probe.Name = "unchanged";
   materials.GetMaterial(materials.Count(), probe);
-  Check(probe.Name == "unchanged");
+  FuzzCheck(probe.Name == "unchanged");
   return 0;
 }
 

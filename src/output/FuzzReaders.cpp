@@ -1,6 +1,7 @@
 #include "output/FuzzReaders.h"
 
 #include "common/Error.h"
+#include "common/FuzzSupport.h"
 #include "output/Finishing.h"
 #include "output/KXFile.h"
 #include "output/Palette16.h"
@@ -15,11 +16,6 @@ namespace quarvel {
 const char* const FuzzReaderName = "fuzz-input";
 
 namespace {
-
-void Check(bool condition) {
-  if (!condition)
-    std::abort();
-}
 
 size_t NonZero(const std::vector<uint8_t>& bytes) {
   return static_cast<size_t>(
@@ -38,26 +34,26 @@ std::string FuzzKXZBytes(const uint8_t* data, size_t size) {
     kx = DecodeKXZ(data, size, FuzzReaderName);
   } catch (const Error& e) {
     const std::string message = e.what();
-    Check(message.rfind(std::string(FuzzReaderName) + ": ", 0) == 0);
+    FuzzCheck(message.rfind(std::string(FuzzReaderName) + ": ", 0) == 0);
     return message;
   }
   const size_t framePixels =
       static_cast<size_t>(kx.FrameWidth) * static_cast<size_t>(kx.FrameHeight);
   for (const TKXReadFrame& r : kx.Frames) {
-    Check(r.Extra.size() == r.ExtraSize);
-    Check(r.Pixels.empty() || r.Pixels.size() == size_t{r.Width} * r.Height);
-    Check(r.Depths.size() == r.Pixels.size());
-    Check(r.IndexPlane.size() == framePixels && r.DepthPlane.size() == framePixels);
+    FuzzCheck(r.Extra.size() == r.ExtraSize);
+    FuzzCheck(r.Pixels.empty() || r.Pixels.size() == size_t{r.Width} * r.Height);
+    FuzzCheck(r.Depths.size() == r.Pixels.size());
+    FuzzCheck(r.IndexPlane.size() == framePixels && r.DepthPlane.size() == framePixels);
     // The whole crop lies inside the frame: every visible pixel arrives there.
-    Check(NonZero(r.IndexPlane) == NonZero(r.Pixels));
+    FuzzCheck(NonZero(r.IndexPlane) == NonZero(r.Pixels));
   }
   // The checks below copy the planes twice more; the reader allows 512 MiB of them, which
   // the copies would take past the fuzzer's memory limit, so they run on smaller files.
   if (framePixels * kx.Frames.size() > (size_t{32} << 20))
     return "";
   const TAngleSheet sheet = KXZToSheet(kx);
-  Check(sheet.IndexPlane.size() == sheet.PixelCount());
-  Check(sheet.DepthPlane.size() == sheet.PixelCount());
+  FuzzCheck(sheet.IndexPlane.size() == sheet.PixelCount());
+  FuzzCheck(sheet.DepthPlane.size() == sheet.PixelCount());
 
   // Written again (as mode 'Z') and read at the same frame size, the planes come back.
   // Errors here are faults: what the reader accepted, the writer must take.
@@ -66,10 +62,10 @@ std::string FuzzKXZBytes(const uint8_t* data, size_t size) {
     const std::vector<uint8_t> again = SheetToKXZ(sheet);
     const TKXContents back =
         DecodeKXZ(again.data(), again.size(), FuzzReaderName, kx.FrameWidth, kx.FrameHeight);
-    Check(back.Frames.size() == kx.Frames.size());
+    FuzzCheck(back.Frames.size() == kx.Frames.size());
     for (size_t f = 0; f < kx.Frames.size(); ++f) {
-      Check(back.Frames[f].IndexPlane == kx.Frames[f].IndexPlane);
-      Check(back.Frames[f].DepthPlane == kx.Frames[f].DepthPlane);
+      FuzzCheck(back.Frames[f].IndexPlane == kx.Frames[f].IndexPlane);
+      FuzzCheck(back.Frames[f].DepthPlane == kx.Frames[f].DepthPlane);
     }
   }
   return "";
@@ -81,11 +77,11 @@ std::string FuzzPalette16Bytes(const uint8_t* data, size_t size) {
     words = DecodePalette16(data, size, FuzzReaderName);
   } catch (const Error& e) {
     const std::string message = e.what();
-    Check(message.rfind(std::string(FuzzReaderName) + ": ", 0) == 0);
+    FuzzCheck(message.rfind(std::string(FuzzReaderName) + ": ", 0) == 0);
     return message;
   }
   // Expanded to entries and written again, the file comes back byte for byte.
-  Check(SameBytes(Palette16Bytes(Palette16ToEntries(words)), data, size));
+  FuzzCheck(SameBytes(Palette16Bytes(Palette16ToEntries(words)), data, size));
   return "";
 }
 
@@ -95,13 +91,13 @@ std::string Fuzz2P5DBytes(const uint8_t* data, size_t size) {
     sheet = Decode2P5D(data, size, FuzzReaderName);
   } catch (const Error& e) {
     const std::string message = e.what();
-    Check(message.rfind(std::string(FuzzReaderName) + ": ", 0) == 0);
+    FuzzCheck(message.rfind(std::string(FuzzReaderName) + ": ", 0) == 0);
     return message;
   }
-  Check(sheet.FrameWidth > 0 && sheet.FrameCount() * sheet.FrameWidth == sheet.SheetWidth);
-  Check(sheet.IndexPlane.size() == sheet.PixelCount());
-  Check(sheet.DepthPlane.size() == sheet.PixelCount());
-  Check(SameBytes(Make2P5D(sheet), data, size));
+  FuzzCheck(sheet.FrameWidth > 0 && sheet.FrameCount() * sheet.FrameWidth == sheet.SheetWidth);
+  FuzzCheck(sheet.IndexPlane.size() == sheet.PixelCount());
+  FuzzCheck(sheet.DepthPlane.size() == sheet.PixelCount());
+  FuzzCheck(SameBytes(Make2P5D(sheet), data, size));
   return "";
 }
 

@@ -3,32 +3,22 @@
 // normal test build.
 #include "jobs/FuzzSettings.h"
 
+#include "FuzzCorpus.h"
+
 #include <gtest/gtest.h>
 
-#include <filesystem>
-#include <fstream>
 #include <map>
-#include <sstream>
 #include <string>
 
 namespace quarvel {
 namespace {
-
-namespace fs = std::filesystem;
 
 std::string Outcome(const std::string& input) {
   return FuzzSettingsFiles(reinterpret_cast<const uint8_t*>(input.data()), input.size());
 }
 
 TEST(FuzzSettingsCorpus, ReplaysEveryInputAndNamesFileAndLine) {
-  std::map<std::string, std::string> corpus;
-  const fs::path dir = fs::path(QUARVEL_SOURCE_DIR) / "fuzz" / "corpus" / "settings";
-  for (const auto& entry : fs::directory_iterator(dir)) {
-    std::ifstream in(entry.path(), std::ios::binary);
-    std::ostringstream bytes;
-    bytes << in.rdbuf();
-    corpus[entry.path().filename().string()] = bytes.str();
-  }
+  const std::map<std::string, std::string> corpus = test::ReadCorpusFiles("settings");
   ASSERT_GE(corpus.size(), 10u);
   std::map<std::string, std::string> outcomes;
   for (const auto& [name, input] : corpus)

@@ -3,32 +3,18 @@
 #include "models/FuzzEntry.h"
 #include "models/FuzzImages.h"
 
+#include "FuzzCorpus.h"
+
 #include <gtest/gtest.h>
 
-#include <filesystem>
-#include <fstream>
 #include <map>
-#include <sstream>
 #include <string>
 #include <vector>
 
 namespace quarvel {
 namespace {
 
-namespace fs = std::filesystem;
-
-// The inputs of one corpus folder by file name.
-std::map<std::string, std::string> ReadCorpusFiles(const char* kind) {
-  std::map<std::string, std::string> inputs;
-  const fs::path dir = fs::path(QUARVEL_SOURCE_DIR) / "fuzz" / "corpus" / kind;
-  for (const auto& entry : fs::directory_iterator(dir)) {
-    std::ifstream in(entry.path(), std::ios::binary);
-    std::ostringstream bytes;
-    bytes << in.rdbuf();
-    inputs[entry.path().filename().string()] = bytes.str();
-  }
-  return inputs;
-}
+using quarvel::test::ReadCorpusFiles;
 
 std::vector<std::string> ReadCorpus(const char* kind) {
   std::vector<std::string> inputs;
@@ -56,42 +42,16 @@ TEST(FuzzCorpus, ReplaysThroughBothReaders) {
 }
 
 TEST(FuzzCorpus, ReplaysPicturesThroughEveryDecoder) {
-  using TEntry = std::string (*)(const uint8_t*, size_t);
-  const struct {
-    const char* Kind;
-    TEntry Entry;
-    const char* Extension;
-  } kinds[] = {
-      {"png", FuzzPNGFile, ".png"}, {"jpeg", FuzzJPEGFile, ".jpg"}, {"bmp", FuzzBMPFile, ".bmp"}};
-  std::map<std::string, std::map<std::string, std::string>> corpus;
-  for (const auto& k : kinds) {
-    corpus[k.Kind] = ReadCorpusFiles(k.Kind);
-    EXPECT_GE(corpus[k.Kind].size(), 5u) << k.Kind;
+  // Each refusal names the file (the entries abort otherwise), and each corpus holds
+  // pictures its own decoder takes.
+  test::TCorpusReplay replay({{"png", FuzzPNGFile}, {"jpeg", FuzzJPEGFile}, {"bmp", FuzzBMPFile}});
+  for (const char* kind : {"png", "jpeg", "bmp"}) {
+    EXPECT_GE(replay.Inputs(kind), 5u) << kind;
+    EXPECT_GE(replay.Read(kind), 3u) << kind;
   }
-  // Every picture through every decoder: each refusal names the file (the entry aborts
-  // otherwise), and each corpus holds pictures its own decoder takes.
-  for (const auto& k : kinds) {
-    size_t decoded = 0;
-    for (const auto& [kind, files] : corpus)
-      for (const auto& [name, input] : files) {
-        const std::string outcome = k.Entry(Bytes(input), input.size());
-        if (kind == k.Kind && outcome.empty())
-          ++decoded;
-      }
-    EXPECT_GE(decoded, 3u) << k.Kind;
-  }
+  auto outcome = [&](const char* kind, const char* name) { return replay.Outcome(kind, name); };
 
   // A few outcomes in full: the error names the file the bytes were read from.
-  auto outcome = [&](const char* kind, const std::string& name) {
-    const auto& files = corpus[kind];
-    const auto found = files.find(name);
-    if (found == files.end())
-      return "(no corpus file " + std::string(kind) + "/" + name + ")";
-    for (const auto& k : kinds)
-      if (std::string(k.Kind) == kind)
-        return k.Entry(Bytes(found->second), found->second.size());
-    return std::string("(unknown kind)");
-  };
   const std::string png = FuzzImageFile(".png");
   const std::string jpg = FuzzImageFile(".jpg");
   const std::string bmp = FuzzImageFile(".bmp");
