@@ -1,5 +1,6 @@
 // Sheets without GL: read-back conversion, view percentages, gap removal, palettes and
 // saving (against the golden files), plane dumps.
+#include "common/AtomicFile.h"
 #include "common/Error.h"
 #include "jobs/JobTestUtil.h"
 #include "jobs/Manager.h"
@@ -8,7 +9,9 @@
 
 #include <gtest/gtest.h>
 
+#include <cerrno>
 #include <cstring>
+#include <memory>
 // GCC sees a null dereference inside nlohmann's inlined conversions that cannot happen.
 #pragma GCC diagnostic ignored "-Wnull-dereference"
 #include <nlohmann/json.hpp>
@@ -363,4 +366,72 @@ TEST(Saving, DumpedPlanesReadBackAsTheyAreAndNamesFollowTheSettings) {
   EXPECT_EQ(back.ColourPlane, m.Sheets[1].ColourPlane);
   EXPECT_EQ(back.DepthPlane, m.Sheets[1].DepthPlane);
   EXPECT_EQ(back.SidePlane, m.Sheets[1].SidePlane);
+}
+
+namespace {
+
+// A full disk from the `failAt`-th temporary file on: the first writes go through.
+struct TDiskFullFrom : TFileCalls {
+  explicit TDiskFullFrom(int failAt) : FailAt(failAt) {}
+  int MakeTemporary(char* pattern) override {
+    ++Made;
+    return TFileCalls::MakeTemporary(pattern);
+  }
+  ssize_t Write(int fd, const void* data, size_t size) override {
+    if (Made >= FailAt) {
+      errno = ENOSPC;
+      return -1;
+    }
+    return TFileCalls::Write(fd, data, size);
+  }
+  int FailAt;
+  int Made = 0;
+};
+
+} // namespace
+
+TEST(Saving, AJobThatCannotWriteOneFileKeepsThePreviousSet) {
+  TempRoot out("diskfull");
+  auto render = [&](uint8_t depth) {
+    auto m = std::make_unique<T2P5D_Manager>(nullptr);
+    m->SettingsName = "units/tank";
+    m->OutputDir = out.str();
+    Shape(*m, 2, 1, 12, 10);
+    Fill(*m, 0, 0, 2, 8, 3, 6, depth);
+    Fill(*m, 1, 0, 3, 9, 2, 7, depth);
+    m->RemoveGaps();
+    m->MakePalettes();
+    return m;
+  };
+  render(20)->SaveKXZ();
+  const std::vector<std::string> files = quarvel::test::FilesBelow(out.str());
+  ASSERT_EQ(files, (std::vector<std::string>{"units/tank_0.kxz", "units/tank_0.p16",
+                                             "units/tank_1.kxz", "units/tank_1.p16"}));
+  std::vector<std::vector<uint8_t>> before;
+  for (const std::string& f : files)
+    before.push_back(quarvel::test::ReadBytes(out.str() + "/" + f));
+
+  // The second job differs in every angle; the disk fills up at its third file.
+  auto second = render(90);
+  TDiskFullFrom full(3);
+  {
+    TScopedFileCalls scoped(full);
+    try {
+      second->SaveKXZ();
+      FAIL() << "a save on a full disk succeeded";
+    } catch (const Error& e) {
+      EXPECT_EQ(std::string(e.what()).rfind(out.str() + "/units/tank_1.kxz: cannot write file", 0),
+                0u)
+          << e.what();
+    }
+  }
+  EXPECT_TRUE(second->WrittenFiles.empty());
+  EXPECT_EQ(quarvel::test::FilesBelow(out.str()), files); // no temporary file either
+  for (size_t i = 0; i < files.size(); ++i)
+    EXPECT_EQ(quarvel::test::ReadBytes(out.str() + "/" + files[i]), before[i]) << files[i];
+
+  // With room again the same job replaces the whole set.
+  second->SaveKXZ();
+  EXPECT_NE(quarvel::test::ReadBytes(out.str() + "/" + files[0]), before[0]);
+  EXPECT_NE(quarvel::test::ReadBytes(out.str() + "/" + files[2]), before[2]);
 }
