@@ -40,23 +40,10 @@ void DrawPreviewFrame(TOGL& view, TPreviewState& state, int32_t shaderZ, GLuint 
   glEnable(GL_TEXTURE_2D);
   glBindTexture(GL_TEXTURE_2D, view.WhiteTexture());
   glEnable(GL_DEPTH_TEST);
-  // Set under the identity matrix: the light stays put relative to the camera.
-  glLightfv(GL_LIGHT1, GL_POSITION, LightPosition);
-  glTranslatef(0.0f, 0.0f, -12.0f);
-
   NormaliseAngles(state);
-  glRotatef(static_cast<GLfloat>(state.PreviewRoll), 0.0f, 0.0f, 1.0f);
-  glRotatef(static_cast<GLfloat>(state.PreviewTilt), 1.0f, 0.0f, 0.0f);
-  glRotatef(static_cast<GLfloat>(state.PreviewAngle), 0.0f, 1.0f, 0.0f);
-
-  glEnable(GL_LIGHTING);
-  glEnable(GL_LIGHT1);
-  glDisable(GL_LIGHT0);
-  glDisable(GL_CULL_FACE);
-  glCullFace(GL_BACK);
-  glEnable(GL_RESCALE_NORMAL);
+  SetModelView(static_cast<GLfloat>(state.PreviewRoll), static_cast<GLfloat>(state.PreviewTilt),
+               static_cast<GLfloat>(state.PreviewAngle));
   glScalef(state.PreviewScale, state.PreviewScale, state.PreviewScale);
-  SetFixedLight();
 
   if (state.ShowWireFrame)
     glPolygonMode(GL_FRONT_AND_BACK, GL_LINE);

@@ -28,6 +28,23 @@ void SetFixedLight() {
   glLightf(GL_LIGHT1, GL_LINEAR_ATTENUATION, 0.0f);
   glLightf(GL_LIGHT1, GL_QUADRATIC_ATTENUATION, 0.0f);
 }
+
+void SetModelView(float Roll, float Tilt, float Angle) {
+  // Set while the modelview matrix is the identity: the light is fixed to the camera.
+  glLightfv(GL_LIGHT1, GL_POSITION, LightPosition);
+  glTranslatef(0.0f, 0.0f, -12.0f);
+  glRotatef(Roll, 0.0f, 0.0f, 1.0f);
+  glRotatef(Tilt, 1.0f, 0.0f, 0.0f);
+  glRotatef(Angle, 0.0f, 1.0f, 0.0f);
+  glEnable(GL_LIGHTING);
+  glEnable(GL_LIGHT1);
+  glDisable(GL_LIGHT0);
+  glDisable(GL_CULL_FACE);
+  glCullFace(GL_BACK);
+  glEnable(GL_RESCALE_NORMAL);
+  SetFixedLight();
+}
+
 std::unique_ptr<TOGL> GLView;
 
 namespace {

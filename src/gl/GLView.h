@@ -45,6 +45,13 @@ extern float LightPosition[4];
 // identity modelview matrix, from LightPosition.)
 void SetFixedLight();
 
+// The view every model is drawn in, by the preview and by render jobs alike. Called with
+// the identity modelview matrix: places the light with the camera (LightPosition), moves
+// the model 12 units in front of it, turns it by Roll about Z, Tilt about X and Angle about
+// Y, and lights it with LIGHT1 alone (SetFixedLight), without face culling and with
+// rescaled normals. The model's own scale is the caller's to apply afterwards.
+void SetModelView(float Roll, float Tilt, float Angle);
+
 // Answers whether the driver accepts a framebuffer with this many samples per pixel.
 using TSampleProbe = std::function<bool(int samples)>;
 

@@ -7,46 +7,53 @@
 
 namespace quarvel {
 
+namespace {
+
+// Element (X, Y) of frame `frame` in `plane`, laid out like `sheet`'s planes with
+// `bytes` bytes per element.
+uint8_t* PlaneAt(std::vector<uint8_t>& plane, const TAngleSheet& sheet, int32_t frame, int32_t X,
+                 int32_t Y, ptrdiff_t bytes = 1) {
+  return plane.data() + (static_cast<ptrdiff_t>(Y) * sheet.SheetWidth +
+                         static_cast<ptrdiff_t>(sheet.FrameWidth) * frame + X) *
+                            bytes;
+}
+
+} // namespace
+
 uint8_t* T2P5D_Manager::ViewDepthPixel(int32_t X, int32_t Y) {
-  return WorkView.DepthPlane.data() + static_cast<ptrdiff_t>(Y) * WorkView.SheetWidth + X;
+  return PlaneAt(WorkView.DepthPlane, WorkView, 0, X, Y);
 }
 
 uint8_t* T2P5D_Manager::ViewColourPixel(int32_t X, int32_t Y) {
-  return WorkView.ColourPlane.data() + (static_cast<ptrdiff_t>(Y) * WorkView.SheetWidth + X) * 3;
+  return PlaneAt(WorkView.ColourPlane, WorkView, 0, X, Y, 3);
 }
 
 uint8_t* T2P5D_Manager::ViewSidePixel(int32_t X, int32_t Y) {
-  return WorkView.SidePlane.data() + static_cast<ptrdiff_t>(Y) * WorkView.SheetWidth + X;
+  return PlaneAt(WorkView.SidePlane, WorkView, 0, X, Y);
 }
 
 uint8_t* T2P5D_Manager::DepthPixel(int32_t X, int32_t Y) {
   TAngleSheet& s = Sheets[static_cast<size_t>(CurrentAngle)];
-  return s.DepthPlane.data() + static_cast<ptrdiff_t>(Y) * s.SheetWidth +
-         static_cast<ptrdiff_t>(s.FrameWidth) * CurrentFrame + X;
+  return PlaneAt(s.DepthPlane, s, CurrentFrame, X, Y);
 }
 
 uint8_t* T2P5D_Manager::ColourPixel(int32_t X, int32_t Y) {
   TAngleSheet& s = Sheets[static_cast<size_t>(CurrentAngle)];
-  return s.ColourPlane.data() + (static_cast<ptrdiff_t>(Y) * s.SheetWidth +
-                                 static_cast<ptrdiff_t>(s.FrameWidth) * CurrentFrame + X) *
-                                    3;
+  return PlaneAt(s.ColourPlane, s, CurrentFrame, X, Y, 3);
 }
 
 uint8_t* T2P5D_Manager::IndexPixel(int32_t X, int32_t Y) {
   TAngleSheet& s = Sheets[static_cast<size_t>(CurrentAngle)];
-  return s.IndexPlane.data() + static_cast<ptrdiff_t>(Y) * s.SheetWidth +
-         static_cast<ptrdiff_t>(s.FrameWidth) * CurrentFrame + X;
+  return PlaneAt(s.IndexPlane, s, CurrentFrame, X, Y);
 }
 
 uint8_t* T2P5D_Manager::SidePixel(int32_t X, int32_t Y) {
   TAngleSheet& s = Sheets[static_cast<size_t>(CurrentAngle)];
-  return s.SidePlane.data() + static_cast<ptrdiff_t>(Y) * s.SheetWidth +
-         static_cast<ptrdiff_t>(s.FrameWidth) * CurrentFrame + X;
+  return PlaneAt(s.SidePlane, s, CurrentFrame, X, Y);
 }
 
 uint8_t* T2P5D_Manager::SheetDepthPixel(TAngleSheet& Sheet, int32_t X, int32_t Y) {
-  return Sheet.DepthPlane.data() + static_cast<ptrdiff_t>(Y) * Sheet.SheetWidth +
-         static_cast<ptrdiff_t>(Sheet.FrameWidth) * CurrentFrame + X;
+  return PlaneAt(Sheet.DepthPlane, Sheet, CurrentFrame, X, Y);
 }
 
 void T2P5D_Manager::Report(int32_t Percent, const std::string& Text) {

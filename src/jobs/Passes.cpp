@@ -142,21 +142,9 @@ void T2P5D_Manager::RenderView(bool DepthPass, bool SidePass, std::vector<uint8_
     glUseProgram(0);
   }
 
-  // Set while the modelview matrix is the identity: the light is fixed to the camera.
-  glLightfv(GL_LIGHT1, GL_POSITION, LightPosition);
-  glTranslatef(0, 0, -12);
-  glRotatef(0, 0, 0, 1);  // the job's roll: always 0 (not the preview's setting)
-  glRotatef(45, 1, 0, 0); // the job's tilt: always 45 degrees
+  // The job's roll is always 0 (not the preview's setting) and its tilt always 45 degrees.
   // C++ % keeps the dividend's sign like the original: -90 stays -90 (same picture as 270).
-  glRotatef(static_cast<GLfloat>(Angles[static_cast<size_t>(CurrentAngle)] % 360), 0, 1, 0);
-
-  glEnable(GL_LIGHTING);
-  glEnable(GL_LIGHT1);
-  glDisable(GL_LIGHT0);
-  glDisable(GL_CULL_FACE);
-  glCullFace(GL_BACK);
-  glEnable(GL_RESCALE_NORMAL);
-  SetFixedLight();
+  SetModelView(0, 45, static_cast<GLfloat>(Angles[static_cast<size_t>(CurrentAngle)] % 360));
 
   if (!DepthPass && !SidePass) {
     // The colour margin: copies shrinking from 1.5 to 1.01 times the scale, each on a

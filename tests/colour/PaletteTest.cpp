@@ -1,6 +1,7 @@
 #include "colour/Palette.h"
 
 #include "colour/LiteralPalette.h"
+#include "colour/TestSheet.h"
 
 #include <gtest/gtest.h>
 
@@ -12,19 +13,7 @@
 namespace quarvel {
 namespace {
 
-// A sheet of `frames` frames of w x h, all background, every plane allocated.
-TAngleSheet MakeSheet(int frames, int w, int h) {
-  TAngleSheet s;
-  s.FrameWidth = w;
-  s.SheetWidth = frames * w;
-  s.Height = h;
-  s.ColourPlane.resize(s.PixelCount() * 3);
-  for (size_t i = 0; i < s.PixelCount(); ++i)
-    std::copy_n(&BackgroundKey.Blue, 3, &s.ColourPlane[3 * i]);
-  s.DepthPlane.assign(s.PixelCount(), 0);
-  s.SidePlane.assign(s.PixelCount(), 0);
-  return s;
-}
+using test::MakeSheet;
 
 void SetPixel(TAngleSheet& s, size_t i, TRGBTriple c) {
   s.ColourPlane[3 * i] = c.Blue;

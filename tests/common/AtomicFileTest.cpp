@@ -5,6 +5,8 @@
 #include "common/Error.h"
 #include "common/Interrupt.h"
 
+#include "TempFolder.h"
+
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -26,20 +28,8 @@ using namespace quarvel;
 
 namespace {
 
-struct TempDir {
-  fs::path path;
-  TempDir() {
-    path = fs::temp_directory_path() /
-           ("quarvel-atomic-" + std::to_string(::getpid()) + "-" +
-            ::testing::UnitTest::GetInstance()->current_test_info()->name());
-    fs::remove_all(path);
-    fs::create_directories(path);
-  }
-  ~TempDir() {
-    std::error_code ec;
-    fs::permissions(path, fs::perms::owner_all, fs::perm_options::add, ec);
-    fs::remove_all(path, ec);
-  }
+struct TempDir : test::TempFolder {
+  TempDir() : TempFolder("atomic") {}
 };
 
 std::string Read(const fs::path& file) {

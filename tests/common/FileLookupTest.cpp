@@ -1,5 +1,7 @@
-#include "common/Error.h"
 #include "common/FileLookup.h"
+#include "common/Error.h"
+
+#include "TempFolder.h"
 
 #include <gtest/gtest.h>
 
@@ -11,20 +13,8 @@ using namespace quarvel;
 
 namespace {
 
-struct TempDir {
-  fs::path path;
-  TempDir() {
-    path = fs::temp_directory_path() /
-           ("quarvel-lookup-" + std::to_string(::testing::UnitTest::GetInstance()->random_seed()) +
-            "-" + ::testing::UnitTest::GetInstance()->current_test_info()->name());
-    fs::remove_all(path);
-    fs::create_directories(path);
-  }
-  ~TempDir() { fs::remove_all(path); }
-  void Touch(const std::string& rel, const std::string& text = "x") {
-    fs::create_directories((path / rel).parent_path());
-    std::ofstream(path / rel) << text;
-  }
+struct TempDir : test::TempFolder {
+  TempDir() : TempFolder("lookup") {}
 };
 
 } // namespace

@@ -3,6 +3,8 @@
 #include "common/Messages.h"
 #include "gl/GLTestUtil.h"
 
+#include "TempFolder.h"
+
 #include <gtest/gtest.h>
 
 #include <GL/glext.h>
@@ -26,20 +28,8 @@ const char* const GoodVertex = "#version 120\nvoid main() { gl_Position = ftrans
 const char* const GoodFragment = "#version 120\nvoid main() { gl_FragColor = vec4(1.0); }\n";
 const char* const BrokenVertex = "#version 120\nvoid main() { gl_Position = ; }\n";
 
-struct TempDir {
-  fs::path path;
-  TempDir() {
-    path = fs::temp_directory_path() /
-           ("quarvel-shader-" + std::to_string(::getpid()) + "-" +
-            ::testing::UnitTest::GetInstance()->current_test_info()->name());
-    fs::remove_all(path);
-    fs::create_directories(path);
-  }
-  ~TempDir() { fs::remove_all(path); }
-  void Write(const std::string& name, const std::string& text) const {
-    std::ofstream(path / name, std::ios::binary) << text;
-  }
-  std::string operator/(const std::string& name) const { return (path / name).string(); }
+struct TempDir : test::TempFolder {
+  TempDir() : TempFolder("shader") {}
 };
 
 // Collects every message shown while it lives.

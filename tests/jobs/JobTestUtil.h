@@ -1,6 +1,8 @@
 // Helpers for render job tests: a temporary root folder with settings and model files.
 #pragma once
 
+#include "TempFolder.h"
+
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -16,26 +18,9 @@ namespace quarvel::test {
 
 namespace fs = std::filesystem;
 
-struct TempRoot {
-  fs::path path;
-  explicit TempRoot(const std::string& tag = "job") {
-    const auto* info = ::testing::UnitTest::GetInstance()->current_test_info();
-    path = fs::temp_directory_path() / ("quarvel-" + tag + "-" + std::to_string(::getpid()) + "-" +
-                                        info->test_suite_name() + "-" + info->name());
-    fs::remove_all(path);
-    fs::create_directories(path);
-  }
-  ~TempRoot() { fs::remove_all(path); }
-  TempRoot(const TempRoot&) = delete;
-  TempRoot& operator=(const TempRoot&) = delete;
-
-  std::string str() const { return path.string(); }
-  std::string operator/(const std::string& rel) const { return (path / rel).string(); }
-
-  void Write(const std::string& rel, const std::string& text) const {
-    fs::create_directories((path / rel).parent_path());
-    std::ofstream(path / rel, std::ios::binary) << text;
-  }
+// The root folder of a test job.
+struct TempRoot : TempFolder {
+  explicit TempRoot(const std::string& tag = "job") : TempFolder(tag) {}
 };
 
 inline std::vector<uint8_t> ReadBytes(const std::string& file) {

@@ -4,6 +4,8 @@
 #include "common/Error.h"
 #include "models/Image.h"
 
+#include "TempFolder.h"
+
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -30,16 +32,8 @@ namespace {
 using Bytes = std::vector<uint8_t>;
 constexpr int MaxSize = 4096;
 
-struct TempDir {
-  fs::path path;
-  TempDir() {
-    path = fs::temp_directory_path() /
-           ("quarvel-image-" + std::to_string(::getpid()) + "-" +
-            ::testing::UnitTest::GetInstance()->current_test_info()->name());
-    fs::remove_all(path);
-    fs::create_directories(path);
-  }
-  ~TempDir() { fs::remove_all(path); }
+struct TempDir : test::TempFolder {
+  TempDir() : TempFolder("image") {}
   std::string File(const std::string& name) const { return (path / name).string(); }
   std::string Put(const std::string& name, const Bytes& bytes) const {
     std::ofstream(File(name), std::ios::binary)

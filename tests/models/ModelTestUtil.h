@@ -4,6 +4,8 @@
 #include "models/OBJFile.h"
 #include "models/OBJText.h"
 
+#include "TempFolder.h"
+
 #include <gtest/gtest.h>
 
 #include <filesystem>
@@ -32,34 +34,9 @@ inline std::unique_ptr<TOBJMaterialFile> ParseMTL(std::initializer_list<const ch
 }
 
 // A fresh folder below the system's temporary folder, removed at the end of the test.
-class ScratchDir {
-public:
-  ScratchDir() {
-    const auto* info = ::testing::UnitTest::GetInstance()->current_test_info();
-    Path_ = std::filesystem::temp_directory_path() /
-            ("quarvel-models-" + std::string(info->test_suite_name()) + "-" + info->name() + "-" +
-             std::to_string(::getpid()));
-    std::filesystem::remove_all(Path_);
-    std::filesystem::create_directories(Path_);
-  }
-  ~ScratchDir() {
-    std::error_code ec;
-    std::filesystem::remove_all(Path_, ec);
-  }
-  ScratchDir(const ScratchDir&) = delete;
-  ScratchDir& operator=(const ScratchDir&) = delete;
-
-  std::string Path() const { return Path_.string(); }
-  // Writes `bytes` to the relative path `name`, creating folders.
-  void Write(const std::string& name, const std::string& bytes) const {
-    const auto file = Path_ / name;
-    std::filesystem::create_directories(file.parent_path());
-    std::ofstream out(file, std::ios::binary);
-    out << bytes;
-  }
-
-private:
-  std::filesystem::path Path_;
+struct ScratchDir : TempFolder {
+  ScratchDir() : TempFolder("models") {}
+  std::string Path() const { return str(); }
 };
 
 inline void ExpectVec(const TVec3& v, float x, float y, float z, const char* what = "") {

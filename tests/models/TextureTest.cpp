@@ -4,6 +4,8 @@
 #include "gl/GLTestUtil.h"
 #include "models/Image.h"
 
+#include "TempFolder.h"
+
 #include <gtest/gtest.h>
 
 #include <cstdio>
@@ -24,18 +26,8 @@ using quarvel::test::ExpectNoGLError;
 
 namespace {
 
-struct TempDir {
-  fs::path path;
-  TempDir() {
-    path = fs::temp_directory_path() /
-           ("quarvel-texture-" + std::to_string(::getpid()) + "-" +
-            ::testing::UnitTest::GetInstance()->current_test_info()->name());
-    fs::remove_all(path);
-    fs::create_directories(path);
-  }
-  ~TempDir() { fs::remove_all(path); }
-  std::string operator/(const std::string& name) const { return (path / name).string(); }
-  void Touch(const std::string& name) const { std::ofstream(path / name) << "x"; }
+struct TempDir : test::TempFolder {
+  TempDir() : TempFolder("texture") {}
 };
 
 // Restores TextureDir after a test changes it.

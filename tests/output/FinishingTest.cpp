@@ -1,6 +1,7 @@
 #include "output/Finishing.h"
 
 #include "colour/LiteralPalette.h"
+#include "colour/TestSheet.h"
 #include "common/Error.h"
 
 #include <gtest/gtest.h>
@@ -16,20 +17,7 @@
 namespace quarvel {
 namespace {
 
-TAngleSheet MakeSheet(int frames, int w, int h) {
-  TAngleSheet s;
-  s.FrameWidth = w;
-  s.SheetWidth = frames * w;
-  s.Height = h;
-  s.ColourPlane.resize(s.PixelCount() * 3);
-  for (size_t i = 0; i < s.PixelCount(); ++i) {
-    s.ColourPlane[3 * i] = 255;
-    s.ColourPlane[3 * i + 2] = 255;
-  }
-  s.DepthPlane.assign(s.PixelCount(), 0);
-  s.SidePlane.assign(s.PixelCount(), 0);
-  return s;
-}
+using test::MakeSheet;
 
 void SetPixel(TAngleSheet& s, size_t i, TRGBTriple c, uint8_t depth) {
   s.ColourPlane[3 * i] = c.Blue;
