@@ -62,7 +62,9 @@ void BM_RenderJob(benchmark::State& state) {
   }
   settings.close();
 
-  PrepareGL(root.string());
+  const TShaderSet shaders = PrepareGL(root.string());
+  TRenderInputs inputs;
+  inputs.Shaders = &shaders;
   double total = 0, gl = 0;
   for (auto _ : state) {
     const auto start = std::chrono::steady_clock::now();
@@ -71,7 +73,7 @@ void BM_RenderJob(benchmark::State& state) {
     job.RootDir = root.string();
     job.OutputDir = (root / "out").string();
     job.LoadSettings("lump");
-    job.RenderAll();
+    job.RenderAll(inputs);
     job.SaveKXZ();
     total = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
     gl = job.GLSeconds;

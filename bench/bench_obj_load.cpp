@@ -61,11 +61,9 @@ void WriteModel() {
 }
 
 void BM_QuarvelReader(benchmark::State& state) {
-  quarvel::TModelLoadOptions options;
-  options.LoadTextures = false;
   size_t faces = 0;
   for (auto _ : state) {
-    auto model = quarvel::LoadOBJModel(ModelDir().string(), "grid", "grid", {}, options);
+    auto model = quarvel::LoadOBJModel(ModelDir().string(), "grid", "grid");
     faces = static_cast<size_t>(model->TotalFaceCount());
     benchmark::DoNotOptimize(model->Vertices.data());
   }

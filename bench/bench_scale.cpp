@@ -77,7 +77,7 @@ void SetUpJob(T2P5D_Manager& job, const fs::path& root) {
   job.OutputDir = (root / "out").string();
 }
 
-void ManyViews(const fs::path& root) {
+void ManyViews(const fs::path& root, const TRenderInputs& inputs) {
   constexpr int Angles = 32, Frames = 64;
   std::ofstream settings(root / "many.settings");
   settings << "scale 0.9\n";
@@ -95,7 +95,7 @@ void ManyViews(const fs::path& root) {
   T2P5D_Manager job(nullptr);
   SetUpJob(job, root);
   job.LoadSettings("many");
-  job.RenderAll();
+  job.RenderAll(inputs);
   job.SaveKXZ();
   const double seconds = SecondsSince(start);
   const TAngleSheet& sheet = job.Sheets.front();
@@ -108,7 +108,7 @@ void ManyViews(const fs::path& root) {
               PeakResidentMB(), before, fullPlanesMB);
 }
 
-void MillionTriangles(const fs::path& root) {
+void MillionTriangles(const fs::path& root, const TRenderInputs& inputs) {
   // 1000 rings x 500 segments x 2 = 1,000,000 triangles.
   WriteSphere(root / "huge.obj", 1000, 500, 0.0);
   std::ofstream(root / "huge.settings") << "scale 1.5\nangle 0 30\nframe 1 huge.obj\n";
@@ -117,7 +117,7 @@ void MillionTriangles(const fs::path& root) {
   SetUpJob(job, root);
   job.LoadSettings("huge");
   const double loaded = SecondsSince(start);
-  job.RenderAll();
+  job.RenderAll(inputs);
   job.SaveKXZ();
   std::printf("triangles: 1,000,000-triangle model (%.0f MB of OBJ) loaded in %.1f s, one view "
               "rendered and saved in %.1f s (frame %dx%d); peak resident %.0f MB\n",
@@ -136,13 +136,15 @@ int main(int argc, char** argv) {
   WriteMaterials(root);
   int status = 0;
   try {
-    PrepareGL(root.string());
+    const TShaderSet shaders = PrepareGL(root.string());
+    TRenderInputs inputs;
+    inputs.Shaders = &shaders;
     std::printf("GL: %s, %d samples\n", GLView->Multisampled() ? "multisampled" : "single-sampled",
                 GLView->Samples());
     if (only.empty() || only == "views")
-      ManyViews(root);
+      ManyViews(root, inputs);
     if (only.empty() || only == "triangles")
-      MillionTriangles(root);
+      MillionTriangles(root, inputs);
   } catch (const std::exception& e) {
     std::fprintf(stderr, "bench_scale: %s\n", e.what());
     status = 1;

@@ -27,11 +27,12 @@
 #include "common/Messages.h"
 #include "gl/GLView.h"
 #include "gl/Shader.h"
-#include "jobs/Manager.h"
-#include "models/Image.h"
+#include "jobs/JobRunner.h"
+#include "render/GLModel.h"
+#include "image/Image.h"
 #include "models/ModelLoader.h"
 #include "models/OBJFile.h"
-#include "models/Texture.h"
+#include "gl/Texture.h"
 
 namespace quarvel {
 
@@ -122,6 +123,7 @@ TFrmMain::~TFrmMain() {
     delete Form;
   }
   // Display lists and textures need the context, which lives as long as the process.
+  PreviewGLModel.reset();
   PreviewModel.reset();
   if (BackgroundTexture != 0 && GLView) {
     glDeleteTextures(1, &BackgroundTexture);
@@ -293,7 +295,8 @@ void TFrmMain::FormCreate(const std::string& modelArg) {
     if (!GLView)
       CreateGLView(ViewSize, ViewSize);
     GLView->SetPresenter([this](const TOGL&) { ShowPicture(); });
-    LoadShaders(ProgDir);
+    Shaders = LoadShaderSet(ProgDir);
+    Inputs.Shaders = &Shaders;
 
     // Without a background picture the preview shows the clear colour; start-up goes on
     // either way (a missing picture used to end it, leaving no timer and no model).
@@ -313,9 +316,9 @@ void TFrmMain::FormCreate(const std::string& modelArg) {
     if (FileExists(JoinPath(ProgDir, modelArg + ".obj")))
       Guard([&] { OpenPreviewModel(modelArg); });
     Preview.PreviewAngle = 59;
-    SpinEdit1->value(std::trunc(LightPosition[0]));
-    SpinEdit2->value(std::trunc(LightPosition[1]));
-    SpinEdit3->value(std::trunc(LightPosition[2]));
+    SpinEdit1->value(std::trunc(Inputs.LightPosition[0]));
+    SpinEdit2->value(std::trunc(Inputs.LightPosition[1]));
+    SpinEdit3->value(std::trunc(Inputs.LightPosition[2]));
     // The labels follow at once rather than at the first tick.
     SetLabel(Label1, AngleLabel(Preview.PreviewAngle));
     SetLabel(Label4, ScaleLabel(Preview.PreviewScale));
@@ -347,7 +350,7 @@ void TFrmMain::ShowPicture() {
 
 void TFrmMain::DrawFrame() {
   LastShaderZ = ShaderZFromText(MaxZ->value());
-  DrawPreviewFrame(*GLView, Preview, LastShaderZ, BackgroundTexture, PreviewModel.get());
+  DrawPreviewFrame(*GLView, Preview, LastShaderZ, BackgroundTexture, PreviewGLModel.get(), Inputs);
   ++FramesDrawn;
 }
 
@@ -418,21 +421,21 @@ void TFrmMain::WireFrameCheckClick() {
 
 void TFrmMain::ForceAmbientClick() {
   // The ambient colour is baked into display lists: recompile them at the next draw.
-  if (PreviewModel)
-    PreviewModel->RebuildLists = true;
-  ForceHalfAmbient = ForceAmbient->value() != 0;
+  if (PreviewGLModel)
+    PreviewGLModel->RebuildLists = true;
+  Inputs.HalfAmbient = ForceAmbient->value() != 0;
 }
 
 void TFrmMain::SpinEdit1Change() {
-  LightPosition[0] = static_cast<float>(SpinEdit1->value());
+  Inputs.LightPosition[0] = static_cast<float>(SpinEdit1->value());
 }
 
 void TFrmMain::SpinEdit2Change() {
-  LightPosition[1] = static_cast<float>(SpinEdit2->value());
+  Inputs.LightPosition[1] = static_cast<float>(SpinEdit2->value());
 }
 
 void TFrmMain::SpinEdit3Change() {
-  LightPosition[2] = static_cast<float>(SpinEdit3->value());
+  Inputs.LightPosition[2] = static_cast<float>(SpinEdit3->value());
 }
 
 // ---------------------------------------------------------------------------------
@@ -440,13 +443,11 @@ void TFrmMain::SpinEdit3Change() {
 
 void TFrmMain::OpenPreviewModel(const std::string& name) {
   LoadPreviewModel(name);
-  const TOpeningScale opening = OpeningScale(Preview.PreviewMinY, Preview.PreviewMaxY);
-  Preview.PreviewScale = opening.Scale;
-  MaxZ->value(std::to_string(opening.MaxZ).c_str());
-  // The scale is worked out again from the whole number just written, so it ends
-  // slightly below the fitting scale and the model spans exactly MaxZ depth steps.
-  Preview.PreviewScale =
-      ScaleForSteps(Preview.PreviewMinY, Preview.PreviewMaxY, ScaleStepsFromText(MaxZ->value()));
+  // The fit `info model` prints too: the opening MaxZ, and the scale worked out again
+  // from that whole number, so the model spans exactly MaxZ depth steps.
+  const TPreviewFit fit = PreviewFit(Preview.PreviewMinY, Preview.PreviewMaxY);
+  MaxZ->value(std::to_string(fit.MaxZ).c_str());
+  Preview.PreviewScale = fit.Scale;
 }
 
 void TFrmMain::LoadPreviewModel(const std::string& name) {
@@ -472,14 +473,18 @@ void TFrmMain::LoadPreviewModel(const std::string& name) {
   // keeps the model, its height and its scale on screen, instead of leaving a model
   // read half-way to be drawn.
   std::unique_ptr<TOBJFile> model;
+  std::unique_ptr<TGLModel> glModel;
   try {
     model = LoadOBJModel(ProgDir, name, "", callbacks);
+    glModel = std::make_unique<TGLModel>(*model);
   } catch (...) {
     ProgressBar->hide();
     throw;
   }
   ProgressBar->hide();
+  PreviewGLModel.reset(); // it draws the model being replaced
   PreviewModel = std::move(model);
+  PreviewGLModel = std::move(glModel);
   CentrePreviewModel();
   MeasurePreviewModel();
   Preview.PreviewModelName = name;
@@ -487,12 +492,12 @@ void TFrmMain::LoadPreviewModel(const std::string& name) {
 
 void TFrmMain::CentrePreviewModel() {
   if (PreviewModel)
-    CentreVertices(*PreviewModel);
+    CentreModel(*PreviewModel);
 }
 
 void TFrmMain::MeasurePreviewModel() {
   if (PreviewModel)
-    MeasureVertices(*PreviewModel, Preview.PreviewMinY, Preview.PreviewMaxY);
+    MeasureHeight(*PreviewModel, Preview.PreviewMinY, Preview.PreviewMaxY);
 }
 
 // ---------------------------------------------------------------------------------
@@ -576,20 +581,17 @@ void TFrmMain::Button13Click() {
   try {
     if (!GLView)
       throw Error("There is no OpenGL view to render with (see the error at start-up)");
-    T2P5D_Manager job(
+    // The same job path as the command line, with the window's progress and warnings
+    // and what the window draws with. Output goes beside the settings' own folder tree,
+    // in the program folder, like every other file the window works with.
+    TJobOptions options;
+    options.RootDir = ProgDir;
+    options.OutputDir = ProgDir + "/";
+    options.AsKXZ = KXZRadio->value() != 0;
+    RunJob(
+        options, settings, Inputs,
         [this](int32_t percent, const std::string& text) { RenderProgress(percent, text); },
         [this](const std::string& warning) { RenderWarnings.push_back(warning); });
-    job.RootDir = ProgDir;
-    // Output goes beside the settings' own folder tree, in the program folder, like
-    // every other file the window works with.
-    job.OutputDir = ProgDir + "/";
-    job.Multisampled = GLView->Multisampled();
-    job.LoadSettings(settings);
-    job.RenderAll();
-    if (KXZRadio->value() != 0)
-      job.SaveKXZ();
-    else
-      job.Save2P5D();
   } catch (const std::exception& e) {
     // The job is gone (its destructor ran while unwinding); the preview goes on instead
     // of staying frozen until the program is restarted.

@@ -32,6 +32,8 @@
 #include <vector>
 
 #include "app/PreviewState.h"
+#include "gl/Shader.h"
+#include "render/RenderInputs.h"
 
 class Fl_Box;
 class Fl_Button;
@@ -50,6 +52,7 @@ class Fl_Widget;
 namespace quarvel {
 
 class TOBJFile;
+class TGLModel;
 class TGLPanel;
 
 // Application title, and the window caption with a leading space.
@@ -137,6 +140,11 @@ public:
   std::string ProgDir;
   TPreviewState Preview;
   std::unique_ptr<TOBJFile> PreviewModel;
+  std::unique_ptr<TGLModel> PreviewGLModel; // draws PreviewModel
+  // The window's shader programs and what it draws with: the hidden light spin edits
+  // and "Force Half Ambient" set these, for the preview and for the jobs it renders.
+  TShaderSet Shaders;
+  TRenderInputs Inputs;
   GLuint BackgroundTexture = 0;
   // The ZMax the last frame gave the depth shader (for checks; the frame computes it).
   int32_t LastShaderZ = 0;

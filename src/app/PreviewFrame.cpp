@@ -2,12 +2,13 @@
 
 #include "gl/GLView.h"
 #include "gl/Shader.h"
-#include "models/OBJFile.h"
+#include "render/GLModel.h"
+#include "render/RenderInputs.h"
 
 namespace quarvel {
 
 void DrawPreviewFrame(TOGL& view, TPreviewState& state, int32_t shaderZ, GLuint backgroundTexture,
-                      TOBJFile* model) {
+                      TGLModel* model, const TRenderInputs& inputs) {
   view.BeginFrame();
   glClearColor(1.0f, 0.0f, 1.0f, 1.0f);
   glClear(GL_COLOR_BUFFER_BIT | GL_DEPTH_BUFFER_BIT);
@@ -18,12 +19,13 @@ void DrawPreviewFrame(TOGL& view, TPreviewState& state, int32_t shaderZ, GLuint 
   } else {
     const GLfloat range = state.PreviewMaxY - state.PreviewMinY;
     const GLfloat z = static_cast<GLfloat>(shaderZ);
-    if (state.TrueZBuffer && ZBufferExProgram) {
-      ZBufferExProgram->Use();
-      glUniform3f(ZBufferExSizeLoc, state.PreviewMinY, range, z);
-    } else if (!state.TrueZBuffer && ZBufferProgram) {
-      ZBufferProgram->Use();
-      glUniform3f(ZBufferSizeLoc, state.PreviewMinY, range, z);
+    const TShaderSet* shaders = inputs.Shaders;
+    if (shaders && state.TrueZBuffer && shaders->ZBufferEx) {
+      shaders->ZBufferEx->Use();
+      glUniform3f(shaders->ZBufferExSizeLoc, state.PreviewMinY, range, z);
+    } else if (shaders && !state.TrueZBuffer && shaders->ZBuffer) {
+      shaders->ZBuffer->Use();
+      glUniform3f(shaders->ZBufferSizeLoc, state.PreviewMinY, range, z);
     }
   }
 
@@ -41,14 +43,14 @@ void DrawPreviewFrame(TOGL& view, TPreviewState& state, int32_t shaderZ, GLuint 
   glBindTexture(GL_TEXTURE_2D, view.WhiteTexture());
   glEnable(GL_DEPTH_TEST);
   NormaliseAngles(state);
-  SetModelView(static_cast<GLfloat>(state.PreviewRoll), static_cast<GLfloat>(state.PreviewTilt),
+  SetModelView(inputs, static_cast<GLfloat>(state.PreviewRoll), static_cast<GLfloat>(state.PreviewTilt),
                static_cast<GLfloat>(state.PreviewAngle));
   glScalef(state.PreviewScale, state.PreviewScale, state.PreviewScale);
 
   if (state.ShowWireFrame)
     glPolygonMode(GL_FRONT_AND_BACK, GL_LINE);
   if (model != nullptr)
-    model->Draw();
+    model->Draw(inputs);
   if (state.ShowWireFrame)
     glPolygonMode(GL_FRONT_AND_BACK, GL_FILL);
 

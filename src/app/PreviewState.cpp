@@ -13,16 +13,6 @@ int32_t Clamp(int32_t value, int32_t low, int32_t high) {
   return value < low ? low : (value > high ? high : value);
 }
 
-// Truncation toward zero into 32 bits without undefined behaviour for values out of
-// range: the callers clamp the result to a small range anyway.
-int32_t TruncClamped(long double value, int32_t low, int32_t high) {
-  if (std::isnan(value) || value < low)
-    return low;
-  if (value > high)
-    return high;
-  return static_cast<int32_t>(value);
-}
-
 } // namespace
 
 void NormaliseAngles(TPreviewState& state) {
@@ -52,26 +42,6 @@ int32_t ShaderZFromText(const std::string& maxZText) {
   if (!TryStrToInt(maxZText, z))
     z = 127;
   return Clamp(z, 0, 127);
-}
-
-float ScaleForSteps(float minY, float maxY, int32_t steps) {
-  const long double height = static_cast<long double>(maxY) - minY;
-  return static_cast<float>(1.0L / (height / (steps * static_cast<long double>(ZStep))));
-}
-
-TOpeningScale OpeningScale(float minY, float maxY) {
-  TOpeningScale result;
-  const float height = maxY - minY;
-  if (height <= FittingHeight)
-    result.Scale = 1.0f;
-  else
-    result.Scale = static_cast<float>(1.0L / (height / static_cast<long double>(FittingHeight)));
-  // The clamp to 1..127 comes after truncation; truncating into a wider range first
-  // gives the same result for every finite value.
-  const long double steps =
-      static_cast<long double>(height) * result.Scale / static_cast<long double>(ZStep);
-  result.MaxZ = Clamp(TruncClamped(steps, -1, 1000), 1, 127);
-  return result;
 }
 
 std::string AngleLabel(int32_t angle) {

@@ -10,15 +10,9 @@
 #include <cstdint>
 #include <string>
 
-#include "gl/Maths3D.h"
+#include "models/Geometry.h"
 
 namespace quarvel {
-
-// The height in scaled model units that one depth step stands for: after "Scale by
-// ZMax" with N steps the scaled model is N * ZStep high.
-constexpr double ZStep = 0.03214285714285714; // 9 / 280
-// A freshly opened model taller than this is scaled down to it.
-constexpr double FittingHeight = 4.08;
 
 struct TPreviewState {
   std::string PreviewModelName;
@@ -51,73 +45,12 @@ int32_t ScaleStepsFromText(const std::string& maxZText);
 // one, clamped to 0..127 (so "300" gives 127 and "-5" gives 0).
 int32_t ShaderZFromText(const std::string& maxZText);
 
-// 1 / ((maxY - minY) / (steps * ZStep)): the scale at which the model's height spans
-// `steps` depth steps. A zero height gives infinity (no model loaded yet).
-float ScaleForSteps(float minY, float maxY, int32_t steps);
-
-// The first two steps of opening a model: the scale that brings a model taller than
-// FittingHeight down to it (1 otherwise) and the MaxZ whole number (1..127) for the
-// height at that scale. The window then writes MaxZText and applies "Scale by ZMax".
-struct TOpeningScale {
-  float Scale = 1.0f;
-  int32_t MaxZ = 1;
-};
-TOpeningScale OpeningScale(float minY, float maxY);
+// The scale arithmetic ("Scale by ZMax", the fit of a freshly opened model) is the
+// models' own (models/Geometry.h): `info model` prints what the window shows.
 
 // Label texts of the frame.
 std::string AngleLabel(int32_t angle);                      // "Angle: 59"
 std::string ScaleLabel(float scale);                        // "Scale: 0.405000001192093"
 std::string SizeLabel(float minY, float maxY, float scale); // "Size(Y): 10 4.05000001192093"
-
-// Centring: moves the vertices so that their bounding box is centred on the origin.
-// Bounds start at -1e8 (maximum) and 1e8 (minimum); a component greater than the
-// maximum becomes the maximum, one not greater than or equal to the minimum becomes
-// the minimum. Half and centre are formed in floats; a centre of exactly (0, 0, 0)
-// leaves the vertices as they are. Model: VertexCount(), GetVertex(i, v&), SetVertex(i, v).
-template <class Model> void CentreVertices(Model& model) {
-  TVec3 maxV = Vec3(-1e8f, -1e8f, -1e8f);
-  TVec3 minV = Vec3(1e8f, 1e8f, 1e8f);
-  const int count = static_cast<int>(model.VertexCount());
-  for (int i = 0; i < count; ++i) {
-    TVec3 v;
-    model.GetVertex(i, v);
-    const float c[3] = {v.X, v.Y, v.Z};
-    float* mx[3] = {&maxV.X, &maxV.Y, &maxV.Z};
-    float* mn[3] = {&minV.X, &minV.Y, &minV.Z};
-    for (int k = 0; k < 3; ++k) {
-      if (c[k] > *mx[k])
-        *mx[k] = c[k];
-      if (!(c[k] >= *mn[k]))
-        *mn[k] = c[k];
-    }
-  }
-  const TVec3 half =
-      Vec3((maxV.X - minV.X) / 2.0f, (maxV.Y - minV.Y) / 2.0f, (maxV.Z - minV.Z) / 2.0f);
-  const TVec3 centre = Vec3(minV.X + half.X, minV.Y + half.Y, minV.Z + half.Z);
-  if (centre.X == 0.0f && centre.Y == 0.0f && centre.Z == 0.0f)
-    return;
-  for (int i = 0; i < count; ++i) {
-    TVec3 v;
-    model.GetVertex(i, v);
-    model.SetVertex(i, Vec3(v.X - centre.X, v.Y - centre.Y, v.Z - centre.Z));
-  }
-}
-
-// Measuring: the lowest and highest vertex Y (1e8 and -1e8 for a model without
-// vertices), with the comparisons of CentreVertices.
-template <class Model> void MeasureVertices(const Model& model, float& minY, float& maxY) {
-  minY = 1e8f;
-  maxY = -1e8f;
-  const int count = static_cast<int>(model.VertexCount());
-  for (int i = 0; i < count; ++i) {
-    TVec3 v;
-    model.GetVertex(i, v);
-    const float y = v.Y;
-    if (y > maxY)
-      maxY = y;
-    if (!(y >= minY))
-      minY = y;
-  }
-}
 
 } // namespace quarvel

@@ -29,7 +29,6 @@ std::string Number(double v) {
 
 void RunInfoJob(const TInfoJobArgs& args) {
   T2P5D_Manager job(nullptr);
-  job.LoadTextures = false;
   TJobOptions options;
   options.RootDir = args.Root;
   LoadJob(job, options, SettingsNameFromArgument(args.Root, args.Settings));

@@ -7,12 +7,13 @@
 #include "cli/CmdInfo.h"
 #include "cli/Command.h"
 #include "common/FileLookup.h"
+#include "common/Text.h"
+#include "models/Geometry.h"
 #include "models/ModelLoader.h"
-#include "models/Texture.h"
+#include "models/TextureFiles.h"
 
 #include <nlohmann/json.hpp>
 
-#include <cctype>
 #include <cstdio>
 #include <iostream>
 #include <optional>
@@ -59,9 +60,7 @@ std::string Shown(const std::string& rootDir, const std::string& path) {
 }
 
 TModelReport Inspect(const std::string& rootDir, const std::string& name) {
-  TModelLoadOptions options;
-  options.LoadTextures = false;
-  auto model = LoadOBJModel(rootDir, name, name, {}, options);
+  auto model = LoadOBJModel(rootDir, name, name);
 
   TModelReport r;
   r.ObjPath = Shown(rootDir, ModelOBJPath(rootDir, name));
@@ -79,9 +78,8 @@ TModelReport Inspect(const std::string& rootDir, const std::string& name) {
     for (const TOBJMaterial& m : model->MaterialFile->Materials) {
       TModelReport::Material out{m.Name, m.Ka, m.Kd, m.MapKd, std::nullopt};
       std::string file = m.MapKd;
-      // TextureDir is the model's folder, set by the loader.
-      if (!file.empty() && FindTextureFile(file))
-        out.Texture = Shown(rootDir, JoinPath(TextureDir, file));
+      if (!file.empty() && FindTextureFile(model->TextureDir, file))
+        out.Texture = Shown(rootDir, JoinPath(model->TextureDir, file));
       r.Materials.push_back(std::move(out));
     }
   }
@@ -199,13 +197,8 @@ RegisterCommand reg("info model", [](CLI::App& app) {
   sub->callback([args] {
     std::string name = args->Name;
     // A name typed with its extension is taken as the model it names.
-    if (name.size() > 4) {
-      std::string ext = name.substr(name.size() - 4);
-      for (char& c : ext)
-        c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
-      if (ext == ".obj")
-        name.erase(name.size() - 4);
-    }
+    if (name.size() > 4 && EndsWithNoCase(name, ".obj"))
+      name.erase(name.size() - 4);
     const TModelReport report = Inspect(args->Root, name);
     if (args->Json)
       PrintJson(report);

@@ -22,6 +22,7 @@
 #include "common/FileLists.h"
 #include "common/FileLookup.h"
 #include "common/Interrupt.h"
+#include "common/Text.h"
 #include "jobs/JobRunner.h"
 
 #include <algorithm>
@@ -33,6 +34,7 @@
 #include <fcntl.h>
 #include <iostream>
 #include <map>
+#include <memory>
 #include <poll.h>
 #include <spawn.h>
 #include <sys/ioctl.h>
@@ -55,6 +57,28 @@ struct TRenderArgs {
   bool Quiet = false;
   bool All = false;
   bool Worker = false;
+  bool HalfAmbient = false;
+};
+
+// The GL this process renders with: the view and the shader programs, made at the first
+// job (so a machine without OpenGL fails that job like any other error) and kept for the
+// rest of the process, with the inputs the command line asked for.
+class TRenderSession {
+public:
+  explicit TRenderSession(const TRenderArgs& args) : Args_(args) {}
+  const TRenderInputs& Inputs() {
+    if (!Shaders_) {
+      Shaders_ = std::make_unique<TShaderSet>(PrepareGL(Args_.Root));
+      Inputs_.Shaders = Shaders_.get();
+      Inputs_.HalfAmbient = Args_.HalfAmbient;
+    }
+    return Inputs_;
+  }
+
+private:
+  const TRenderArgs& Args_;
+  std::unique_ptr<TShaderSet> Shaders_;
+  TRenderInputs Inputs_;
 };
 
 // What the user sees while jobs run. Progress goes to standard output: on a terminal as
@@ -173,10 +197,11 @@ TJobOptions OptionsOf(const TRenderArgs& args) {
 }
 
 // One job in this process.
-TOutcome RenderHere(const TRenderArgs& args, const std::string& name, TProgressDisplay& display) {
+TOutcome RenderHere(const TRenderArgs& args, const std::string& name, TProgressDisplay& display,
+                    TRenderSession& session) {
   try {
     const std::vector<std::string> files = RunJob(
-        OptionsOf(args), name,
+        OptionsOf(args), name, session.Inputs(),
         [&](int32_t percent, const std::string& text) { display.Progress(name, percent, text); },
         [&](const std::string& text) { display.Warning(text); });
     display.ClearLine();
@@ -202,8 +227,9 @@ int RunWorker(const TRenderArgs& args) {
   InstallStopHandlers(false);
   try {
     const std::string& name = args.Settings.at(0);
+    TRenderSession session(args);
     const std::vector<std::string> files = RunJob(
-        OptionsOf(args), name,
+        OptionsOf(args), name, session.Inputs(),
         [&](int32_t percent, const std::string& text) {
           say("progress", std::to_string(percent) + " " + text);
         },
@@ -245,6 +271,8 @@ pid_t SpawnWorker(const TRenderArgs& args, const std::string& name, int& readFd)
     argv.push_back("--dump-sheets");
     argv.push_back(args.Dump);
   }
+  if (args.HalfAmbient)
+    argv.push_back("--half-ambient");
   argv.push_back("--");
   argv.push_back(name);
   std::vector<char*> cargv;
@@ -427,8 +455,7 @@ std::string Summary(const std::vector<std::string>& names, const std::vector<TOu
 }
 
 void RunRender(TRenderArgs& args) {
-  std::transform(args.Format.begin(), args.Format.end(), args.Format.begin(),
-                 [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
+  LowerCaseASCII(args.Format);
   if (args.Worker) {
     SetExitCode(RunWorker(args));
     return;
@@ -457,9 +484,10 @@ void RunRender(TRenderArgs& args) {
   if (args.Jobs > 1 && names.size() > 1) {
     outcomes = RenderInWorkers(args, names, display);
   } else {
+    TRenderSession session(args);
     for (const std::string& name : names)
       outcomes.push_back(InterruptSignal() ? TOutcome::NotStarted
-                                           : RenderHere(args, name, display));
+                                           : RenderHere(args, name, display, session));
   }
 
   // An interrupt that came after the last job was done stopped nothing.
@@ -500,6 +528,9 @@ RegisterCommand reg("render", [](CLI::App& app) {
                   "angle (after gap removal, before the palette) below DIR");
   sub->add_flag("--quiet,-q", args->Quiet, "Print only errors");
   sub->add_flag("--all", args->All, "Render every settings file below the root");
+  sub->add_flag("--half-ambient", args->HalfAmbient,
+                "Light every face with material the ambient colour (0.5, 0.5, 0.5) instead of "
+                "its Ka, like the window's \"Force Half Ambient\" box (changes the output)");
   sub->add_flag("--worker", args->Worker, "Internal: run one job for a parent process")->group("");
   sub->callback([args] { RunRender(*args); });
 });

@@ -9,9 +9,10 @@
 // The whole file name is kept in the picture names, so a .kxz and a .2p5d of the same
 // angle never overwrite each other's pictures.
 #include "cli/Command.h"
+#include "common/Text.h"
 #include "common/Error.h"
 #include "common/FileLookup.h"
-#include "models/Image.h"
+#include "image/Image.h"
 #include "output/KXFile.h"
 #include "output/Readers.h"
 
@@ -36,10 +37,7 @@ std::string LowerExtension(const std::string& name) {
   const size_t dot = name.find_last_of('.');
   if (dot == std::string::npos || (slash != std::string::npos && dot < slash))
     return "";
-  std::string ext = name.substr(dot);
-  std::transform(ext.begin(), ext.end(), ext.begin(),
-                 [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
-  return ext;
+  return ToLowerASCII(name.substr(dot));
 }
 
 std::string BaseName(const std::string& name) {
@@ -52,7 +50,7 @@ void ParseFrameSize(const std::string& text, int32_t& width, int32_t& height) {
   std::string t;
   for (char c : text)
     if (c != ' ')
-      t += static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+      t += LowerASCII(c);
   const size_t x = t.find('x');
   try {
     if (x == std::string::npos)

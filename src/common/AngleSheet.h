@@ -16,6 +16,17 @@
 
 namespace quarvel {
 
+// BackgroundKey in a colour plane's byte order (blue, green, red): magenta marks background.
+constexpr uint8_t BackgroundKeyBlue = 255, BackgroundKeyGreen = 0, BackgroundKeyRed = 255;
+inline void PutBackgroundKey(uint8_t* bgr) {
+  bgr[0] = BackgroundKeyBlue;
+  bgr[1] = BackgroundKeyGreen;
+  bgr[2] = BackgroundKeyRed;
+}
+inline bool IsBackgroundKey(const uint8_t* bgr) {
+  return bgr[0] == BackgroundKeyBlue && bgr[1] == BackgroundKeyGreen && bgr[2] == BackgroundKeyRed;
+}
+
 struct TAngleSheet {
   int32_t SheetWidth = 0; // number of frames * FrameWidth
   int32_t Height = 0;     // height of the sheet and of every frame

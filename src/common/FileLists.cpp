@@ -1,7 +1,8 @@
 #include "common/FileLists.h"
 
+#include "common/Text.h"
+
 #include <algorithm>
-#include <cctype>
 #include <filesystem>
 #include <system_error>
 
@@ -10,15 +11,9 @@ namespace fs = std::filesystem;
 
 namespace {
 
-std::string Lower(std::string text) {
-  for (char& c : text)
-    c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
-  return text;
-}
-
 bool NameLess(const std::string& a, const std::string& b) {
-  const std::string la = Lower(a);
-  const std::string lb = Lower(b);
+  const std::string la = ToLowerASCII(a);
+  const std::string lb = ToLowerASCII(b);
   if (la != lb)
     return la < lb;
   return a < b;
@@ -51,7 +46,7 @@ void ScanFiles(const std::string& progDir, const std::string& dir, const std::st
     }
     if (!fs::is_regular_file(fs::status(path, ec)) || ec)
       continue;
-    if (name.size() >= ext.size() && Lower(name.substr(name.size() - ext.size())) == ext)
+    if (EndsWithNoCase(name, ext))
       list.push_back(RelativeName(progDir, path, static_cast<int>(ext.size())));
   }
 }
@@ -81,7 +76,7 @@ std::vector<std::string> ListBackgrounds(const std::string& progDir) {
   static const std::string suffix = ".png";
   std::vector<std::string> result;
   for (const std::string& name : FolderNames(progDir)) {
-    const std::string lower = Lower(name);
+    const std::string lower = ToLowerASCII(name);
     if (lower.size() < prefix.size() + suffix.size() ||
         lower.compare(0, prefix.size(), prefix) != 0 ||
         lower.compare(lower.size() - suffix.size(), suffix.size(), suffix) != 0)

@@ -1,14 +1,14 @@
 #include "common/FileLookup.h"
 
 #include "common/Error.h"
+#include "common/Text.h"
 
 #include <algorithm>
-#include <cctype>
 #include <cerrno>
 #include <cstring>
 #include <filesystem>
-#include <fstream>
-#include <sstream>
+#include <cstdio>
+#include <memory>
 #include <vector>
 
 namespace fs = std::filesystem;
@@ -22,25 +22,19 @@ bool Exists(const std::string& p) {
   return fs::exists(fs::path(p), ec);
 }
 
-std::string Lower(std::string s) {
-  std::transform(s.begin(), s.end(), s.begin(),
-                 [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
-  return s;
-}
-
 // The entry of `dir` whose name equals `name` ignoring case, first in byte order.
 std::optional<std::string> MatchInDir(const std::string& dir, const std::string& name) {
   std::error_code ec;
   fs::directory_iterator it(dir.empty() ? fs::path(".") : fs::path(dir), ec);
   if (ec)
     return std::nullopt;
-  const std::string want = Lower(name);
+  const std::string want = ToLowerASCII(name);
   std::optional<std::string> best;
   for (; it != fs::directory_iterator(); it.increment(ec)) {
     if (ec)
       break;
     std::string entry = it->path().filename().string();
-    if (Lower(entry) == want && (!best || entry < *best))
+    if (ToLowerASCII(entry) == want && (!best || entry < *best))
       best = entry;
   }
   return best;
@@ -122,19 +116,34 @@ std::string JoinPath(const std::string& dir, const std::string& name) {
   return d + "/" + n;
 }
 
+std::string RootRelative(const std::string& root, const std::string& name) {
+  return (root.empty() || root == ".") ? NormaliseSeparators(name) : JoinPath(root, name);
+}
+
 std::string ReadWholeFile(const std::string& path) {
   const std::string resolved = ResolvePath(path);
   std::error_code ec;
   if (fs::is_directory(fs::path(resolved), ec))
     throw Error(Located(resolved, 0, "is a folder, not a file"));
-  std::ifstream in(resolved, std::ios::binary);
-  if (!in)
+  std::unique_ptr<std::FILE, int (*)(std::FILE*)> file(std::fopen(resolved.c_str(), "rb"),
+                                                       &std::fclose);
+  if (!file)
     throw Error(Located(resolved, 0, std::string("cannot open file: ") + std::strerror(errno)));
-  std::ostringstream buffer;
-  buffer << in.rdbuf();
-  if (in.bad())
+  // One read into a buffer of the file's size: a copy through a string stream costs as
+  // much as parsing does on large models.
+  std::string text;
+  const auto size = fs::file_size(fs::path(resolved), ec);
+  if (!ec)
+    text.resize(static_cast<size_t>(size));
+  size_t got = std::fread(text.data(), 1, text.size(), file.get());
+  text.resize(got);
+  // A file that grew since its size was taken is read to its end.
+  char chunk[65536];
+  while ((got = std::fread(chunk, 1, sizeof chunk, file.get())) > 0)
+    text.append(chunk, got);
+  if (std::ferror(file.get()))
     throw Error(Located(resolved, 0, "read error"));
-  return buffer.str();
+  return text;
 }
 
 } // namespace quarvel

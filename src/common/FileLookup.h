@@ -28,6 +28,9 @@ bool FileExists(const std::string& path);
 
 // Joins a folder and a name with "/" (either may use "\"); an empty folder gives the name.
 std::string JoinPath(const std::string& dir, const std::string& name);
+// `name` below the root folder `root`, "/" separators. A root of "" or "." adds nothing,
+// so the names users see in messages stay as they wrote them.
+std::string RootRelative(const std::string& root, const std::string& name);
 
 // Reads a whole file found through ResolvePath; throws quarvel::Error naming the file.
 std::string ReadWholeFile(const std::string& path);

@@ -1,7 +1,6 @@
 #include "gl/GLView.h"
 
 #include "common/Error.h"
-#include "gl/PerfTimer.h"
 
 #include <EGL/egl.h>
 #include <EGL/eglext.h>
@@ -13,37 +12,6 @@
 #include <utility>
 
 namespace quarvel {
-
-float LightPosition[4] = {-14.0f, 9.0f, 13.0f, 1.0f};
-
-void SetFixedLight() {
-  const GLfloat ambient[4] = {0.0f, 0.0f, 0.0f, 1.0f};
-  const GLfloat white[4] = {1.0f, 1.0f, 1.0f, 1.0f};
-  const GLfloat modelAmbient[4] = {0.2f, 0.2f, 0.2f, 1.0f};
-  glLightfv(GL_LIGHT1, GL_AMBIENT, ambient);
-  glLightfv(GL_LIGHT1, GL_DIFFUSE, white);
-  glLightfv(GL_LIGHT1, GL_SPECULAR, white);
-  glLightModelfv(GL_LIGHT_MODEL_AMBIENT, modelAmbient);
-  glLightf(GL_LIGHT1, GL_CONSTANT_ATTENUATION, 1.0f);
-  glLightf(GL_LIGHT1, GL_LINEAR_ATTENUATION, 0.0f);
-  glLightf(GL_LIGHT1, GL_QUADRATIC_ATTENUATION, 0.0f);
-}
-
-void SetModelView(float Roll, float Tilt, float Angle) {
-  // Set while the modelview matrix is the identity: the light is fixed to the camera.
-  glLightfv(GL_LIGHT1, GL_POSITION, LightPosition);
-  glTranslatef(0.0f, 0.0f, -12.0f);
-  glRotatef(Roll, 0.0f, 0.0f, 1.0f);
-  glRotatef(Tilt, 1.0f, 0.0f, 0.0f);
-  glRotatef(Angle, 0.0f, 1.0f, 0.0f);
-  glEnable(GL_LIGHTING);
-  glEnable(GL_LIGHT1);
-  glDisable(GL_LIGHT0);
-  glDisable(GL_CULL_FACE);
-  glCullFace(GL_BACK);
-  glEnable(GL_RESCALE_NORMAL);
-  SetFixedLight();
-}
 
 std::unique_ptr<TOGL> GLView;
 
@@ -341,9 +309,7 @@ TOGL::TOGL(int width, int height, const TSampleProbe& probe) {
   // bytes a row), never padded to four bytes.
   glPixelStorei(GL_UNPACK_ALIGNMENT, 1);
   glPixelStorei(GL_PACK_ALIGNMENT, 1);
-  SetVSync(true);
   CreateWhiteTexture();
-  PerfTimer.Reset();
 }
 
 TOGL::~TOGL() {
@@ -403,7 +369,6 @@ void TOGL::MakeCurrent() const {
 void TOGL::BeginFrame() {
   if (CurrentView != this)
     MakeCurrent();
-  PerfTimer.Tick();
   glClear(GL_COLOR_BUFFER_BIT | GL_DEPTH_BUFFER_BIT);
   glLoadIdentity();
 }
@@ -476,10 +441,6 @@ void TOGL::Resize(int w, int h) {
   gluPerspective(45.0, static_cast<double>(w) / h, 4.0, 4000.0);
   glMatrixMode(GL_MODELVIEW);
   glLoadIdentity();
-}
-
-void TOGL::SetVSync(bool /*enabled*/) {
-  // Pictures go to an offscreen framebuffer: there is no buffer swap to synchronise.
 }
 
 void TOGL::CreateWhiteTexture() {

@@ -35,23 +35,6 @@
 
 namespace quarvel {
 
-// Position of GL light 1 (x, y, z, w), set while the modelview matrix is the identity,
-// so fixed relative to the camera. Initially (-14, 9, 13, 1).
-extern float LightPosition[4];
-
-// The colours of light 1 and the light model's ambient, the same for every picture the
-// program draws: the render job's views and the preview share them, so the preview
-// shows what a render will. (The light's position is set separately, under the
-// identity modelview matrix, from LightPosition.)
-void SetFixedLight();
-
-// The view every model is drawn in, by the preview and by render jobs alike. Called with
-// the identity modelview matrix: places the light with the camera (LightPosition), moves
-// the model 12 units in front of it, turns it by Roll about Z, Tilt about X and Angle about
-// Y, and lights it with LIGHT1 alone (SetFixedLight), without face culling and with
-// rescaled normals. The model's own scale is the caller's to apply afterwards.
-void SetModelView(float Roll, float Tilt, float Angle);
-
 // Answers whether the driver accepts a framebuffer with this many samples per pixel.
 using TSampleProbe = std::function<bool(int samples)>;
 
@@ -90,7 +73,7 @@ public:
   // one view exists (tests); BeginFrame does it too.
   void MakeCurrent() const;
 
-  // Ticks the frame timer, clears colour and depth with the current clear colour and
+  // Clears colour and depth with the current clear colour and
   // loads the identity into the modelview matrix.
   void BeginFrame();
   // Finishes the picture: resolves a multisampled framebuffer and hands the picture to
@@ -103,8 +86,6 @@ public:
   // Reallocates the framebuffer at W x H (same sample count), sets the viewport and the
   // perspective projection (45 degrees, aspect W/H, near 4, far 4000).
   void Resize(int w, int h);
-  // Nothing to wait for offscreen; kept so callers read as before.
-  void SetVSync(bool enabled);
 
   void SetPresenter(TPresenter presenter) { Presenter_ = std::move(presenter); }
 

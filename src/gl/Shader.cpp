@@ -2,21 +2,14 @@
 
 #include "common/FileLookup.h"
 #include "common/Messages.h"
+#include "common/Text.h"
 
 #include <GL/glext.h>
 
-#include <algorithm>
-#include <cctype>
 #include <cstring>
 #include <vector>
 
 namespace quarvel {
-
-std::unique_ptr<TGLSL_Program> ZBufferProgram;
-std::unique_ptr<TGLSL_Program> ZBufferExProgram;
-std::unique_ptr<TGLSL_Program> SideColProgram;
-GLint ZBufferSizeLoc = -1;
-GLint ZBufferExSizeLoc = -1;
 
 namespace {
 
@@ -26,12 +19,6 @@ const char CR = '\r';
 std::string FileNamePart(const std::string& path) {
   const size_t slash = path.find_last_of("/\\");
   return slash == std::string::npos ? path : path.substr(slash + 1);
-}
-
-std::string Lower(std::string s) {
-  std::transform(s.begin(), s.end(), s.begin(),
-                 [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
-  return s;
 }
 
 } // namespace
@@ -191,14 +178,14 @@ bool TGLSL_Program::Linked() const {
 }
 
 const char* BuiltinShaderSource(const std::string& fileName) {
-  const std::string wanted = Lower(fileName);
+  const std::string wanted = ToLowerASCII(fileName);
   for (const char* const* name = BuiltinShaderFiles; *name; ++name)
-    if (Lower(*name) == wanted)
+    if (ToLowerASCII(*name) == wanted)
       return BuiltinShaderTexts[name - BuiltinShaderFiles];
   return nullptr;
 }
 
-void LoadShaders(const std::string& assetDir) {
+TShaderSet LoadShaderSet(const std::string& assetDir) {
   auto load = [&](const char* name) {
     auto program = std::make_unique<TGLSL_Program>();
     program->LoadShaders(JoinPath(assetDir, name));
@@ -208,11 +195,13 @@ void LoadShaders(const std::string& assetDir) {
     return program.Linked() ? glGetUniformLocation(static_cast<GLuint>(program.Handle), "size")
                             : -1;
   };
-  ZBufferProgram = load("zbuffer");
-  ZBufferSizeLoc = sizeLocation(*ZBufferProgram);
-  ZBufferExProgram = load("zbufferEx");
-  ZBufferExSizeLoc = sizeLocation(*ZBufferExProgram);
-  SideColProgram = load("sidecol");
+  TShaderSet set;
+  set.ZBuffer = load("zbuffer");
+  set.ZBufferSizeLoc = sizeLocation(*set.ZBuffer);
+  set.ZBufferEx = load("zbufferEx");
+  set.ZBufferExSizeLoc = sizeLocation(*set.ZBufferEx);
+  set.SideCol = load("sidecol");
+  return set;
 }
 
 } // namespace quarvel

@@ -100,17 +100,19 @@ const char* BuiltinShaderSource(const std::string& fileName);
 extern const char* const BuiltinShaderFiles[];
 extern const char* const BuiltinShaderTexts[];
 
-// The program's three programs and the locations of the uniform "size" in the two
-// depth programs (-1 before LoadShaders and when GL finds no such uniform).
-extern std::unique_ptr<TGLSL_Program> ZBufferProgram;
-extern std::unique_ptr<TGLSL_Program> ZBufferExProgram;
-extern std::unique_ptr<TGLSL_Program> SideColProgram;
-extern GLint ZBufferSizeLoc;
-extern GLint ZBufferExSizeLoc;
+// The program's three shader programs and the locations of the uniform "size" in the two
+// depth programs (-1 when GL finds no such uniform). Made once by each front end and
+// handed to what draws (render/RenderInputs.h); nothing here is global.
+struct TShaderSet {
+  std::unique_ptr<TGLSL_Program> ZBuffer;
+  std::unique_ptr<TGLSL_Program> ZBufferEx;
+  std::unique_ptr<TGLSL_Program> SideCol;
+  GLint ZBufferSizeLoc = -1;
+  GLint ZBufferExSizeLoc = -1;
+};
 
 // Makes the three programs from assetDir ("zbuffer", "zbufferEx", "sidecol", in that
-// order; built-in copies where the files are missing) and looks up "size". Replaces
-// programs loaded earlier.
-void LoadShaders(const std::string& assetDir);
+// order; built-in copies where the files are missing) and looks up "size".
+TShaderSet LoadShaderSet(const std::string& assetDir);
 
 } // namespace quarvel

@@ -79,7 +79,6 @@ std::string FuzzSettingsFiles(const uint8_t* data, size_t size) {
 
   T2P5D_Manager job(nullptr);
   job.RootDir = dir.string();
-  job.LoadTextures = false;
   try {
     job.LoadSettings("job");
   } catch (const Error& e) {

@@ -52,17 +52,15 @@ void T2P5D_Manager::RemoveGaps() {
   const int32_t MarginX = std::max(0, MinX - 1);
   const int32_t MarginY = std::max(0, MinY - 1);
   Sheets.assign(Angles.size(), TAngleSheet{});
-  for (size_t a = 0; a < Sheets.size(); ++a) {
-    CurrentAngle = static_cast<int32_t>(a);
-    CropSheet(MarginX, MarginY);
-  }
+  for (size_t a = 0; a < Sheets.size(); ++a)
+    CropSheet(static_cast<int32_t>(a), MarginX, MarginY);
   // The views are in the sheets now; the work view is not needed any more either.
   Views = std::vector<TViewContent>();
   WorkView = TAngleSheet{};
 }
 
-void T2P5D_Manager::CropSheet(int32_t MarginX, int32_t MarginY) {
-  TAngleSheet& S = Sheets[static_cast<size_t>(CurrentAngle)];
+void T2P5D_Manager::CropSheet(int32_t Angle, int32_t MarginX, int32_t MarginY) {
+  TAngleSheet& S = Sheets[static_cast<size_t>(Angle)];
   const int32_t FrameCount = static_cast<int32_t>(Frames.size());
 
   S.FrameWidth = ViewWidth - 2 * MarginX;
@@ -72,16 +70,11 @@ void T2P5D_Manager::CropSheet(int32_t MarginX, int32_t MarginY) {
   S.DepthPlane.assign(pixels, 0);
   S.SidePlane.assign(pixels, 0);
   S.ColourPlane.resize(pixels * 3);
-  for (size_t i = 0; i < pixels * 3; i += 3) {
-    S.ColourPlane[i] = 255; // BackgroundKey
-    S.ColourPlane[i + 1] = 0;
-    S.ColourPlane[i + 2] = 255;
-  }
+  for (size_t i = 0; i < pixels * 3; i += 3)
+    PutBackgroundKey(&S.ColourPlane[i]);
 
   for (int32_t F = 0; F < FrameCount; ++F) {
-    CurrentFrame = F;
-    TViewContent& v =
-        Views[static_cast<size_t>(CurrentAngle) * Frames.size() + static_cast<size_t>(F)];
+    TViewContent& v = Views[static_cast<size_t>(Angle) * Frames.size() + static_cast<size_t>(F)];
     // The margins never cut content (they are narrower than every view's), but the copy
     // is clipped to the frame all the same.
     const int32_t x0 = std::max(v.Left, MarginX);
@@ -93,9 +86,11 @@ void T2P5D_Manager::CropSheet(int32_t MarginX, int32_t MarginY) {
       for (int32_t y = y0; y < y1; ++y) {
         const size_t at = static_cast<size_t>(y - v.Top) * static_cast<size_t>(v.Width) +
                           static_cast<size_t>(x0 - v.Left);
-        std::memcpy(DepthPixel(x0 - MarginX, y - MarginY), v.Depth.data() + at, w);
-        std::memcpy(ColourPixel(x0 - MarginX, y - MarginY), v.Colour.data() + at * 3, w * 3);
-        std::memcpy(SidePixel(x0 - MarginX, y - MarginY), v.Side.data() + at, w);
+        const int32_t x = x0 - MarginX;
+        std::memcpy(PlanePixel(S.DepthPlane, S, F, x, y - MarginY), v.Depth.data() + at, w);
+        std::memcpy(PlanePixel(S.ColourPlane, S, F, x, y - MarginY, 3), v.Colour.data() + at * 3,
+                    w * 3);
+        std::memcpy(PlanePixel(S.SidePlane, S, F, x, y - MarginY), v.Side.data() + at, w);
       }
     }
     v = TViewContent{}; // released as soon as its frame is in the sheet

@@ -1,58 +1,14 @@
 // The job's models: each model file loaded once, all of them centred together, and the
-// height range of every frame; plus the manager's creation and clearing, which own them.
+// height range of every frame.
 #include "common/Error.h"
 #include "common/FileLookup.h"
 #include "jobs/Manager.h"
+#include "models/Geometry.h"
 #include "models/MaterialFile.h"
 #include "models/ModelLoader.h"
 #include "models/OBJFile.h"
 
 namespace quarvel {
-
-T2P5D_Manager::T2P5D_Manager(TProgressCallback OnProgress_, TWarningCallback OnWarning_)
-    : OnProgress(std::move(OnProgress_)), JobMaterials(std::make_unique<TOBJMaterialFile>()),
-      OnWarning(std::move(OnWarning_)) {
-  FillJobMaterials();
-}
-
-T2P5D_Manager::~T2P5D_Manager() {
-  Clear();
-}
-
-void T2P5D_Manager::Clear() {
-  Angles.clear();
-  Models.clear();
-  Frames.clear();
-  Sheets.clear();
-  Views.clear();
-  WorkView = TAngleSheet{};
-  Scale = 1.0L;
-  ZMax = 127;
-  Warnings.clear();
-  WrittenFiles.clear();
-}
-
-void T2P5D_Manager::FillJobMaterials() {
-  // The side pass binds every face against these two: "side" faces white (grey under the
-  // white light), every other named material "default" (orange, black where unlit).
-  static const char* const Lines[] = {
-      "newmtl default",
-      "Ka 0.0 0.0 0.0",
-      "Kd 1.0 0.5 0.25",
-      "newmtl SIDE",
-      "Ns 96.078431",
-      "Ka 1.0 1.0 1.0",
-      "Kd 1.0 1.0 1.0",
-      "Ks 0.500000 0.500000 0.500000",
-      "Ke 0.000000 0.000000 0.000000",
-      "Ni 1.000000",
-      "d 1.000000",
-      "illum 2",
-  };
-  for (const char* line : Lines)
-    JobMaterials->ParseLine(line);
-  JobMaterials->LoadTextures(); // finds none; kept so the library is complete like any other
-}
 
 std::vector<std::string> T2P5D_Manager::ModelNames() const {
   std::vector<std::string> names;
@@ -88,53 +44,20 @@ int32_t T2P5D_Manager::LoadModel(const std::string& Name) {
     }
   };
   callbacks.OnMaterials = [&] { Report(0, "Loading OBJ Material [" + FileName + "]"); };
-  TModelLoadOptions options;
-  options.LoadTextures = LoadTextures;
-  LoadModelInto(*Models.back(), RootDir, Name, callbacks, options);
+  LoadModelInto(*Models.back(), RootDir, Name, callbacks);
   return index;
 }
 
 void T2P5D_Manager::CentreModels() {
-  float MaxX = -1e8f, MaxY = -1e8f, MaxZ = -1e8f;
-  float MinX = 1e8f, MinY = 1e8f, MinZ = 1e8f;
-  for (const auto& model : Models)
-    for (const TVec3& v : model->Vertices) {
-      if (v.X > MaxX)
-        MaxX = v.X;
-      if (v.Y > MaxY)
-        MaxY = v.Y;
-      if (v.Z > MaxZ)
-        MaxZ = v.Z;
-      if (v.X < MinX)
-        MinX = v.X;
-      if (v.Y < MinY)
-        MinY = v.Y;
-      if (v.Z < MinZ)
-        MinZ = v.Z;
-    }
-  // Single floats throughout, like the vertices themselves.
-  const TVec3 Half = Vec3((MaxX - MinX) / 2, (MaxY - MinY) / 2, (MaxZ - MinZ) / 2);
-  const TVec3 Centre = Vec3(MinX + Half.X, MinY + Half.Y, MinZ + Half.Z);
-  if (Centre.X == 0 && Centre.Y == 0 && Centre.Z == 0)
-    return;
   // All models move together, so frames keep their places relative to each other.
+  std::vector<TOBJFile*> models;
   for (const auto& model : Models)
-    for (int32_t i = 0; i < model->VertexCount(); ++i) {
-      TVec3 v;
-      model->GetVertex(i, v);
-      model->SetVertex(i, Vec3(v.X - Centre.X, v.Y - Centre.Y, v.Z - Centre.Z));
-    }
+    models.push_back(model.get());
+  quarvel::CentreModels(models);
 }
 
 void T2P5D_Manager::MeasureFrame(TJobFrame& Frame, const TOBJFile& Model) {
-  Frame.MinY = 1e8f;
-  Frame.MaxY = -1e8f;
-  for (const TVec3& v : Model.Vertices) {
-    if (v.Y > Frame.MaxY)
-      Frame.MaxY = v.Y;
-    if (v.Y < Frame.MinY)
-      Frame.MinY = v.Y;
-  }
+  MeasureHeight(Model, Frame.MinY, Frame.MaxY);
 }
 
 } // namespace quarvel

@@ -1,9 +1,10 @@
 #include "jobs/JobRunner.h"
 
+#include "common/Error.h"
 #include "common/FileLookup.h"
+#include "common/Text.h"
 #include "common/Interrupt.h"
 #include "gl/GLView.h"
-#include "gl/Shader.h"
 
 #include <filesystem>
 
@@ -11,32 +12,9 @@ namespace fs = std::filesystem;
 
 namespace quarvel {
 
-namespace {
-
-bool EndsWithSettings(const std::string& s) {
-  static const std::string ext = ".settings";
-  if (s.size() < ext.size())
-    return false;
-  for (size_t i = 0; i < ext.size(); ++i) {
-    char c = s[s.size() - ext.size() + i];
-    if (c >= 'A' && c <= 'Z')
-      c = static_cast<char>(c - 'A' + 'a');
-    if (c != ext[i])
-      return false;
-  }
-  return true;
-}
-
-std::string RootRelative(const std::string& root, const std::string& name) {
-  return (root.empty() || root == ".") ? NormaliseSeparators(name) : JoinPath(root, name);
-}
-
-bool glPrepared = false;
-
-} // namespace
 
 std::string SettingsNameFromArgument(const std::string& rootDir, const std::string& argument) {
-  if (!EndsWithSettings(argument))
+  if (!EndsWithNoCase(argument, ".settings"))
     return argument;
   const std::string stem = argument.substr(0, argument.size() - 9);
   if (FileExists(RootRelative(rootDir, stem + ".settings")))
@@ -56,14 +34,11 @@ std::string SettingsNameFromArgument(const std::string& rootDir, const std::stri
   return stem;
 }
 
-void PrepareGL(const std::string& rootDir) {
+TShaderSet PrepareGL(const std::string& rootDir) {
   if (!GLView)
     CreateGLView(400, 400);
   GLView->MakeCurrent();
-  if (!glPrepared || !ZBufferExProgram) {
-    LoadShaders(rootDir.empty() ? "." : rootDir);
-    glPrepared = true;
-  }
+  return LoadShaderSet(rootDir.empty() ? "." : rootDir);
 }
 
 void LoadJob(T2P5D_Manager& job, const TJobOptions& options, const std::string& name) {
@@ -74,9 +49,11 @@ void LoadJob(T2P5D_Manager& job, const TJobOptions& options, const std::string& 
 }
 
 std::vector<std::string> RunJob(const TJobOptions& options, const std::string& name,
-                                const TProgressCallback& onProgress,
+                                const TRenderInputs& inputs, const TProgressCallback& onProgress,
                                 const TWarningCallback& onWarning) {
-  PrepareGL(options.RootDir);
+  if (!GLView)
+    throw Error("no GL view: the render job needs the program's GL view (PrepareGL)");
+  GLView->MakeCurrent();
   T2P5D_Manager job(nullptr, onWarning);
   job.OnProgress = [&job, &onProgress](int32_t percent, const std::string& text) {
     if (job.WrittenFiles.empty())
@@ -86,7 +63,7 @@ std::vector<std::string> RunJob(const TJobOptions& options, const std::string& n
   };
   job.Multisampled = GLView->Multisampled();
   LoadJob(job, options, name);
-  job.RenderAll();
+  job.RenderAll(inputs);
   job.SaveSheets(options.AsKXZ);
   return job.WrittenFiles;
 }

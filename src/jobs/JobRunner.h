@@ -1,12 +1,14 @@
 // Running whole render jobs: the sequence every front end (command line, window) follows,
 // from a settings name to the files written.
 //
-// GL: RunJob and LoadJob need the program's GL view and shader programs; PrepareGL makes
-// them on first use (a 400 x 400 view, programs from the root folder with built-in copies
-// where the files are missing) and keeps them for the rest of the process.
+// GL: LoadJob needs none. RunJob draws into the program's GL view with the render inputs
+// its caller gives (light, half-ambient switch, shader programs): PrepareGL makes the view
+// and a shader set, and the front end keeps them for as long as it renders.
 #pragma once
 
+#include "gl/Shader.h"
 #include "jobs/Manager.h"
+#include "render/RenderInputs.h"
 
 #include <string>
 #include <vector>
@@ -26,8 +28,9 @@ struct TJobOptions {
 // (relative to the current folder, or absolute), is made relative to the root.
 std::string SettingsNameFromArgument(const std::string& rootDir, const std::string& argument);
 
-// Makes GLView and loads the three shader programs from rootDir, once per process.
-void PrepareGL(const std::string& rootDir);
+// Makes GLView (400 x 400) when there is none and makes it current, then loads the three
+// shader programs from rootDir (built-in copies where the files are missing).
+TShaderSet PrepareGL(const std::string& rootDir);
 
 // Loads the job (settings, includes, models) without rendering. The manager keeps
 // Warnings; errors throw quarvel::Error.
@@ -42,7 +45,7 @@ void LoadJob(T2P5D_Manager& job, const TJobOptions& options, const std::string& 
 // has written nothing then. A job whose files are in place is finished: the reports after
 // that do not turn it into an interrupted one.
 std::vector<std::string> RunJob(const TJobOptions& options, const std::string& name,
-                                const TProgressCallback& onProgress,
+                                const TRenderInputs& inputs, const TProgressCallback& onProgress,
                                 const TWarningCallback& onWarning);
 
 } // namespace quarvel

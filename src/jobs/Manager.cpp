@@ -1,5 +1,5 @@
 // Plane accessors, progress and warning reports, and small name helpers of the job.
-// (Create, Destroy and Clear live with the models in JobModels.cpp, which knows them.)
+// (Create, Destroy and Clear live in ManagerCreate.cpp.)
 #include "jobs/Manager.h"
 
 #include "common/Error.h"
@@ -7,53 +7,47 @@
 
 namespace quarvel {
 
-namespace {
-
-// Element (X, Y) of frame `frame` in `plane`, laid out like `sheet`'s planes with
-// `bytes` bytes per element.
-uint8_t* PlaneAt(std::vector<uint8_t>& plane, const TAngleSheet& sheet, int32_t frame, int32_t X,
-                 int32_t Y, ptrdiff_t bytes = 1) {
-  return plane.data() + (static_cast<ptrdiff_t>(Y) * sheet.SheetWidth +
-                         static_cast<ptrdiff_t>(sheet.FrameWidth) * frame + X) *
-                            bytes;
+uint8_t* T2P5D_Manager::PlanePixel(std::vector<uint8_t>& Plane, const TAngleSheet& Sheet,
+                                   int32_t Frame, int32_t X, int32_t Y, ptrdiff_t BytesPerPixel) {
+  return Plane.data() + (static_cast<ptrdiff_t>(Y) * Sheet.SheetWidth +
+                         static_cast<ptrdiff_t>(Sheet.FrameWidth) * Frame + X) *
+                            BytesPerPixel;
 }
 
-} // namespace
-
 uint8_t* T2P5D_Manager::ViewDepthPixel(int32_t X, int32_t Y) {
-  return PlaneAt(WorkView.DepthPlane, WorkView, 0, X, Y);
+  return PlanePixel(WorkView.DepthPlane, WorkView, 0, X, Y);
 }
 
 uint8_t* T2P5D_Manager::ViewColourPixel(int32_t X, int32_t Y) {
-  return PlaneAt(WorkView.ColourPlane, WorkView, 0, X, Y, 3);
+  return PlanePixel(WorkView.ColourPlane, WorkView, 0, X, Y, 3);
 }
 
 uint8_t* T2P5D_Manager::ViewSidePixel(int32_t X, int32_t Y) {
-  return PlaneAt(WorkView.SidePlane, WorkView, 0, X, Y);
+  return PlanePixel(WorkView.SidePlane, WorkView, 0, X, Y);
 }
 
 uint8_t* T2P5D_Manager::DepthPixel(int32_t X, int32_t Y) {
   TAngleSheet& s = Sheets[static_cast<size_t>(CurrentAngle)];
-  return PlaneAt(s.DepthPlane, s, CurrentFrame, X, Y);
+  return PlanePixel(s.DepthPlane, s, CurrentFrame, X, Y);
 }
 
 uint8_t* T2P5D_Manager::ColourPixel(int32_t X, int32_t Y) {
   TAngleSheet& s = Sheets[static_cast<size_t>(CurrentAngle)];
-  return PlaneAt(s.ColourPlane, s, CurrentFrame, X, Y, 3);
+  return PlanePixel(s.ColourPlane, s, CurrentFrame, X, Y, 3);
 }
 
 uint8_t* T2P5D_Manager::IndexPixel(int32_t X, int32_t Y) {
   TAngleSheet& s = Sheets[static_cast<size_t>(CurrentAngle)];
-  return PlaneAt(s.IndexPlane, s, CurrentFrame, X, Y);
+  return PlanePixel(s.IndexPlane, s, CurrentFrame, X, Y);
 }
 
 uint8_t* T2P5D_Manager::SidePixel(int32_t X, int32_t Y) {
   TAngleSheet& s = Sheets[static_cast<size_t>(CurrentAngle)];
-  return PlaneAt(s.SidePlane, s, CurrentFrame, X, Y);
+  return PlanePixel(s.SidePlane, s, CurrentFrame, X, Y);
 }
 
 uint8_t* T2P5D_Manager::SheetDepthPixel(TAngleSheet& Sheet, int32_t X, int32_t Y) {
-  return PlaneAt(Sheet.DepthPlane, Sheet, CurrentFrame, X, Y);
+  return PlanePixel(Sheet.DepthPlane, Sheet, CurrentFrame, X, Y);
 }
 
 void T2P5D_Manager::Report(int32_t Percent, const std::string& Text) {
@@ -72,10 +66,7 @@ std::string T2P5D_Manager::Here(const std::string& message) const {
 }
 
 std::string T2P5D_Manager::InRoot(const std::string& name) const {
-  // A root of "." adds nothing to the names users see in messages.
-  if (RootDir.empty() || RootDir == ".")
-    return NormaliseSeparators(name);
-  return JoinPath(RootDir, name);
+  return RootRelative(RootDir, name);
 }
 
 std::string RemoveFileExt(const std::string& name) {

@@ -3,18 +3,23 @@
 // Life cycle (the caller's order, which the job relies on):
 //   T2P5D_Manager job(progress);            // Create
 //   job.RootDir = "...";                    // folder the settings and models are read from
-//   job.Multisampled = GLView->Multisampled;  // the GL context is current from here on
+//   job.Multisampled = GLView->Multisampled();
 //   job.LoadSettings("units\\tank");        // settings + includes + models, centred, measured
-//   job.RenderAll();                        // three passes per angle and frame, gaps, palettes
+//   job.RenderAll(inputs);                  // GL from here: textures, three passes per angle
+//                                           // and frame, gaps, palettes
 //   job.SaveKXZ(); / job.Save2P5D();        // one file per angle below OutputDir
 //
 // Ownership: the manager owns its models, their material libraries, the sheets' planes and
 // its built-in material library (JobMaterials). Everything is released by Clear or the
 // destructor, at any stage.
 //
-// Work on sheets goes through a cursor: CurrentAngle and CurrentFrame select the sheet and
-// frame that the plane accessors address; every loop sets them before using an accessor.
-// The accessors do not check bounds.
+// Loading needs no GL: a job can be loaded and inspected anywhere. RenderAll makes the
+// models' GL side (textures, display lists) and draws with the inputs it is given.
+//
+// The passes address the view being drawn through a cursor: BeginView sets CurrentAngle
+// and CurrentFrame, which RenderView and the sheet accessors read. The stages after the
+// passes (gap removal, palettes, saving) take what they work on as arguments and leave
+// the cursor alone. The accessors do not check bounds.
 //
 // Memory: while the passes run, a view is drawn and converted at full size in one work
 // view (the View* accessors), but between passes each view keeps only the rectangle that
@@ -42,6 +47,8 @@ namespace quarvel {
 
 class TOBJFile;
 class TOBJMaterialFile;
+class TGLModel;
+struct TRenderInputs;
 
 // What one view (angle, frame) keeps between the passes: the smallest rectangle of the
 // full view outside which every pixel holds the background. Before the depth pass the
@@ -116,10 +123,14 @@ public:
   std::vector<std::string> ModelNames() const;
 
   // --- Render passes (Passes.cpp); needs the current GL context and GLView ---
-  void RenderAll();
+  void RenderAll(const TRenderInputs& Inputs);
+  // Makes the GL side of every model that has none yet (its textures; the display lists
+  // follow at the first draw). RenderAll calls it first.
+  void PrepareModels();
   // Draws the current frame at the current angle and reads the view back into Buffer
   // (rows bottom-up, BGR, or BGRA when Multisampled, no row padding).
-  void RenderView(bool DepthPass, bool SidePass, std::vector<uint8_t>& Buffer);
+  void RenderView(const TRenderInputs& Inputs, bool DepthPass, bool SidePass,
+                  std::vector<uint8_t>& Buffer);
   // The read-back conversions. Buffer holds ViewWidth x ViewHeight pixels as above.
   void StoreVisual(const uint8_t* Buffer);
   void StoreDepth(const uint8_t* Buffer); // picks the variant by Multisampled
@@ -152,13 +163,17 @@ public:
   uint8_t* IndexPixel(int32_t X, int32_t Y);
   uint8_t* SidePixel(int32_t X, int32_t Y);
   uint8_t* SheetDepthPixel(TAngleSheet& Sheet, int32_t X, int32_t Y);
+  // Element (X, Y) of frame Frame in one of Sheet's planes (BytesPerPixel 1, or 3 for
+  // the colour plane).
+  static uint8_t* PlanePixel(std::vector<uint8_t>& Plane, const TAngleSheet& Sheet,
+                             int32_t Frame, int32_t X, int32_t Y, ptrdiff_t BytesPerPixel = 1);
 
   // --- Gap removal (Gaps.cpp) ---
   // Finds the common margins from the views' content rectangles and makes Sheets at the
   // cropped size from Views (which are released).
   void RemoveGaps();
-  // Makes Sheets[CurrentAngle] of frames cut by the margins from the angle's views.
-  void CropSheet(int32_t MarginX, int32_t MarginY);
+  // Makes Sheets[Angle] of frames cut by the margins from the angle's views.
+  void CropSheet(int32_t Angle, int32_t MarginX, int32_t MarginY);
 
   // --- Palettes and saving (Saving.cpp) ---
   void MakePalettes();
@@ -175,6 +190,7 @@ public:
   std::vector<int32_t> Angles;   // degrees per angle slot; slot index = sheet index
   std::vector<TJobFrame> Frames; // entry k is frame number k + 1
   std::vector<std::unique_ptr<TOBJFile>> Models;
+  std::vector<std::unique_ptr<TGLModel>> GLModels; // entry k draws Models[k]; made by RenderAll
   std::vector<TAngleSheet> Sheets;
   std::vector<TViewContent> Views; // while rendering: entry Angle * frames + Frame
   TAngleSheet WorkView;            // one frame of ViewWidth x ViewHeight
@@ -193,8 +209,7 @@ public:
   std::string OutputDir;     // the folder output names are relative to ("" = current)
   std::string DumpSheetsDir; // when set, RenderAll dumps the cropped planes there
   std::string SettingsFile;  // the settings file actually read (for messages)
-  bool LoadTextures = true;  // false: models load without GL textures (job inspection)
-  int32_t ViewWidth = 400;   // size of every rendered view; RenderAll takes GLView's
+  int32_t ViewWidth = 400; // size of every rendered view; RenderAll takes GLView's
   int32_t ViewHeight = 400;
   TWarningCallback OnWarning;
   std::vector<std::string> Warnings;

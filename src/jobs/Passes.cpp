@@ -10,6 +10,8 @@
 #include "gl/Shader.h"
 #include "jobs/Manager.h"
 #include "models/OBJFile.h"
+#include "render/GLModel.h"
+#include "render/RenderInputs.h"
 
 #include <GL/gl.h>
 
@@ -18,18 +20,6 @@
 #include <cstring>
 
 namespace quarvel {
-
-namespace {
-
-constexpr uint8_t KeyBlue = 255, KeyGreen = 0, KeyRed = 255; // BackgroundKey
-
-inline void PutKey(uint8_t* p) {
-  p[0] = KeyBlue;
-  p[1] = KeyGreen;
-  p[2] = KeyRed;
-}
-
-} // namespace
 
 void T2P5D_Manager::CheckRenderable() const {
   // Without angles there is no sheet, without frames every sheet is 0 wide: nothing to
@@ -51,13 +41,21 @@ int32_t T2P5D_Manager::ViewPercent(int32_t Angle, int32_t Frame) const {
   return static_cast<int32_t>(p);
 }
 
-void T2P5D_Manager::RenderAll() {
+void T2P5D_Manager::PrepareModels() {
+  GLModels.resize(Models.size());
+  for (size_t i = 0; i < Models.size(); ++i)
+    if (!GLModels[i])
+      GLModels[i] = std::make_unique<TGLModel>(*Models[i]);
+}
+
+void T2P5D_Manager::RenderAll(const TRenderInputs& Inputs) {
   CheckRenderable();
   if (!GLView)
     throw Error("no GL view: the render job needs the program's GL view (CreateGLView)");
   // Without the depth program pass 2 would read lit colours as depths.
-  if (!ZBufferExProgram || !ZBufferExProgram->Linked())
-    throw Error("the depth program \"zbufferEx\" is not loaded (LoadShaders)");
+  if (!Inputs.Shaders || !Inputs.Shaders->ZBufferEx || !Inputs.Shaders->ZBufferEx->Linked())
+    throw Error("the depth program \"zbufferEx\" is not loaded (LoadShaderSet)");
+  PrepareModels();
   ViewWidth = GLView->Width();
   ViewHeight = GLView->Height();
 
@@ -71,7 +69,7 @@ void T2P5D_Manager::RenderAll() {
     for (int32_t F = 0; F < FrameCount; ++F) {
       BeginView(A, F);
       Report(ViewPercent(A, F), "Rendering OBJs - Pass 1 (Visuals)");
-      RenderView(false, false, Buffer);
+      RenderView(Inputs, false, false, Buffer);
       StoreVisual(Buffer.data());
       KeepView();
     }
@@ -80,7 +78,7 @@ void T2P5D_Manager::RenderAll() {
     for (int32_t F = 0; F < FrameCount; ++F) {
       BeginView(A, F);
       Report(ViewPercent(A, F), "Rendering OBJs - Pass 2 (ZBuffer)");
-      RenderView(true, false, Buffer);
+      RenderView(Inputs, true, false, Buffer);
       StoreDepth(Buffer.data());
       KeepView();
     }
@@ -89,17 +87,17 @@ void T2P5D_Manager::RenderAll() {
   // "side" faces white, faces with any other name "default" (the lookup's fallback),
   // faces without a name keep none and draw with the white reset material, so they count
   // as side pixels too. The lists are recompiled once, at the first draw of pass 3.
-  for (auto& model : Models) {
-    model->MaterialOverride = JobMaterials.get();
-    model->RebuildLists = true;
-    model->ResolveMaterials();
+  for (size_t i = 0; i < Models.size(); ++i) {
+    Models[i]->MaterialOverride = JobMaterials.get();
+    Models[i]->ResolveMaterials();
+    GLModels[i]->RebuildLists = true;
   }
 
   for (int32_t A = 0; A < AngleCount; ++A)
     for (int32_t F = 0; F < FrameCount; ++F) {
       BeginView(A, F);
       Report(ViewPercent(A, F), "Rendering OBJs - Pass 3 (Side Colours)");
-      RenderView(false, true, Buffer);
+      RenderView(Inputs, false, true, Buffer);
       StoreSide(Buffer.data());
       KeepView();
     }
@@ -113,13 +111,14 @@ void T2P5D_Manager::RenderAll() {
   MakePalettes();
 }
 
-void T2P5D_Manager::RenderView(bool DepthPass, bool SidePass, std::vector<uint8_t>& Buffer) {
+void T2P5D_Manager::RenderView(const TRenderInputs& Inputs, bool DepthPass, bool SidePass,
+                               std::vector<uint8_t>& Buffer) {
   // GL work is measured apart from the rest of the job (the benchmark reports the share).
   const auto started = std::chrono::steady_clock::now();
   const TJobFrame& frame = Frames[static_cast<size_t>(CurrentFrame)];
-  TOBJFile* model = nullptr;
-  if (frame.ModelIndex >= 0 && static_cast<size_t>(frame.ModelIndex) < Models.size())
-    model = Models[static_cast<size_t>(frame.ModelIndex)].get();
+  TGLModel* model = nullptr;
+  if (frame.ModelIndex >= 0 && static_cast<size_t>(frame.ModelIndex) < GLModels.size())
+    model = GLModels[static_cast<size_t>(frame.ModelIndex)].get();
 
   GLView->BeginFrame();
   const GLfloat clearAlpha = Multisampled ? 0.0f : 1.0f;
@@ -135,8 +134,8 @@ void T2P5D_Manager::RenderView(bool DepthPass, bool SidePass, std::vector<uint8_
   glColor4f(1, 1, 1, 1);
 
   if (DepthPass) {
-    ZBufferExProgram->Use();
-    glUniform3f(ZBufferExSizeLoc, frame.MinY, frame.MaxY - frame.MinY,
+    Inputs.Shaders->ZBufferEx->Use();
+    glUniform3f(Inputs.Shaders->ZBufferExSizeLoc, frame.MinY, frame.MaxY - frame.MinY,
                 static_cast<GLfloat>(std::min<int>(ZMax, 127)));
   } else {
     glUseProgram(0);
@@ -144,7 +143,7 @@ void T2P5D_Manager::RenderView(bool DepthPass, bool SidePass, std::vector<uint8_
 
   // The job's roll is always 0 (not the preview's setting) and its tilt always 45 degrees.
   // C++ % keeps the dividend's sign like the original: -90 stays -90 (same picture as 270).
-  SetModelView(0, 45, static_cast<GLfloat>(Angles[static_cast<size_t>(CurrentAngle)] % 360));
+  SetModelView(Inputs, 0, 45, static_cast<GLfloat>(Angles[static_cast<size_t>(CurrentAngle)] % 360));
 
   if (!DepthPass && !SidePass) {
     // The colour margin: copies shrinking from 1.5 to 1.01 times the scale, each on a
@@ -157,7 +156,7 @@ void T2P5D_Manager::RenderView(bool DepthPass, bool SidePass, std::vector<uint8_
       const GLfloat S = static_cast<GLfloat>(Scale / (2 * I) + Scale);
       glScalef(S, S, S);
       if (model)
-        model->Draw();
+        model->Draw(Inputs);
       glPopMatrix();
       glPopAttrib();
       glClear(GL_DEPTH_BUFFER_BIT);
@@ -166,7 +165,7 @@ void T2P5D_Manager::RenderView(bool DepthPass, bool SidePass, std::vector<uint8_
   const GLfloat s = static_cast<GLfloat>(Scale);
   glScalef(s, s, s);
   if (model)
-    model->Draw();
+    model->Draw(Inputs);
   glDisable(GL_LIGHTING);
   glDisable(GL_LIGHT1);
 
@@ -185,7 +184,7 @@ std::vector<uint8_t> T2P5D_Manager::DropAlpha(const uint8_t* Buffer) const {
       d[1] = Buffer[1];
       d[2] = Buffer[2];
     } else {
-      PutKey(d);
+      PutBackgroundKey(d);
     }
   }
   return out;
@@ -228,7 +227,7 @@ void T2P5D_Manager::StoreDepthMultisampled(const uint8_t* Buffer) {
         depth[X] = p[1];
       } else {
         depth[X] = 0;
-        PutKey(colour + 3 * X);
+        PutBackgroundKey(colour + 3 * X);
       }
     }
   }
@@ -245,9 +244,9 @@ void T2P5D_Manager::StoreDepthPlain(const uint8_t* Buffer) {
       // The depth view's clear colour marks background; covered pixels keep pass 1's
       // colour. A covered pixel of depth 0 is empty from here on and keyed as well, so
       // that every pixel of depth 0 is background in the colour plane too.
-      if ((p[0] == KeyBlue && p[1] == KeyGreen && p[2] == KeyRed) || p[1] == 0) {
+      if (IsBackgroundKey(p) || p[1] == 0) {
         depth[X] = 0;
-        PutKey(colour + 3 * X);
+        PutBackgroundKey(colour + 3 * X);
       } else {
         depth[X] = p[1];
       }
@@ -274,7 +273,7 @@ void T2P5D_Manager::StoreSide(const uint8_t* Buffer) {
       if (depth[X] != 0 && p[0] == p[1] && p[1] == p[2] && p[2] > 10) {
         uint8_t* c = colour + 3 * X;
         side[X] = static_cast<uint8_t>((c[0] + c[1] + c[2]) / 3);
-        PutKey(c);
+        PutBackgroundKey(c);
       } else {
         side[X] = 0;
       }

@@ -10,7 +10,7 @@
 #include "common/Error.h"
 #include "common/FileLookup.h"
 #include "jobs/Manager.h"
-#include "models/Image.h"
+#include "image/Image.h"
 #include "output/Finishing.h"
 #include "output/KXFile.h"
 #include "output/Palette16.h"
@@ -18,10 +18,8 @@
 namespace quarvel {
 
 void T2P5D_Manager::MakePalettes() {
-  CurrentFrame = 0;
   BuildSheetPalettes(Sheets, SingleOutput,
                      [this](int32_t Percent, const std::string& Text) { Report(Percent, Text); });
-  CurrentAngle = Sheets.empty() ? 0 : static_cast<int32_t>(Sheets.size()) - 1;
 }
 
 std::string T2P5D_Manager::OutputName(int32_t Angle, bool AsKXZ) const {
@@ -41,8 +39,6 @@ void T2P5D_Manager::SaveSheets(bool AsKXZ) {
     const int32_t percent =
         count > 1 ? static_cast<int32_t>(static_cast<long double>(a) / (count - 1) * 100.0L) : 0;
     Report(percent, "Saving as " + Format + "s");
-    CurrentAngle = a;
-    CurrentFrame = 0;
     TAngleSheet& sheet = Sheets[static_cast<size_t>(a)];
     // Finishing maps colours against entries 0..24 still holding the background key and
     // then overwrites them with the ramp: a second save must not map again against the

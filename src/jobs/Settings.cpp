@@ -9,6 +9,7 @@
 #include "common/Convert.h"
 #include "common/Error.h"
 #include "common/FileLookup.h"
+#include "common/Text.h"
 #include "jobs/Manager.h"
 
 #include <filesystem>
@@ -20,7 +21,7 @@ namespace quarvel {
 
 namespace {
 
-// White space of the settings format: every code from 0 to 32.
+// White space of the settings format: every code from 0 to 32, as TrimBlanks takes it.
 bool IsWhite(char c) {
   return static_cast<unsigned char>(c) <= 32;
 }
@@ -40,37 +41,7 @@ std::string TrimRight(const std::string& s) {
 }
 
 std::string Trim(const std::string& s) {
-  return TrimLeft(TrimRight(s));
-}
-
-std::string LowerAscii(std::string s) {
-  for (char& c : s)
-    if (c >= 'A' && c <= 'Z')
-      c = static_cast<char>(c - 'A' + 'a');
-  return s;
-}
-
-// Lines end at CR LF, LF or CR; a final line end adds no empty line. A UTF-8 byte order
-// mark (written by some editors) is not part of the first line.
-std::vector<std::string> SplitLines(const std::string& text) {
-  std::vector<std::string> lines;
-  size_t i = 0;
-  if (text.size() >= 3 && text.compare(0, 3, "\xEF\xBB\xBF") == 0)
-    i = 3;
-  size_t start = i;
-  while (i < text.size()) {
-    const char c = text[i];
-    if (c == '\r' || c == '\n') {
-      lines.push_back(text.substr(start, i - start));
-      if (c == '\r' && i + 1 < text.size() && text[i + 1] == '\n')
-        ++i;
-      start = i + 1;
-    }
-    ++i;
-  }
-  if (start < text.size())
-    lines.push_back(text.substr(start));
-  return lines;
+  return std::string(TrimBlanks(s));
 }
 
 // The same file for cycle detection, whatever way its name was written.
@@ -84,7 +55,7 @@ std::string FileKey(const std::string& path) {
 std::string ReplaceModelPlaceholder(const std::string& text, const std::string& model) {
   static const std::string key = "%model%";
   std::string out;
-  const std::string lower = LowerAscii(text);
+  const std::string lower = ToLowerASCII(text);
   size_t pos = 0;
   for (;;) {
     size_t hit = lower.find(key, pos);
@@ -138,9 +109,10 @@ std::vector<TSettingsLine> T2P5D_Manager::ExpandSettings(const std::string& file
   auto readLines = [](const std::string& path,
                       const std::shared_ptr<const std::vector<std::string>>& chain) {
     std::vector<TSettingsLine> out;
-    int n = 0;
-    for (std::string& text : SplitLines(ReadWholeFile(path)))
-      out.push_back(TSettingsLine{std::move(text), path, ++n, chain});
+    const std::string text = ReadWholeFile(path);
+    ForEachLine(DropByteOrderMark(text), [&](std::string_view line, int32_t index) {
+      out.push_back(TSettingsLine{std::string(line), path, index + 1, chain});
+    });
     return out;
   };
 
@@ -155,7 +127,7 @@ std::vector<TSettingsLine> T2P5D_Manager::ExpandSettings(const std::string& file
   size_t work = 0;
   while (i < lines.size()) {
     const std::string t = Trim(lines[i].Text);
-    if (t.size() < 8 || LowerAscii(t.substr(0, 8)) != "include ") {
+    if (t.size() < 8 || ToLowerASCII(t.substr(0, 8)) != "include ") {
       ++i;
       continue;
     }
@@ -249,9 +221,9 @@ void T2P5D_Manager::LoadSettings(const std::string& Name) {
     std::string argument;
     const size_t space = t.find(' ');
     if (space == std::string::npos) {
-      keyword = LowerAscii(t);
+      keyword = ToLowerASCII(t);
     } else {
-      keyword = LowerAscii(TrimRight(t.substr(0, space)));
+      keyword = ToLowerASCII(TrimRight(t.substr(0, space)));
       argument = TrimLeft(t.substr(space + 1));
     }
     CurrentFile = line.File;

@@ -12,7 +12,6 @@ namespace quarvel {
 
 namespace {
 
-constexpr uint8_t Key[3] = {255, 0, 255}; // BackgroundKey, blue green red
 constexpr uint8_t Black[3] = {0, 0, 0};
 
 // Bounds of the pixels for which `content(row, x)` holds, row by row; only a row's first
@@ -52,7 +51,10 @@ void FillColour(std::vector<uint8_t>& plane, const uint8_t* colour) {
 } // namespace
 
 void T2P5D_Manager::VisualBackground(uint8_t* Pixel) const {
-  std::memcpy(Pixel, Multisampled ? Key : Black, 3);
+  if (Multisampled)
+    PutBackgroundKey(Pixel);
+  else
+    std::memcpy(Pixel, Black, 3);
 }
 
 void T2P5D_Manager::AllocateViews() {
@@ -77,7 +79,7 @@ void T2P5D_Manager::BeginView(int32_t Angle, int32_t Frame) {
   WorkDepthKnown = v.DepthKnown;
   uint8_t background[3];
   if (v.DepthKnown)
-    std::memcpy(background, Key, 3);
+    PutBackgroundKey(background);
   else
     VisualBackground(background);
   FillColour(WorkView.ColourPlane, background);

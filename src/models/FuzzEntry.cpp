@@ -2,6 +2,7 @@
 
 #include "common/Error.h"
 #include "common/FuzzSupport.h"
+#include "models/Geometry.h"
 #include "models/ModelLoader.h"
 
 #include <cstdlib>
@@ -16,12 +17,12 @@ int FuzzOBJText(const uint8_t* data, size_t size) {
   // The same bytes also serve as the model's library, so that names can meet.
   auto materials = std::make_unique<TOBJMaterialFile>();
   try {
-    ForEachLine(text, [&](std::string_view line, int32_t) { materials->ParseLine(line); });
+    ForEachTrimmedLine(text, [&](std::string_view line, int32_t) { materials->ParseLine(line); });
   } catch (const Error&) {
   }
   TOBJFile model;
   try {
-    ForEachLine(text, [&](std::string_view line, int32_t) { model.ParseLine(line); });
+    ForEachTrimmedLine(text, [&](std::string_view line, int32_t) { model.ParseLine(line); });
   } catch (const Error&) {
   }
   model.SetMaterialFile(std::move(materials));
@@ -49,7 +50,7 @@ int FuzzMTLText(const uint8_t* data, size_t size) {
   const std::string_view text(reinterpret_cast<const char*>(data), size);
   TOBJMaterialFile materials;
   try {
-    ForEachLine(text, [&](std::string_view line, int32_t) { materials.ParseLine(line); });
+    ForEachTrimmedLine(text, [&](std::string_view line, int32_t) { materials.ParseLine(line); });
   } catch (const Error&) {
   }
   const int32_t def = materials.IndexOf("default");

@@ -2,9 +2,6 @@
 
 #include "common/Convert.h"
 #include "models/OBJText.h"
-#include "models/Texture.h"
-
-#include <GL/gl.h>
 
 namespace quarvel {
 
@@ -19,15 +16,6 @@ void ParseVec3(std::string_view text, TVec3& v) {
       break;
     *component = static_cast<float>(StrToFloat(token));
     text = rest;
-  }
-}
-
-TOBJMaterialFile::~TOBJMaterialFile() {
-  for (TOBJMaterial& material : Materials) {
-    if (material.Texture != 0) {
-      const GLuint name = material.Texture;
-      glDeleteTextures(1, &name);
-    }
   }
 }
 
@@ -61,12 +49,6 @@ void TOBJMaterialFile::ParseLine(std::string_view line) {
     last.Illum = StrToInt(rest);
   else if (MatchKeyword("map_kd ", Line_, rest))
     last.MapKd.assign(rest);
-}
-
-void TOBJMaterialFile::LoadTextures() {
-  for (TOBJMaterial& material : Materials)
-    if (!material.MapKd.empty())
-      material.Texture = LoadTexture(material.MapKd);
 }
 
 int32_t TOBJMaterialFile::IndexOf(std::string_view name) const {

@@ -8,14 +8,12 @@
 //
 // Failures: a number that does not convert throws quarvel::Error with
 // "'<text>' is not a valid floating point value" / "... integer value" (no location; the
-// loader adds "file:line: "). LoadTextures lets a decoder's error through.
+// loader adds "file:line: ").
 //
-// GL: LoadTextures makes GL textures and the destructor deletes them, so both need the
-// context current - unless no texture was ever made (Texture 0 everywhere), in which
-// case a library can live and die without any GL context (the command-line tools).
+// Data only: the GL side (render/GLModel.h) makes the textures that MapKd names.
 #pragma once
 
-#include "gl/Maths3D.h"
+#include "maths/Maths3D.h"
 
 #include <cstdint>
 #include <string>
@@ -31,23 +29,17 @@ struct TOBJMaterial {
   float Ns = 1.0f;                   // stored only
   float Tr = 0.0f;                   // stored only
   int32_t Illum = 2;                 // stored only
-  std::string MapKd;    // as written after "map_kd ", lower-cased, relative to TextureDir
-  std::string Name;     // lower-cased
-  uint32_t Texture = 0; // GL texture made from MapKd; 0 = none
+  std::string MapKd; // as written after "map_kd ", lower-cased, relative to the model's folder
+  std::string Name;  // lower-cased
 };
 
 class TOBJMaterialFile {
 public:
   TOBJMaterialFile() = default;
-  // Deletes every texture that is not 0 (GL context needed then).
-  ~TOBJMaterialFile();
   TOBJMaterialFile(const TOBJMaterialFile&) = delete;
   TOBJMaterialFile& operator=(const TOBJMaterialFile&) = delete;
 
   void ParseLine(std::string_view line);
-  // Texture := LoadTexture(MapKd) for every material naming a texture. Once, after the
-  // last ParseLine, with TextureDir set by the loader.
-  void LoadTextures();
   // Exact (case-sensitive) name, first match; else the material "default"; else -1.
   // An empty name gives -1.
   int32_t IndexOf(std::string_view name) const;

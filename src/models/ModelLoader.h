@@ -5,21 +5,21 @@
 // without ".obj", "\" or "/" as separators (units\tank). Every file is found through
 // common/FileLookup.h, so letter case is ignored when the exact name is missing.
 //
-//   1. TextureDir := the folder of root/name.obj.
+//   1. The model's TextureDir := the folder of root/name.obj.
 //   2. root/name.obj is read as lines (CR, LF or CR LF end a line; a leading UTF-8
 //      byte-order mark is dropped); every line, trimmed of characters of code 32 or
 //      less, goes to ParseLine; after each one, OnLine(lineIndex, lineCount).
 //   3. OnMaterials(); the library is read from the "mtllib" name (its first ".\"
 //      removed) in the model's folder, or from root/name.mtl without one. A missing or
 //      unreadable library leaves it empty; that is not an error.
-//   4. LoadTextures (skipped with Options.LoadTextures false: then no GL is needed),
-//      SetMaterialFile, FinishLoading.
+//   4. SetMaterialFile, FinishLoading. Textures are not read here: the GL side decodes
+//      them when it makes the model's textures (render/GLModel.h), so loading needs no GL.
 //
 // Errors: an OBJ file that cannot be read throws the file layer's error; a line whose
 // number does not convert throws quarvel::Error located in that file and line, with the
 // name as the user gave it: "units/tank.obj:12: 'abc' is not a valid floating point
-// value" (material lines likewise, "units/tank.mtl:3: ..."). A texture that cannot be
-// decoded throws the decoder's error. After an error the model holds what was read.
+// value" (material lines likewise, "units/tank.mtl:3: ..."). After an error the model
+// holds what was read.
 #pragma once
 
 #include "models/OBJFile.h"
@@ -39,11 +39,6 @@ struct TModelLoadCallbacks {
   std::function<void()> OnMaterials;
 };
 
-struct TModelLoadOptions {
-  // False: textures are only looked for by the caller, never made (no GL context used).
-  bool LoadTextures = true;
-};
-
 // root/name.obj, separators "/".
 std::string ModelOBJPath(const std::string& rootDir, const std::string& name);
 // The folder of root/name.obj with a trailing "/": the TextureDir of that model.
@@ -55,35 +50,21 @@ std::string ModelMaterialPath(const std::string& rootDir, const std::string& nam
 
 // Runs the sequence into `model` (normally fresh from its constructor).
 void LoadModelInto(TOBJFile& model, const std::string& rootDir, const std::string& name,
-                   const TModelLoadCallbacks& callbacks = {},
-                   const TModelLoadOptions& options = {});
+                   const TModelLoadCallbacks& callbacks = {});
 // A new model whose FileName is `fileName` (the job passes the name, the preview "").
 std::unique_ptr<TOBJFile> LoadOBJModel(const std::string& rootDir, const std::string& name,
                                        const std::string& fileName,
-                                       const TModelLoadCallbacks& callbacks = {},
-                                       const TModelLoadOptions& options = {});
+                                       const TModelLoadCallbacks& callbacks = {});
 
-// Feeds each line of `text`, trimmed, to `onLine(line, index)`; returns the line count.
-// CR, LF and CR LF end lines; a final line end adds no empty line; empty text has none.
+// The lines of `text` as common/Text.h's ForEachLine splits them: their count, and each
+// one trimmed, fed to `onLine(line, index)` (the readers' form of a line).
 int32_t CountLines(std::string_view text);
-void ForEachLine(std::string_view text,
-                 const std::function<void(std::string_view line, int32_t index)>& onLine);
+void ForEachTrimmedLine(std::string_view text,
+                        const std::function<void(std::string_view line, int32_t index)>& onLine);
 
 // The loading percentage of line lineIndex of lineCount: lineIndex / (lineCount / 100)
 // in extended precision, truncated toward zero. Callers report it when it differs from
 // the last value reported (which starts at 0).
 int32_t LinePercent(int32_t lineIndex, int32_t lineCount);
-
-// What the preview makes of a freshly opened model: the height range after centring it
-// on the origin, the scale and the MaxZ value (depth steps, 1..127) it picks.
-struct TPreviewFit {
-  float MinY = 0.0f;
-  float MaxY = 0.0f;
-  int32_t MaxZ = 1;
-  float Scale = 1.0f;
-};
-constexpr double PreviewZStep = 0.03214285714285714; // scaled height of one depth step
-constexpr long double PreviewFitHeight = 4.08L;      // height a new model is brought to
-TPreviewFit PreviewFitFor(const TOBJFile& model);
 
 } // namespace quarvel

@@ -8,8 +8,6 @@
 
 namespace quarvel {
 
-bool ForceHalfAmbient = false;
-
 TOBJFile::TOBJFile(std::string fileName) : FileName(std::move(fileName)) {}
 
 namespace {

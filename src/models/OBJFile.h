@@ -17,13 +17,11 @@
 // slice; material names live once in MaterialNames and faces refer to them by number.
 // This keeps loading free of per-face allocations.
 //
-// Drawing (OBJDraw.cpp) compiles each group once into a GL display list and replays it;
-// RebuildLists makes the next Draw recompile them. Drawing, and destroying a model that
-// has compiled lists, need the GL context current; a model that was never drawn needs
-// no GL at all.
+// This is data only: no OpenGL. The GL side (render/GLModel.h) compiles a loaded model
+// into display lists and textures.
 #pragma once
 
-#include "gl/Maths3D.h"
+#include "maths/Maths3D.h"
 #include "models/MaterialFile.h"
 
 #include <cstdint>
@@ -34,11 +32,6 @@
 #include <vector>
 
 namespace quarvel {
-
-// When true, every face drawn with a material gets the ambient colour (0.5, 0.5, 0.5, 1)
-// instead of its Ka. Read while display lists are compiled, so a change shows only in
-// lists compiled afterwards (set RebuildLists of the model). Initially false.
-extern bool ForceHalfAmbient;
 
 // 1-based indices into Vertices, TexCoords, Normals; -1 = none given.
 struct TOBJFaceVertex {
@@ -58,7 +51,6 @@ struct TOBJGroup {
   std::string Name;            // trimmed, lower-cased
   std::vector<TOBJFace> Faces; // file order
   int32_t FaceCount = -1;      // -1 until the first face, then 1..5000
-  uint32_t DisplayList = 0;    // 0 = not compiled
 };
 
 class TOBJFile {
@@ -66,8 +58,6 @@ public:
   static constexpr int32_t MaxGroupFaces = 5000;
 
   explicit TOBJFile(std::string fileName = std::string());
-  // Deletes the display lists that were compiled (GL context needed then).
-  ~TOBJFile();
   TOBJFile(const TOBJFile&) = delete;
   TOBJFile& operator=(const TOBJFile&) = delete;
 
@@ -113,13 +103,10 @@ public:
   void SetVertex(int32_t index, const TVec3& v);
   int32_t VertexCount() const { return static_cast<int32_t>(Vertices.size()); }
 
-  // --- Drawing (GL context current, caller's matrices, lights and program set) ---
-  void Draw();
-  void DrawGroup(int32_t index);
-  void DrawGroupFaces(int32_t index);
-  void DrawFace(const TOBJFace& face);
-
   std::string FileName;        // model name given to the constructor
+  // The folder textures are looked up in (the model file's folder, with a trailing "/";
+  // "" for the current folder). Set by the loader.
+  std::string TextureDir;
   std::string MaterialLibName; // last "mtllib " argument, lower-cased, '/' -> '\'
   std::vector<TVec3> Vertices;
   std::vector<TVec3> Normals; // as read, then the generated ones
@@ -131,11 +118,8 @@ public:
   std::unique_ptr<TOBJMaterialFile> MaterialFile; // owned
   TOBJMaterialFile* MaterialOverride = nullptr;   // not owned
   std::string CurrentMaterial;                    // last "usemtl " argument
-  bool RebuildLists = false;
   // Number of normals GenerateNormals appended.
   int32_t GeneratedNormalCount = 0;
-  // Display lists compiled so far (statistics; tests check that lists are reused).
-  int64_t ListsCompiled = 0;
 
 private:
   // Binds faces to the active library's materials by name; with onlyUnbound, faces that

@@ -68,21 +68,6 @@ void SplitToken(std::string_view text, std::string_view& token, std::string_view
 
 } // namespace
 
-std::string_view TrimBlanks(std::string_view text) {
-  size_t b = 0;
-  size_t e = text.size();
-  while (b < e && IsBlank(text[b]))
-    ++b;
-  while (e > b && IsBlank(text[e - 1]))
-    --e;
-  return text.substr(b, e - b);
-}
-
-void LowerCaseASCII(std::string& text) {
-  for (char& c : text)
-    c = LowerASCII(c);
-}
-
 bool MatchKeyword(std::string_view keyword, std::string_view line, std::string_view& rest) {
   if (line.size() < keyword.size() || line.compare(0, keyword.size(), keyword) != 0) {
     rest = std::string_view();

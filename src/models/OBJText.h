@@ -10,19 +10,12 @@
 // same scratch overwrites. A view stays valid only as long as what it points into.
 #pragma once
 
+#include "common/Text.h"
+
 #include <string>
 #include <string_view>
 
 namespace quarvel {
-
-// Removes every character of code 32 or less (blanks, tabs, CR, control codes) at both ends.
-std::string_view TrimBlanks(std::string_view text);
-
-// 'A'..'Z' become 'a'..'z'; every other byte stays.
-void LowerCaseASCII(std::string& text);
-inline char LowerASCII(char c) {
-  return (c >= 'A' && c <= 'Z') ? static_cast<char>(c + 32) : c;
-}
 
 // True when `line` starts with `keyword` exactly (case-sensitive). `rest` is then the
 // remainder of the line with leading characters of code 32 or less removed; when false,

@@ -26,11 +26,13 @@
 
 #include "app/Display.h"
 #include "app/FormMain.h"
+#include "render/GLModel.h"
 #include "app/GLPanel.h"
 #include "common/Messages.h"
 #include "gl/GLView.h"
 #include "gl/Shader.h"
-#include "models/Image.h"
+#include "image/Image.h"
+#include "models/Geometry.h"
 #include "models/ModelLoader.h"
 #include "models/OBJFile.h"
 
@@ -82,7 +84,6 @@ protected:
   void TearDown() override {
     Form.reset();
     SetMessageSink({});
-    ForceHalfAmbient = false;
     fs::remove_all(Root);
   }
   void Write(const std::string& rel, const std::string& text) {
@@ -231,8 +232,9 @@ TEST_F(FormMainTest, StartUpFillsTheListsAndDrawsTheBackground) {
   EXPECT_EQ(form.SpinEdit3->value(), 13);
   EXPECT_STREQ(form.Label1->label(), "Angle: 59");
   EXPECT_STREQ(form.Label4->label(), "Scale: 1");
-  ASSERT_NE(ZBufferExProgram, nullptr);
-  EXPECT_TRUE(ZBufferExProgram->Linked());
+  ASSERT_NE(form.Shaders.ZBufferEx, nullptr);
+  EXPECT_TRUE(form.Shaders.ZBufferEx->Linked());
+  EXPECT_EQ(form.Inputs.Shaders, &form.Shaders);
 
   form.RenderTimerTimer();
   EXPECT_EQ(form.FramesDrawn, 1);
@@ -423,11 +425,12 @@ TEST_F(FormMainTest, DepthViewGetsTheClampedZMax) {
   form.CheckBox1->value(1);
   form.CheckBox1->do_callback();
   ASSERT_TRUE(form.Preview.ShowZBuffer);
-  ASSERT_NE(ZBufferExProgram, nullptr);
+  ASSERT_NE(form.Shaders.ZBufferEx, nullptr);
 
   auto uniform = [&] {
     GLfloat size[3] = {0, 0, 0};
-    glGetUniformfv(static_cast<GLuint>(ZBufferExProgram->Handle), ZBufferExSizeLoc, size);
+    glGetUniformfv(static_cast<GLuint>(form.Shaders.ZBufferEx->Handle),
+                   form.Shaders.ZBufferExSizeLoc, size);
     return std::vector<float>{size[0], size[1], size[2]};
   };
   form.MaxZ->value("300");
@@ -457,7 +460,8 @@ TEST_F(FormMainTest, DepthViewGetsTheClampedZMax) {
   form.MaxZ->value("40");
   form.RenderTimerTimer();
   GLfloat size[3] = {0, 0, 0};
-  glGetUniformfv(static_cast<GLuint>(ZBufferProgram->Handle), ZBufferSizeLoc, size);
+  glGetUniformfv(static_cast<GLuint>(form.Shaders.ZBuffer->Handle), form.Shaders.ZBufferSizeLoc,
+                 size);
   EXPECT_EQ(size[2], 40.0f);
 }
 
@@ -480,27 +484,24 @@ TEST_F(FormMainTest, CheckBoxesAndLightEdits) {
 
   form.ForceAmbient->value(1);
   form.ForceAmbient->do_callback();
-  EXPECT_TRUE(ForceHalfAmbient);
-  EXPECT_TRUE(form.PreviewModel->RebuildLists);
-  const int64_t compiled = form.PreviewModel->ListsCompiled;
+  EXPECT_TRUE(form.Inputs.HalfAmbient);
+  EXPECT_TRUE(form.PreviewGLModel->RebuildLists);
+  const int64_t compiled = form.PreviewGLModel->ListsCompiled;
   form.RenderTimerTimer();
-  EXPECT_GT(form.PreviewModel->ListsCompiled, compiled);
+  EXPECT_GT(form.PreviewGLModel->ListsCompiled, compiled);
   form.ForceAmbient->value(0);
   form.ForceAmbient->do_callback();
-  EXPECT_FALSE(ForceHalfAmbient);
+  EXPECT_FALSE(form.Inputs.HalfAmbient);
 
-  const float saved[4] = {LightPosition[0], LightPosition[1], LightPosition[2], LightPosition[3]};
   form.SpinEdit1->value(3);
   form.SpinEdit1->do_callback();
   form.SpinEdit2->value(-4);
   form.SpinEdit2->do_callback();
   form.SpinEdit3->value(5);
   form.SpinEdit3->do_callback();
-  EXPECT_EQ(LightPosition[0], 3.0f);
-  EXPECT_EQ(LightPosition[1], -4.0f);
-  EXPECT_EQ(LightPosition[2], 5.0f);
-  for (int i = 0; i < 4; ++i)
-    LightPosition[i] = saved[i];
+  EXPECT_EQ(form.Inputs.LightPosition[0], 3.0f);
+  EXPECT_EQ(form.Inputs.LightPosition[1], -4.0f);
+  EXPECT_EQ(form.Inputs.LightPosition[2], 5.0f);
 }
 
 TEST_F(FormMainTest, NothingSelectedNotices) {

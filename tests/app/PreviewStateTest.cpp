@@ -51,52 +51,8 @@ TEST(PreviewState, AnglesStepsAndFittingEdges) {
   EXPECT_EQ(ScaleStepsFromText("0"), 1);
   EXPECT_EQ(ScaleStepsFromText("300"), 127);
   EXPECT_EQ(ShaderZFromText(""), 127);
-  EXPECT_DOUBLE_EQ(ZStep, 9.0 / 280.0);
-
-  // Exactly the fitting height is not scaled; a flat model gets the minimum step.
-  EXPECT_EQ(OpeningScale(0.0f, 4.08f).Scale, 1.0f);
-  EXPECT_EQ(OpeningScale(0.0f, 0.0f).MaxZ, 1);
-  EXPECT_EQ(OpeningScale(0.0f, 1e30f).MaxZ, 126);
 }
 
-struct TFakeModel {
-  std::vector<TVec3> Vertices;
-  int VertexCount() const { return static_cast<int>(Vertices.size()); }
-  void GetVertex(int i, TVec3& v) const { v = Vertices[static_cast<size_t>(i)]; }
-  void SetVertex(int i, const TVec3& v) {
-    Vertices[static_cast<size_t>(i)] = v;
-    ++Writes;
-  }
-  int Writes = 0;
-};
-
-TEST(PreviewState, CentringAndMeasuring) {
-  TFakeModel model;
-  model.Vertices = {Vec3(1, 2, -3), Vec3(3, 12, 1), Vec3(2, 7, 0)};
-  CentreVertices(model);
-  EXPECT_EQ(model.Vertices[0].X, -1.0f);
-  EXPECT_EQ(model.Vertices[0].Y, -5.0f);
-  EXPECT_EQ(model.Vertices[0].Z, -2.0f);
-  EXPECT_EQ(model.Vertices[1].Y, 5.0f);
-  EXPECT_EQ(model.Vertices[2].Z, 1.0f);
-  float minY = 0, maxY = 0;
-  MeasureVertices(model, minY, maxY);
-  EXPECT_EQ(minY, -5.0f);
-  EXPECT_EQ(maxY, 5.0f);
-
-  // Already centred: not one vertex written.
-  TFakeModel centred;
-  centred.Vertices = {Vec3(-1, -2, -3), Vec3(1, 2, 3)};
-  CentreVertices(centred);
-  EXPECT_EQ(centred.Writes, 0);
-
-  // No vertices: the start values stay.
-  TFakeModel empty;
-  CentreVertices(empty);
-  MeasureVertices(empty, minY, maxY);
-  EXPECT_EQ(minY, 1e8f);
-  EXPECT_EQ(maxY, -1e8f);
-}
 
 } // namespace
 } // namespace quarvel

@@ -131,27 +131,29 @@ TEST(Shader, BuiltInProgramsStandInForMissingFilesAndFilesOverrideThem) {
   EnsureGLView();
   TempDir empty;
   MessageCapture messages;
-  LoadShaders(empty.path.string());
+  const TShaderSet builtin = LoadShaderSet(empty.path.string());
   EXPECT_TRUE(messages.shown.empty());
-  for (TGLSL_Program* p : {ZBufferProgram.get(), ZBufferExProgram.get(), SideColProgram.get()}) {
+  for (TGLSL_Program* p : {builtin.ZBuffer.get(), builtin.ZBufferEx.get(), builtin.SideCol.get()}) {
     ASSERT_NE(p, nullptr);
     EXPECT_EQ(p->Log, "");
     EXPECT_TRUE(p->Linked());
   }
-  EXPECT_EQ(ZBufferExProgram->FragmentShader->ShaderFile, "zbufferEx.fglsl");
-  EXPECT_GE(ZBufferSizeLoc, 0);
-  EXPECT_GE(ZBufferExSizeLoc, 0);
+  EXPECT_EQ(builtin.ZBufferEx->FragmentShader->ShaderFile, "zbufferEx.fglsl");
+  EXPECT_GE(builtin.ZBufferSizeLoc, 0);
+  EXPECT_GE(builtin.ZBufferExSizeLoc, 0);
 
   TempDir assets;
   assets.Write("zbufferEx.vglsl", GoodVertex);
   assets.Write("zbufferEx.fglsl", GoodFragment);
-  LoadShaders(assets.path.string());
-  EXPECT_EQ(ZBufferExProgram->FragmentShader->ShaderFile, assets / "zbufferEx.fglsl");
-  EXPECT_TRUE(ZBufferExProgram->Linked());
+  const TShaderSet files = LoadShaderSet(assets.path.string());
+  EXPECT_EQ(files.ZBufferEx->FragmentShader->ShaderFile, assets / "zbufferEx.fglsl");
+  EXPECT_TRUE(files.ZBufferEx->Linked());
   // That file declares no "size".
-  EXPECT_EQ(ZBufferExSizeLoc, -1);
-  EXPECT_GE(ZBufferSizeLoc, 0);
-  LoadShaders(empty.path.string());
+  EXPECT_EQ(files.ZBufferExSizeLoc, -1);
+  EXPECT_GE(files.ZBufferSizeLoc, 0);
+  // Each set is its own: loading the second changed nothing in the first.
+  EXPECT_EQ(builtin.ZBufferEx->FragmentShader->ShaderFile, "zbufferEx.fglsl");
+  EXPECT_GE(builtin.ZBufferExSizeLoc, 0);
   ExpectNoGLError("built-in programs");
 }
 
@@ -191,7 +193,7 @@ int ExpectedDepth(double y, double low, double range, double zMax) {
 TEST(Shader, DepthProgramsWriteTheHeightAsABytePerPixel) {
   TOGL& view = EnsureGLView();
   TempDir empty;
-  LoadShaders(empty.path.string());
+  const TShaderSet shaders = LoadShaderSet(empty.path.string());
   const int w = view.Width(), h = view.Height();
   auto pixel = [&](const std::vector<uint8_t>& px, int y) {
     const uint8_t* p = &px[(static_cast<size_t>(y) * w + w / 2) * 4];
@@ -199,7 +201,7 @@ TEST(Shader, DepthProgramsWriteTheHeightAsABytePerPixel) {
   };
   {
     // Height range 0..h: the lowest row 1, the highest ZMax, linear in between.
-    const auto px = DrawHeights(view, *ZBufferExProgram, ZBufferExSizeLoc, 0, float(h), 127);
+    const auto px = DrawHeights(view, *shaders.ZBufferEx, shaders.ZBufferExSizeLoc, 0, float(h), 127);
     EXPECT_EQ(pixel(px, 0), (std::vector<int>{0, 1, 0, 255}));
     EXPECT_EQ(pixel(px, h - 1), (std::vector<int>{0, 127, 0, 255}));
     for (int y = 0; y < h; ++y)
@@ -207,7 +209,7 @@ TEST(Shader, DepthProgramsWriteTheHeightAsABytePerPixel) {
   }
   {
     // Below the lowest point clamps to 1, and only 10 levels.
-    const auto px = DrawHeights(view, *ZBufferExProgram, ZBufferExSizeLoc, 100, 200, 10);
+    const auto px = DrawHeights(view, *shaders.ZBufferEx, shaders.ZBufferExSizeLoc, 100, 200, 10);
     for (int y : {0, 99, 100, 150, 250, 299, 300, 399})
       EXPECT_EQ(pixel(px, y)[1], ExpectedDepth(y + 0.5, 100, 200, 10)) << "row " << y;
     EXPECT_EQ(pixel(px, 10)[1], 1);
@@ -215,8 +217,8 @@ TEST(Shader, DepthProgramsWriteTheHeightAsABytePerPixel) {
   }
   {
     // A flat frame (range 0) and ZMax 0 both give 1 everywhere: covered, never 0.
-    auto flat = DrawHeights(view, *ZBufferExProgram, ZBufferExSizeLoc, 0, 0, 127);
-    auto noLevels = DrawHeights(view, *ZBufferExProgram, ZBufferExSizeLoc, 0, float(h), 0);
+    auto flat = DrawHeights(view, *shaders.ZBufferEx, shaders.ZBufferExSizeLoc, 0, 0, 127);
+    auto noLevels = DrawHeights(view, *shaders.ZBufferEx, shaders.ZBufferExSizeLoc, 0, float(h), 0);
     for (int y : {0, h / 2, h - 1}) {
       EXPECT_EQ(pixel(flat, y), (std::vector<int>{0, 1, 0, 255}));
       EXPECT_EQ(pixel(noLevels, y), (std::vector<int>{0, 1, 0, 255}));
@@ -224,13 +226,13 @@ TEST(Shader, DepthProgramsWriteTheHeightAsABytePerPixel) {
   }
   {
     // The preview's program shows the same level as grey.
-    const auto px = DrawHeights(view, *ZBufferProgram, ZBufferSizeLoc, 0, float(h), 127);
+    const auto px = DrawHeights(view, *shaders.ZBuffer, shaders.ZBufferSizeLoc, 0, float(h), 127);
     EXPECT_EQ(pixel(px, h - 1), (std::vector<int>{127, 127, 127, 255}));
     const int d = ExpectedDepth(200.5, 0, h, 127);
     EXPECT_EQ(pixel(px, 200), (std::vector<int>{d, d, d, 255}));
   }
   {
-    const auto px = DrawHeights(view, *SideColProgram, -1, 0, 0, 0);
+    const auto px = DrawHeights(view, *shaders.SideCol, -1, 0, 0, 0);
     EXPECT_EQ(pixel(px, h / 2), (std::vector<int>{255, 255, 255, 255}));
   }
 }

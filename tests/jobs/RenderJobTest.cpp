@@ -4,6 +4,7 @@
 #include "common/Error.h"
 #include "gl/GLTestUtil.h"
 #include "jobs/JobRunner.h"
+#include "render/GLModel.h"
 #include "jobs/JobTestUtil.h"
 #include "models/OBJFile.h"
 #include "output/Finishing.h"
@@ -19,6 +20,21 @@ using quarvel::test::TempRoot;
 
 namespace {
 
+// What these jobs draw with: the program's light and the shader programs of a folder
+// without shader files (the built-in ones), made once.
+const TRenderInputs& Inputs() {
+  static const TShaderSet shaders = [] {
+    quarvel::test::EnsureGLView();
+    return LoadShaderSet(".");
+  }();
+  static TRenderInputs inputs = [] {
+    TRenderInputs made;
+    made.Shaders = &shaders;
+    return made;
+  }();
+  return inputs;
+}
+
 using TReports = std::vector<std::pair<int32_t, std::string>>;
 
 struct RenderedJob {
@@ -26,12 +42,11 @@ struct RenderedJob {
   T2P5D_Manager m{[this](int32_t p, const std::string& t) { reports.emplace_back(p, t); }};
   RenderedJob(const TempRoot& root, const std::string& name) {
     quarvel::test::EnsureGLView();
-    PrepareGL(root.str());
     m.RootDir = root.str();
     m.OutputDir = root / "out";
     m.Multisampled = GLView->Multisampled();
     m.LoadSettings(name);
-    m.RenderAll();
+    m.RenderAll(Inputs());
   }
 };
 
@@ -65,8 +80,9 @@ TEST(RenderJob, FramesAreCroppedIndexedAndWrittenAlikeInBothFormats) {
 
   // The display lists serve every view: compiled once for the visuals and depth, once
   // more after the switch to the job's materials.
-  for (const auto& model : m.Models)
-    EXPECT_EQ(model->ListsCompiled, 2 * model->GroupCount());
+  ASSERT_EQ(m.GLModels.size(), m.Models.size());
+  for (size_t i = 0; i < m.Models.size(); ++i)
+    EXPECT_EQ(m.GLModels[i]->ListsCompiled, 2 * m.Models[i]->GroupCount());
 
   // One common frame size; the tightest frame keeps exactly one empty pixel.
   const int FW = m.Sheets[0].FrameWidth, H = m.Sheets[0].Height;
@@ -164,9 +180,9 @@ TEST(RenderJob, SameViewsGiveSameSheetsAndRunsGiveSameBytes) {
   options.RootDir = root.str();
   options.AsKXZ = false;
   options.OutputDir = root / "run1";
-  const auto first = RunJob(options, "turn", nullptr, nullptr);
+  const auto first = RunJob(options, "turn", Inputs(), nullptr, nullptr);
   options.OutputDir = root / "run2";
-  const auto second = RunJob(options, "turn", nullptr, nullptr);
+  const auto second = RunJob(options, "turn", Inputs(), nullptr, nullptr);
   ASSERT_EQ(first.size(), 4u);
   for (size_t i = 0; i < first.size(); ++i)
     EXPECT_EQ(ReadBytes(first[i]), ReadBytes(second[i])) << first[i];
@@ -185,7 +201,7 @@ TEST(RenderJob, SingleOutputSharesOnePaletteAndTheExampleRenders) {
   TJobOptions options;
   options.RootDir = std::string(QUARVEL_SOURCE_DIR) + "/examples";
   options.OutputDir = root / "example";
-  const auto files = RunJob(options, "units\\tank", nullptr, nullptr);
+  const auto files = RunJob(options, "units\\tank", Inputs(), nullptr, nullptr);
   std::vector<std::string> names;
   for (const std::string& f : files)
     names.push_back(f.substr(options.OutputDir.size() + 1));
@@ -210,7 +226,7 @@ TEST(RenderJob, RefusedJobsWriteNothing) {
   options.DumpSheetsDir = root / "dump";
   for (const char* name : {"none", "noangle"}) {
     SCOPED_TRACE(name);
-    EXPECT_THROW(RunJob(options, name, nullptr, nullptr), Error);
+    EXPECT_THROW(RunJob(options, name, Inputs(), nullptr, nullptr), Error);
   }
   EXPECT_TRUE(quarvel::test::FilesBelow(root / "out").empty());
   EXPECT_TRUE(quarvel::test::FilesBelow(root / "dump").empty());

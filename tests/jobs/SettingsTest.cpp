@@ -21,7 +21,6 @@ struct Job {
                   [this](const std::string& w) { warned.push_back(w); }};
   explicit Job(const TempRoot& root) {
     m.RootDir = root.str();
-    m.LoadTextures = false;
   }
 };
 

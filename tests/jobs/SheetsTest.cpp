@@ -4,7 +4,7 @@
 #include "common/Error.h"
 #include "jobs/JobTestUtil.h"
 #include "jobs/Manager.h"
-#include "models/Image.h"
+#include "image/Image.h"
 #include "output/Readers.h"
 
 #include <gtest/gtest.h>

@@ -28,7 +28,6 @@ TEST(MaterialFile, DefaultsAndStatements) {
   EXPECT_FLOAT_EQ(wood.Tr, 0.0f) << "'d' is not read as transparency";
   EXPECT_EQ(wood.Illum, 2);
   EXPECT_EQ(wood.MapKd, "") << "map_Ka is not map_Kd";
-  EXPECT_EQ(wood.Texture, 0u);
   const TOBJMaterial& metal = lib->Materials[1];
   ExpectVec(metal.Ka, 0.2f, 0, 0, "missing colour components are 0");
   ExpectVec(metal.Ks, 0.1f, 0.2f, 0.3f, "fourth component ignored");

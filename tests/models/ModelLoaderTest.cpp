@@ -4,7 +4,7 @@
 
 #include "common/Error.h"
 #include "models/ModelLoader.h"
-#include "models/Texture.h"
+#include "models/Geometry.h"
 
 #include <gtest/gtest.h>
 
@@ -17,12 +17,9 @@ namespace {
 using test::ExpectVec;
 using test::ScratchDir;
 
-// Loads without GL: textures are never made in these tests.
 std::unique_ptr<TOBJFile> Load(const ScratchDir& dir, const std::string& name,
                                const TModelLoadCallbacks& callbacks = {}) {
-  TModelLoadOptions options;
-  options.LoadTextures = false;
-  return LoadOBJModel(dir.Path(), name, name, callbacks, options);
+  return LoadOBJModel(dir.Path(), name, name, callbacks);
 }
 
 std::string LoadError(const ScratchDir& dir, const std::string& name) {
@@ -40,7 +37,7 @@ TEST(ModelLoader, FindsFilesAndLibraries) {
   dir.Write("Units/MAT/tank.MTL", "newmtl hull\nKd 1 0 0\n");
   auto tank = Load(dir, "units\\tank");
   EXPECT_EQ(tank->FileName, "units\\tank");
-  EXPECT_EQ(TextureDir, dir.Path() + "/units/") << "textures are looked for beside the model";
+  EXPECT_EQ(tank->TextureDir, dir.Path() + "/units/") << "textures are looked for beside the model";
   ASSERT_EQ(tank->MaterialFile->Count(), 1) << "mtllib ./mat/ is read below the model's folder";
   EXPECT_EQ(tank->Groups[0].Faces[0].MaterialIndex, 0);
   ExpectVec(tank->MaterialFile->Materials[0].Kd, 1, 0, 0);
@@ -184,32 +181,6 @@ TEST(ModelLoader, ProgressReportsLinesThenMaterials) {
   // 250 lines: Trunc(I / 2.5).
   EXPECT_EQ(LinePercent(249, 250), 99);
   EXPECT_EQ(LinePercent(3, 250), 1);
-}
-
-TEST(ModelLoader, PreviewFit) {
-  auto tall = test::ParseOBJ({"v 0 2 0", "v 5 12 1"});
-  TPreviewFit fit = PreviewFitFor(*tall);
-  EXPECT_EQ(fit.MinY, -5.0f);
-  EXPECT_EQ(fit.MaxY, 5.0f);
-  EXPECT_EQ(fit.MaxZ, 126);
-  EXPECT_EQ(fit.Scale, static_cast<float>(1.0L / (10.0L / (126.0L * PreviewZStep))));
-  EXPECT_NEAR(fit.Scale, 0.405, 1e-6);
-
-  auto small = test::ParseOBJ({"v 0 -1 0", "v 0 1 0"});
-  fit = PreviewFitFor(*small);
-  EXPECT_EQ(fit.MaxZ, 62);
-  EXPECT_EQ(fit.Scale, static_cast<float>(1.0L / (2.0L / (62.0L * PreviewZStep))));
-
-  TOBJFile none;
-  fit = PreviewFitFor(none);
-  EXPECT_EQ(fit.MinY, 1e8f);
-  EXPECT_EQ(fit.MaxY, -1e8f);
-  EXPECT_EQ(fit.MaxZ, 1);
-
-  auto huge = test::ParseOBJ({"v 0 -1e38 0", "v 0 3e38 0"});
-  fit = PreviewFitFor(*huge);
-  EXPECT_GE(fit.MaxZ, 1);
-  EXPECT_LE(fit.MaxZ, 127);
 }
 
 } // namespace

@@ -1,5 +1,5 @@
 // Decoded pictures and the PNG writer. No OpenGL here: textures are made from these
-// by the GL layer (models/Texture.h).
+// by the GL layer (gl/Texture.h).
 #pragma once
 
 #include <cstdint>

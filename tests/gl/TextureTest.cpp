@@ -1,8 +1,10 @@
-#include "models/Texture.h"
+#include "gl/Texture.h"
 #include "common/Error.h"
 #include "common/Messages.h"
 #include "gl/GLTestUtil.h"
-#include "models/Image.h"
+#include "image/Image.h"
+#include "models/TextureFiles.h"
+#include "common/FileLookup.h"
 
 #include "TempFolder.h"
 
@@ -30,12 +32,23 @@ struct TempDir : test::TempFolder {
   TempDir() : TempFolder("texture") {}
 };
 
-// Restores TextureDir after a test changes it.
-struct TextureDirScope {
-  std::string saved = TextureDir;
-  explicit TextureDirScope(const std::string& dir) { TextureDir = dir; }
-  ~TextureDirScope() { TextureDir = saved; }
-};
+// The upload buffer a texture should hold: the picture's rows from the bottom up.
+std::vector<uint8_t> BottomUpRows(const TDecodedImage& image) {
+  const size_t row = static_cast<size_t>(image.Width) * 3;
+  std::vector<uint8_t> out;
+  for (int r = image.Height - 1; r >= 0; --r)
+    out.insert(out.end(), image.Pixels.begin() + static_cast<ptrdiff_t>(row * r),
+               image.Pixels.begin() + static_cast<ptrdiff_t>(row * (r + 1)));
+  return out;
+}
+
+// A material's texture as a model's GL side makes it: found by base name in `dir`,
+// decoded, uploaded; 0 when no file is found.
+GLuint LoadTexture(const std::string& dir, std::string name) {
+  if (!FindTextureFile(dir, name))
+    return 0;
+  return MakeTexture(DecodeTextureFile(JoinPath(dir, name), MaxTextureSize()));
+}
 
 void PutLE(std::vector<uint8_t>& out, uint32_t value, int bytes) {
   for (int i = 0; i < bytes; ++i)
@@ -213,33 +226,33 @@ TEST(Texture, PNGBMPAndJPEGOfOnePictureGiveTheSameTexels) {
 TEST(Texture, FindingTextureFilesByBaseName) {
   EnsureGLView();
   TempDir dir;
-  TextureDirScope scope(dir.path.string() + "/");
+  const std::string folder = dir.path.string() + "/";
   std::string name = "stone.tga";
-  EXPECT_FALSE(FindTextureFile(name));
+  EXPECT_FALSE(FindTextureFile(folder, name));
   EXPECT_EQ(name, "stone");
-  EXPECT_EQ(LoadTexture("stone.tga"), 0u);
+  EXPECT_EQ(LoadTexture(folder, "stone.tga"), 0u);
 
   // The first of .png, .bmp, .jpg that exists, whatever the material wrote.
   WriteJPEG(dir / "stone.jpg", Quarters());
   name = "stone.tga";
-  EXPECT_TRUE(FindTextureFile(name));
+  EXPECT_TRUE(FindTextureFile(folder, name));
   EXPECT_EQ(name, "stone.jpg");
   WriteBMP(dir / "stone.bmp", Quarters());
   name = "stone.jpg";
-  EXPECT_TRUE(FindTextureFile(name));
+  EXPECT_TRUE(FindTextureFile(folder, name));
   EXPECT_EQ(name, "stone.bmp");
   WritePNG(dir / "stone.png", 16, 16, 3, Quarters().Pixels.data());
   name = "stone";
-  EXPECT_TRUE(FindTextureFile(name));
+  EXPECT_TRUE(FindTextureFile(folder, name));
   EXPECT_EQ(name, "stone.png");
 
   // A dot in a folder name is no extension; "\" separates like "/"; case is ignored.
   fs::create_directories(dir.path / "Maps.v2");
   WritePNG(dir / "Maps.v2/Wood.PNG", 16, 16, 3, Quarters().Pixels.data());
   name = "maps.v2\\wood";
-  EXPECT_TRUE(FindTextureFile(name));
+  EXPECT_TRUE(FindTextureFile(folder, name));
   EXPECT_EQ(name, "maps.v2\\wood.png");
-  const GLuint texture = LoadTexture("MAPS.V2\\wood.jpg");
+  const GLuint texture = LoadTexture(folder, "MAPS.V2\\wood.jpg");
   EXPECT_NE(texture, 0u);
   int w = 0, h = 0;
   BoundTexels(w, h);
@@ -248,7 +261,7 @@ TEST(Texture, FindingTextureFilesByBaseName) {
 
   // A file that exists but is no picture: the decoder's error reaches the caller.
   dir.Touch("broken.png");
-  EXPECT_THROW(LoadTexture("broken"), Error);
+  EXPECT_THROW(LoadTexture(folder, "broken"), Error);
   ExpectNoGLError("finding files");
 }
 

@@ -1,9 +1,10 @@
 // Drawing through display lists, headless: pictures read back from the GL view.
-#include "ModelTestUtil.h"
+#include "models/ModelTestUtil.h"
 
 #include "../gl/GLTestUtil.h"
-#include "models/Image.h"
+#include "image/Image.h"
 #include "models/ModelLoader.h"
+#include "render/GLModel.h"
 
 #include <gtest/gtest.h>
 
@@ -14,6 +15,9 @@ namespace {
 
 using test::ParseMTL;
 using test::ParseOBJ;
+
+// What these pictures are drawn with: the program's light, full ambient off.
+const TRenderInputs Inputs;
 
 // The light of a render job's views, with the camera looking straight at the model so
 // that a quad at z = 0 faces it; `ambient` is the light model's ambient grey.
@@ -26,14 +30,14 @@ void BeginJobLitFrame(float ambient = 0.2f) {
   glEnable(GL_TEXTURE_2D);
   glBindTexture(GL_TEXTURE_2D, view.WhiteTexture());
   glEnable(GL_DEPTH_TEST);
-  glLightfv(GL_LIGHT1, GL_POSITION, LightPosition);
+  glLightfv(GL_LIGHT1, GL_POSITION, Inputs.LightPosition.data());
   glTranslatef(0, 0, -12);
   glEnable(GL_LIGHTING);
   glEnable(GL_LIGHT1);
   glDisable(GL_LIGHT0);
   glDisable(GL_CULL_FACE);
   glEnable(GL_RESCALE_NORMAL);
-  SetFixedLight();
+  SetFixedLight(Inputs);
   const GLfloat model[4] = {ambient, ambient, ambient, 1};
   glLightModelfv(GL_LIGHT_MODEL_AMBIENT, model);
 }
@@ -76,7 +80,7 @@ TEST(OBJDraw, RedMaterialUnderTheJobLight) {
   m->SetMaterialFile(ParseMTL({"newmtl red", "Ka 0 0 0", "Kd 1 0 0"}));
   m->FinishLoading();
   BeginJobLitFrame();
-  m->Draw();
+  TGLModel(*m).Draw(Inputs);
   const auto picture = EndFrame();
   const Pixel centre = At(picture, 200, 200);
   EXPECT_GT(centre[0], 150) << "lit red";
@@ -88,7 +92,7 @@ TEST(OBJDraw, RedMaterialUnderTheJobLight) {
   auto plain = Quad("");
   plain->FinishLoading();
   BeginJobLitFrame();
-  plain->Draw();
+  TGLModel(*plain).Draw(Inputs);
   const Pixel grey = At(EndFrame(), 200, 200);
   EXPECT_GT(grey[0], 150);
   EXPECT_EQ(grey[0], grey[1]);
@@ -105,9 +109,10 @@ TEST(OBJDraw, TexturedQuadIsTheRightWayUp) {
   dir.Write("quad.obj", "v -2 -2 0\nv 2 -2 0\nv 2 2 0\nv -2 2 0\n"
                         "vt 0 0\nvt 1 0\nvt 1 1\nvt 0 1\nusemtl Checked\nf 1/1 2/2 3/3 4/4\n");
   auto m = LoadOBJModel(dir.Path(), "quad", "quad");
-  ASSERT_NE(m->MaterialFile->Materials.at(0).Texture, 0u) << "check.jpg finds Check.png";
+  TGLModel gl(*m);
+  ASSERT_NE(gl.MaterialTexture(0), 0u) << "check.jpg finds Check.png";
   BeginJobLitFrame();
-  m->Draw();
+  gl.Draw(Inputs);
   const auto picture = EndFrame();
   const Pixel topLeft = At(picture, 170, 170);
   const Pixel topRight = At(picture, 230, 170);
@@ -124,7 +129,7 @@ TEST(OBJDraw, ShortFacesAndBadCorners) {
   auto two = ParseOBJ({"v -2 -2 0", "v 2 -2 0", "v 2 2 0", "f 1 2", "f 1 3"});
   two->FinishLoading();
   BeginJobLitFrame();
-  two->Draw();
+  TGLModel(*two).Draw(Inputs);
   const auto nothing = EndFrame();
   bool allClear = true;
   for (size_t i = 0; i < nothing.size(); i += 3)
@@ -136,7 +141,7 @@ TEST(OBJDraw, ShortFacesAndBadCorners) {
   auto bad = ParseOBJ({"v -2 -2 0", "v 2 -2 0", "v 2 2 0", "vt 0 0", "f 1/5 2/1 99 3 -7"});
   bad->FinishLoading();
   BeginJobLitFrame();
-  bad->Draw();
+  TGLModel(*bad).Draw(Inputs);
   const auto picture = EndFrame();
   EXPECT_FALSE(IsClear(At(picture, 230, 230))) << "inside the triangle";
   EXPECT_TRUE(IsClear(At(picture, 170, 170))) << "outside the triangle";
@@ -144,14 +149,14 @@ TEST(OBJDraw, ShortFacesAndBadCorners) {
   // A model whose only group is the empty "g default" draws nothing and clears the flag.
   auto empty = ParseOBJ({"v 1 2 3"});
   empty->FinishLoading();
-  empty->RebuildLists = true;
-  empty->Draw();
-  EXPECT_FALSE(empty->RebuildLists);
-  EXPECT_EQ(empty->ListsCompiled, 0);
-  EXPECT_EQ(empty->Groups[0].DisplayList, 0u);
+  TGLModel emptyGL(*empty);
+  emptyGL.RebuildLists = true;
+  emptyGL.Draw(Inputs);
+  EXPECT_FALSE(emptyGL.RebuildLists);
+  EXPECT_EQ(emptyGL.ListsCompiled, 0);
 }
 
-TEST(OBJDraw, ListsAreCompiledOnceAndForceHalfAmbientNeedsARebuild) {
+TEST(OBJDraw, ListsAreCompiledOnceAndHalfAmbientNeedsARebuild) {
   test::EnsureGLView();
   auto m = Quad("dark");
   m->ParseLine("g second");
@@ -161,40 +166,40 @@ TEST(OBJDraw, ListsAreCompiledOnceAndForceHalfAmbientNeedsARebuild) {
   ASSERT_EQ(m->GroupCount(), 2);
 
   // Ambient only (light model ambient 1): Ka 0 is black, the half ambient is grey.
+  auto gl = std::make_unique<TGLModel>(*m);
+  TRenderInputs inputs;
   auto draw = [&] {
     BeginJobLitFrame(1.0f);
-    m->Draw();
+    gl->Draw(inputs);
     return At(EndFrame(), 180, 220);
   };
   const Pixel before = draw();
   EXPECT_LT(before[0], 10);
-  EXPECT_EQ(m->ListsCompiled, 2);
-  const GLuint list = m->Groups[0].DisplayList;
-  EXPECT_TRUE(glIsList(list));
+  EXPECT_EQ(gl->ListsCompiled, 2);
 
-  ForceHalfAmbient = true;
+  inputs.HalfAmbient = true;
   const Pixel stale = draw();
   EXPECT_EQ(stale, before) << "the compiled lists keep the old ambient";
-  EXPECT_EQ(m->ListsCompiled, 2) << "drawing again replays the lists";
+  EXPECT_EQ(gl->ListsCompiled, 2) << "drawing again replays the lists";
 
-  m->RebuildLists = true;
+  gl->RebuildLists = true;
   const Pixel rebuilt = draw();
-  ForceHalfAmbient = false;
+  inputs.HalfAmbient = false;
   EXPECT_NEAR(rebuilt[0], 128, 3) << "ambient 0.5 once the lists are recompiled";
   EXPECT_EQ(rebuilt[0], rebuilt[1]);
-  EXPECT_EQ(m->ListsCompiled, 4) << "every list of the model is recompiled";
-  EXPECT_FALSE(m->RebuildLists);
+  EXPECT_EQ(gl->ListsCompiled, 4) << "every list of the model is recompiled";
+  EXPECT_FALSE(gl->RebuildLists);
 
   // The side-colour switch: same library content, still recompiled on request.
   auto side = ParseMTL({"newmtl default", "Ka 0 0 0", "Kd 1 0.5 0.25", "newmtl side"});
   m->MaterialOverride = side.get();
-  m->RebuildLists = true;
+  gl->RebuildLists = true;
   m->ResolveMaterials();
   draw();
-  EXPECT_EQ(m->ListsCompiled, 6);
+  EXPECT_EQ(gl->ListsCompiled, 6);
   m->MaterialOverride = nullptr;
-  m.reset(); // deletes its lists while the context is current
-  EXPECT_FALSE(glIsList(list));
+  gl.reset(); // deletes its lists while the context is current
+  test::ExpectNoGLError("deleting the lists");
 }
 
 } // namespace

@@ -1,4 +1,4 @@
-#include "gl/Maths3D.h"
+#include "maths/Maths3D.h"
 
 #include <cmath>
 

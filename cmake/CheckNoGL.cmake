@@ -1,0 +1,20 @@
+# cmake -DLIST=files.txt -P CheckNoGL.cmake   (files.txt: one source file a line)
+# Fails when one of the files includes an OpenGL, EGL, GLU or FLTK header, or a header of the
+# GL side of the program (gl/, render/, jobs/, app/, cli/), which would bring GL in.
+set(forbidden "^[ \t]*#[ \t]*include[ \t]*[<\"](GL/|EGL/|GLES|KHR/|FL/|gl/|render/|jobs/|app/|cli/)")
+file(STRINGS "${LIST}" files)
+set(failures "")
+foreach(file IN LISTS files)
+  file(STRINGS "${file}" lines)
+  set(number 0)
+  foreach(line IN LISTS lines)
+    math(EXPR number "${number} + 1")
+    if(line MATCHES "${forbidden}")
+      string(APPEND failures "${file}:${number}: ${line}\n")
+    endif()
+  endforeach()
+endforeach()
+if(failures)
+  message(FATAL_ERROR "These files belong to libraries without OpenGL but include a GL, EGL "
+    "or FLTK header (move the code to the GL side, src/gl or src/render):\n${failures}")
+endif()

@@ -1,0 +1,64 @@
+// Small text routines every reader shares: ASCII case folding, trimming, and the one way
+// the program splits a text file into lines.
+//
+// Case folding is ASCII only on purpose: names in our files come from a platform that
+// folds only 'A'..'Z', and a locale must not change which file or keyword matches.
+#pragma once
+
+#include <cstdint>
+#include <cstring>
+#include <string>
+#include <string_view>
+
+namespace quarvel {
+
+inline char LowerASCII(char c) {
+  return (c >= 'A' && c <= 'Z') ? static_cast<char>(c + 32) : c;
+}
+// 'A'..'Z' become 'a'..'z' in place; every other byte stays.
+void LowerCaseASCII(std::string& text);
+// A lower-cased copy.
+std::string ToLowerASCII(std::string text);
+// True when `text` ends with `suffix`, letter case ignored (ASCII).
+bool EndsWithNoCase(std::string_view text, std::string_view suffix);
+
+// Removes every character of code 32 or less (blanks, tabs, CR, control codes) at both ends.
+std::string_view TrimBlanks(std::string_view text);
+
+// `text` without a leading UTF-8 byte-order mark (written by some editors; it is not
+// part of the first line).
+std::string_view DropByteOrderMark(std::string_view text);
+
+// Calls onLine(line, index) for every line of `text`, untrimmed, and returns the count.
+// CR LF, LF and CR end a line; a final line end adds no empty line; empty text has none.
+// The byte-order mark is the caller's (DropByteOrderMark). Texts without a CR take a
+// memchr path: large models are split at the speed of a scan.
+template <typename F> int32_t ForEachLine(std::string_view text, F&& onLine) {
+  const char* p = text.data();
+  const char* end = p + text.size();
+  int32_t index = 0;
+  const bool hasCR = !text.empty() && std::memchr(p, '\r', text.size()) != nullptr;
+  while (p < end) {
+    const char* stop;
+    const char* next;
+    if (!hasCR) {
+      stop = static_cast<const char*>(std::memchr(p, '\n', static_cast<size_t>(end - p)));
+      if (stop == nullptr)
+        stop = end;
+      next = stop < end ? stop + 1 : end;
+    } else {
+      stop = p;
+      while (stop < end && *stop != '\n' && *stop != '\r')
+        ++stop;
+      next = stop;
+      if (next < end)
+        next += (*next == '\r' && next + 1 < end && next[1] == '\n') ? 2 : 1;
+    }
+    onLine(std::string_view(p, static_cast<size_t>(stop - p)), index);
+    ++index;
+    p = next;
+  }
+  return index;
+}
+
+} // namespace quarvel

@@ -1,0 +1,58 @@
+// The GL side of a loaded model: its textures and one display list per group.
+//
+// A TGLModel draws a TOBJFile (models/OBJFile.h) that it does not own and that must
+// outlive it. It makes the textures of the model's own materials when it is made, and
+// compiles each group into a display list at its first draw, replaying the list from
+// then on. The lists bake in the model's vertices and material binding as they are at
+// that moment and the inputs' HalfAmbient switch: set RebuildLists after changing any
+// of them, and the next Draw recompiles.
+//
+// Needs the GL view's context current (gl/GLView.h) to be made, to draw and to be
+// destroyed.
+#pragma once
+
+#include "models/OBJFile.h"
+#include "render/RenderInputs.h"
+
+#include <GL/gl.h>
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+namespace quarvel {
+
+class TGLModel {
+public:
+  // Decodes and uploads the texture of every material of the model's own library that
+  // names one (looked up in the model's TextureDir; models/TextureFiles.h). Decoder
+  // warnings go to `warnings` when given, else to the message sink; a texture that cannot
+  // be decoded throws the decoder's error.
+  explicit TGLModel(const TOBJFile& model, std::vector<std::string>* warnings = nullptr);
+  // Deletes the display lists and textures made.
+  ~TGLModel();
+  TGLModel(const TGLModel&) = delete;
+  TGLModel& operator=(const TGLModel&) = delete;
+
+  // Caller's matrices, lights and program set.
+  void Draw(const TRenderInputs& inputs);
+  void DrawGroup(int32_t index, const TRenderInputs& inputs);
+  // The faces of a group drawn immediately (what a display list holds).
+  void DrawGroupFaces(int32_t index, const TRenderInputs& inputs);
+  void DrawFace(const TOBJFace& face, const TRenderInputs& inputs);
+
+  // The texture made for material `index` of the model's active library; 0 when the
+  // active library is not the model's own (the job's side pass) or the material has none.
+  GLuint MaterialTexture(int32_t index) const;
+
+  const TOBJFile& Model;
+  bool RebuildLists = false;
+  // Display lists compiled so far (statistics; tests check that lists are reused).
+  int64_t ListsCompiled = 0;
+
+private:
+  std::vector<GLuint> Textures_;     // per material of Model.MaterialFile; 0 = none
+  std::vector<GLuint> DisplayLists_; // per group; 0 = not compiled
+};
+
+} // namespace quarvel
