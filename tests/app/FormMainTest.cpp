@@ -17,6 +17,7 @@
 #include <FL/Fl_Spinner.H>
 #include <FL/Fl_Tabs.H>
 
+#include <algorithm>
 #include <cmath>
 #include <cstdlib>
 #include <filesystem>
@@ -26,8 +27,8 @@
 
 #include "app/Display.h"
 #include "app/FormMain.h"
-#include "render/GLModel.h"
 #include "app/GLPanel.h"
+#include "common/FileLookup.h"
 #include "common/Messages.h"
 #include "gl/GLView.h"
 #include "gl/Shader.h"
@@ -35,6 +36,7 @@
 #include "models/Geometry.h"
 #include "models/ModelLoader.h"
 #include "models/OBJFile.h"
+#include "render/GLModel.h"
 
 namespace quarvel {
 namespace {
@@ -543,6 +545,78 @@ TEST_F(FormMainTest, RenderWritesTheJobsFilesAndReportsProgress) {
   form.RenderProgress(37, "Rendering OBJs - Pass 1 (Visuals)");
   EXPECT_EQ(form.StatusProgressBar->value(), 37.0f);
   EXPECT_STREQ(form.StatusLabel->label(), "Rendering OBJs - Pass 1 (Visuals)");
+}
+
+TEST_F(FormMainTest, RenderTakesForceHalfAmbientAsTheCommandLineTakesItsOption) {
+  Write("models/box.obj", "mtllib box.mtl\nusemtl red\n" + BoxOBJ(0, 2));
+  Write("models/box.mtl", "newmtl red\nKa 0 0 0\nKd 0.9 0.1 0.1\n");
+  Write("jobs/box.settings", "angle 0 30\nframe 1 models/box.obj\nzmax 100\n");
+  auto bytes = [](const fs::path& file) { return ReadWholeFile(file.string()); };
+  auto cli = [&](const std::string& option, const std::string& out) {
+    const std::string command = std::string("\"") + QUARVEL_CLI +
+                                "\" render jobs/box --quiet --root \"" + Root.string() +
+                                "\" --out \"" + (Root / out).string() + "\" " + option;
+    EXPECT_EQ(std::system(command.c_str()), 0) << command;
+    return bytes(Root / out / "jobs/box_0.kxz");
+  };
+  const std::string plain = cli("", "plain");
+  const std::string half = cli("--half-ambient", "half");
+  ASSERT_FALSE(plain.empty());
+  ASSERT_NE(plain, half) << "Ka 0 against the forced 0.5 ambient shows in the sprite";
+
+  // The window's render goes the command line's way: the box decides, and only for the
+  // job it is on for. The preview drawn in between does not change a job's bytes.
+  TFrmMain& form = Start();
+  Select(form.SettingsList, "jobs/box");
+  form.ForceAmbient->value(1);
+  form.ForceAmbient->do_callback();
+  form.Button13->do_callback();
+  ASSERT_TRUE(Messages.empty()) << Messages.front().Text;
+  EXPECT_EQ(bytes(Root / "jobs/box_0.kxz"), half);
+  form.ForceAmbient->value(0);
+  form.ForceAmbient->do_callback();
+  form.RenderTimerTimer();
+  form.Button13->do_callback();
+  ASSERT_TRUE(Messages.empty()) << Messages.front().Text;
+  EXPECT_EQ(bytes(Root / "jobs/box_0.kxz"), plain);
+}
+
+TEST_F(FormMainTest, InfoModelAndTheWindowFitEveryRealModelAlike) {
+  const fs::path root = fs::path(QUARVEL_SHARED_TESTDATA) / "real-obj";
+  if (!fs::is_directory(root))
+    GTEST_SKIP() << "no shared test data at " << root;
+  std::vector<std::string> names;
+  for (const auto& entry : fs::recursive_directory_iterator(root))
+    if (entry.is_regular_file() && entry.path().extension() == ".obj") {
+      const fs::path relative = fs::relative(entry.path(), root);
+      names.push_back((relative.parent_path() / relative.stem()).generic_string());
+    }
+  std::sort(names.begin(), names.end());
+  ASSERT_FALSE(names.empty());
+  // The window is made on the collection's folder, so it opens the models as a user would.
+  fs::remove_all(Root);
+  Root = fs::temp_directory_path() / ("quarvel-form-real-" + std::to_string(getpid()));
+  fs::create_directories(Root);
+  Form = std::make_unique<TFrmMain>(root.string());
+  Form->FormCreate("");
+  TFrmMain& form = *Form;
+  int compared = 0;
+  for (const std::string& name : names) {
+    std::unique_ptr<TOBJFile> model;
+    try {
+      model = LoadOBJModel(root.string(), name, name);
+    } catch (const std::exception&) {
+      continue; // a model the reader refuses has no fit to compare
+    }
+    const TPreviewFit fit = PreviewFitFor(*model); // what `info model` prints
+    Messages.clear();
+    form.OpenPreviewModel(name);
+    EXPECT_EQ(form.Preview.PreviewScale, fit.Scale) << name;
+    EXPECT_EQ(std::string(form.MaxZ->value()), std::to_string(fit.MaxZ)) << name;
+    ++compared;
+  }
+  EXPECT_GT(compared, 50);
+  RecordProperty("compared", compared);
 }
 
 TEST_F(FormMainTest, FailedRenderShowsTheErrorAndTheTimerRunsOn) {
