@@ -19,20 +19,20 @@
 #include <exception>
 
 #include "app/Display.h"
-#include "common/FileLists.h"
 #include "app/GLPanel.h"
 #include "app/PreviewFrame.h"
 #include "common/Error.h"
+#include "common/FileLists.h"
 #include "common/FileLookup.h"
 #include "common/Messages.h"
 #include "gl/GLView.h"
 #include "gl/Shader.h"
-#include "jobs/JobRunner.h"
-#include "render/GLModel.h"
+#include "gl/Texture.h"
 #include "image/Image.h"
+#include "jobs/JobRunner.h"
 #include "models/ModelLoader.h"
 #include "models/OBJFile.h"
-#include "gl/Texture.h"
+#include "render/GLModel.h"
 
 namespace quarvel {
 

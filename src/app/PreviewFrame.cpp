@@ -43,8 +43,8 @@ void DrawPreviewFrame(TOGL& view, TPreviewState& state, int32_t shaderZ, GLuint 
   glBindTexture(GL_TEXTURE_2D, view.WhiteTexture());
   glEnable(GL_DEPTH_TEST);
   NormaliseAngles(state);
-  SetModelView(inputs, static_cast<GLfloat>(state.PreviewRoll), static_cast<GLfloat>(state.PreviewTilt),
-               static_cast<GLfloat>(state.PreviewAngle));
+  SetModelView(inputs, static_cast<GLfloat>(state.PreviewRoll),
+               static_cast<GLfloat>(state.PreviewTilt), static_cast<GLfloat>(state.PreviewAngle));
   glScalef(state.PreviewScale, state.PreviewScale, state.PreviewScale);
 
   if (state.ShowWireFrame)

@@ -9,9 +9,9 @@
 // The whole file name is kept in the picture names, so a .kxz and a .2p5d of the same
 // angle never overwrite each other's pictures.
 #include "cli/Command.h"
-#include "common/Text.h"
 #include "common/Error.h"
 #include "common/FileLookup.h"
+#include "common/Text.h"
 #include "image/Image.h"
 #include "output/KXFile.h"
 #include "output/Readers.h"

@@ -28,9 +28,9 @@ inline bool IsBackgroundKey(const uint8_t* bgr) {
 }
 
 struct TAngleSheet {
-  int32_t SheetWidth = 0; // number of frames * FrameWidth
-  int32_t Height = 0;     // height of the sheet and of every frame
-  int32_t FrameWidth = 0; // width of one frame
+  int32_t SheetWidth = 0;           // number of frames * FrameWidth
+  int32_t Height = 0;               // height of the sheet and of every frame
+  int32_t FrameWidth = 0;           // width of one frame
   std::vector<uint8_t> DepthPlane;  // SheetWidth * Height; 0 = no model here
   std::vector<uint8_t> ColourPlane; // SheetWidth * Height * 3; blue, green, red
   std::vector<uint8_t> IndexPlane;  // SheetWidth * Height; empty until the sheet is saved
@@ -39,7 +39,9 @@ struct TAngleSheet {
   std::array<uint32_t, 256> Palette{};
 
   int32_t FrameCount() const { return FrameWidth > 0 ? SheetWidth / FrameWidth : 0; }
-  size_t PixelCount() const { return static_cast<size_t>(SheetWidth) * static_cast<size_t>(Height); }
+  size_t PixelCount() const {
+    return static_cast<size_t>(SheetWidth) * static_cast<size_t>(Height);
+  }
 };
 
 } // namespace quarvel

@@ -2,8 +2,8 @@
 
 #include "common/Error.h"
 #include "common/FileLookup.h"
-#include "common/Text.h"
 #include "common/Interrupt.h"
+#include "common/Text.h"
 #include "gl/GLView.h"
 
 #include <filesystem>
@@ -11,7 +11,6 @@
 namespace fs = std::filesystem;
 
 namespace quarvel {
-
 
 std::string SettingsNameFromArgument(const std::string& rootDir, const std::string& argument) {
   if (!EndsWithNoCase(argument, ".settings"))

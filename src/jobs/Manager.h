@@ -165,8 +165,8 @@ public:
   uint8_t* SheetDepthPixel(TAngleSheet& Sheet, int32_t X, int32_t Y);
   // Element (X, Y) of frame Frame in one of Sheet's planes (BytesPerPixel 1, or 3 for
   // the colour plane).
-  static uint8_t* PlanePixel(std::vector<uint8_t>& Plane, const TAngleSheet& Sheet,
-                             int32_t Frame, int32_t X, int32_t Y, ptrdiff_t BytesPerPixel = 1);
+  static uint8_t* PlanePixel(std::vector<uint8_t>& Plane, const TAngleSheet& Sheet, int32_t Frame,
+                             int32_t X, int32_t Y, ptrdiff_t BytesPerPixel = 1);
 
   // --- Gap removal (Gaps.cpp) ---
   // Finds the common margins from the views' content rectangles and makes Sheets at the
@@ -209,7 +209,7 @@ public:
   std::string OutputDir;     // the folder output names are relative to ("" = current)
   std::string DumpSheetsDir; // when set, RenderAll dumps the cropped planes there
   std::string SettingsFile;  // the settings file actually read (for messages)
-  int32_t ViewWidth = 400; // size of every rendered view; RenderAll takes GLView's
+  int32_t ViewWidth = 400;   // size of every rendered view; RenderAll takes GLView's
   int32_t ViewHeight = 400;
   TWarningCallback OnWarning;
   std::vector<std::string> Warnings;

@@ -143,7 +143,8 @@ void T2P5D_Manager::RenderView(const TRenderInputs& Inputs, bool DepthPass, bool
 
   // The job's roll is always 0 (not the preview's setting) and its tilt always 45 degrees.
   // C++ % keeps the dividend's sign like the original: -90 stays -90 (same picture as 270).
-  SetModelView(Inputs, 0, 45, static_cast<GLfloat>(Angles[static_cast<size_t>(CurrentAngle)] % 360));
+  SetModelView(Inputs, 0, 45,
+               static_cast<GLfloat>(Angles[static_cast<size_t>(CurrentAngle)] % 360));
 
   if (!DepthPass && !SidePass) {
     // The colour margin: copies shrinking from 1.5 to 1.01 times the scale, each on a

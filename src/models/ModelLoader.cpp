@@ -14,9 +14,8 @@ namespace {
 
 // Feeds every line of `text`, trimmed, to onLine(line, index).
 template <typename F> int32_t SplitLines(std::string_view text, F&& onLine) {
-  return ForEachLine(text, [&onLine](std::string_view line, int32_t index) {
-    onLine(TrimBlanks(line), index);
-  });
+  return ForEachLine(
+      text, [&onLine](std::string_view line, int32_t index) { onLine(TrimBlanks(line), index); });
 }
 
 // How many lines of each list-filling kind a file holds, counted before parsing so the

@@ -103,7 +103,7 @@ public:
   void SetVertex(int32_t index, const TVec3& v);
   int32_t VertexCount() const { return static_cast<int32_t>(Vertices.size()); }
 
-  std::string FileName;        // model name given to the constructor
+  std::string FileName; // model name given to the constructor
   // The folder textures are looked up in (the model file's folder, with a trailing "/";
   // "" for the current folder). Set by the loader.
   std::string TextureDir;

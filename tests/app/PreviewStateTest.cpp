@@ -53,6 +53,5 @@ TEST(PreviewState, AnglesStepsAndFittingEdges) {
   EXPECT_EQ(ShaderZFromText(""), 127);
 }
 
-
 } // namespace
 } // namespace quarvel

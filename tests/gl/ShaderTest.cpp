@@ -201,7 +201,8 @@ TEST(Shader, DepthProgramsWriteTheHeightAsABytePerPixel) {
   };
   {
     // Height range 0..h: the lowest row 1, the highest ZMax, linear in between.
-    const auto px = DrawHeights(view, *shaders.ZBufferEx, shaders.ZBufferExSizeLoc, 0, float(h), 127);
+    const auto px =
+        DrawHeights(view, *shaders.ZBufferEx, shaders.ZBufferExSizeLoc, 0, float(h), 127);
     EXPECT_EQ(pixel(px, 0), (std::vector<int>{0, 1, 0, 255}));
     EXPECT_EQ(pixel(px, h - 1), (std::vector<int>{0, 127, 0, 255}));
     for (int y = 0; y < h; ++y)

@@ -1,10 +1,10 @@
 #include "gl/Texture.h"
 #include "common/Error.h"
+#include "common/FileLookup.h"
 #include "common/Messages.h"
 #include "gl/GLTestUtil.h"
 #include "image/Image.h"
 #include "models/TextureFiles.h"
-#include "common/FileLookup.h"
 
 #include "TempFolder.h"
 

@@ -4,11 +4,11 @@
 #include "common/Error.h"
 #include "gl/GLTestUtil.h"
 #include "jobs/JobRunner.h"
-#include "render/GLModel.h"
 #include "jobs/JobTestUtil.h"
 #include "models/OBJFile.h"
 #include "output/Finishing.h"
 #include "output/Readers.h"
+#include "render/GLModel.h"
 
 #include <gtest/gtest.h>
 

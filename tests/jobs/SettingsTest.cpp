@@ -19,9 +19,7 @@ struct Job {
   std::vector<std::string> warned;
   T2P5D_Manager m{[this](int32_t p, const std::string& t) { reports.emplace_back(p, t); },
                   [this](const std::string& w) { warned.push_back(w); }};
-  explicit Job(const TempRoot& root) {
-    m.RootDir = root.str();
-  }
+  explicit Job(const TempRoot& root) { m.RootDir = root.str(); }
 };
 
 const char* Triangle = "v 0 0 0\nv 1 0 0\nv 0 1 0\nf 1 2 3\n"; // four lines

@@ -3,8 +3,8 @@
 #include "ModelTestUtil.h"
 
 #include "common/Error.h"
-#include "models/ModelLoader.h"
 #include "models/Geometry.h"
+#include "models/ModelLoader.h"
 
 #include <gtest/gtest.h>
 

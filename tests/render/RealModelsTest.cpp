@@ -39,7 +39,7 @@ TEST(RealModels, EveryModelLoadsOrFailsClearly) {
       ASSERT_GE(model->GroupCount(), 1) << name;
       for (const TOBJFaceVertex& c : model->Corners)
         ASSERT_NE(c.NormalIndex, -1) << name;
-      TGLModel gl(*model); // the textures, as a render job makes them
+      TGLModel gl(*model);      // the textures, as a render job makes them
       gl.Draw(TRenderInputs()); // compiles the lists; nothing may go wrong with odd indices
       ++loaded;
     } catch (const Error& e) {
