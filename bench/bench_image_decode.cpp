@@ -1,7 +1,7 @@
 // Texture decoding speed on the real textures of the shared test data: a 2048 x 2048 JPEG,
 // a 1024 x 1024 PNG and a BMP. Skips a file that is absent.
 
-#include "models/Image.h"
+#include "image/Image.h"
 
 #include <benchmark/benchmark.h>
 

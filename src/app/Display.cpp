@@ -13,7 +13,7 @@
 #include <vector>
 
 #include "common/Error.h"
-#include "models/Image.h"
+#include "image/Image.h"
 
 namespace quarvel {
 

@@ -11,7 +11,7 @@
 #include "cli/Command.h"
 #include "common/Error.h"
 #include "common/FileLookup.h"
-#include "models/Image.h"
+#include "image/Image.h"
 #include "output/KXFile.h"
 #include "output/Readers.h"
 

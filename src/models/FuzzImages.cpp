@@ -2,7 +2,7 @@
 
 #include "common/Error.h"
 #include "common/FuzzSupport.h"
-#include "models/Image.h"
+#include "image/Image.h"
 
 #include <cstdlib>
 #include <filesystem>

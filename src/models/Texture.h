@@ -15,7 +15,7 @@
 // Decoding failures throw quarvel::Error naming the file.
 #pragma once
 
-#include "models/Image.h"
+#include "image/Image.h"
 
 #include <GL/gl.h>
 

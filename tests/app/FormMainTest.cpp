@@ -30,7 +30,7 @@
 #include "common/Messages.h"
 #include "gl/GLView.h"
 #include "gl/Shader.h"
-#include "models/Image.h"
+#include "image/Image.h"
 #include "models/ModelLoader.h"
 #include "models/OBJFile.h"
 

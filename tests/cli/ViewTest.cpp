@@ -1,7 +1,7 @@
 // quarvel-cli view: pictures and frame list of a container (with its palette) or a 2P5D
 // sheet, and clean refusals.
 #include "common/FileLookup.h"
-#include "models/Image.h"
+#include "image/Image.h"
 #include "output/KXFile.h"
 #include "output/Readers.h"
 

@@ -2,9 +2,9 @@
 // saving (against the golden files), plane dumps.
 #include "common/AtomicFile.h"
 #include "common/Error.h"
+#include "image/Image.h"
 #include "jobs/JobTestUtil.h"
 #include "jobs/Manager.h"
-#include "models/Image.h"
 #include "output/Readers.h"
 
 #include <gtest/gtest.h>

@@ -2,7 +2,7 @@
 #include "ModelTestUtil.h"
 
 #include "../gl/GLTestUtil.h"
-#include "models/Image.h"
+#include "image/Image.h"
 #include "models/ModelLoader.h"
 
 #include <gtest/gtest.h>

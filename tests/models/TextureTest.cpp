@@ -2,7 +2,7 @@
 #include "common/Error.h"
 #include "common/Messages.h"
 #include "gl/GLTestUtil.h"
-#include "models/Image.h"
+#include "image/Image.h"
 
 #include "TempFolder.h"
 

@@ -1,7 +1,7 @@
 // Golden cases: sheets stored as PNG planes, with the raw files the program must write
 // for them. Palettes are built and sheets finished exactly as a render job does.
 #include "colour/Palette.h"
-#include "models/Image.h"
+#include "image/Image.h"
 #include "output/Finishing.h"
 
 #include <gtest/gtest.h>

@@ -1,8 +1,8 @@
 // Pieces shared by the image decoders (ImageDecode.cpp, ImageBMP.cpp). Not part of the
-// public interface: include models/Image.h instead.
+// public interface: include image/Image.h instead.
 #pragma once
 
-#include "models/Image.h"
+#include "image/Image.h"
 
 #include <cstddef>
 #include <cstdint>

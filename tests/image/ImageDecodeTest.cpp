@@ -2,7 +2,7 @@
 // (and WritePNG), JPEG through libjpeg, BMP byte by byte, so every variant is known exactly.
 
 #include "common/Error.h"
-#include "models/Image.h"
+#include "image/Image.h"
 
 #include "TempFolder.h"
 

@@ -10,8 +10,8 @@
 // not fit in it. An alpha channel or the unused fourth byte of 32-bit pixels is dropped.
 // A palette index past the end of the palette gives black and one warning.
 
-#include "models/Image.h"
-#include "models/ImageInternal.h"
+#include "image/Image.h"
+#include "image/ImageInternal.h"
 
 #include "common/Error.h"
 

@@ -4,7 +4,7 @@
 // Same split as the decoders (ImageDecode.cpp): the caller owns every object with a
 // destructor, RunPngWrite calls setjmp and holds none.
 
-#include "models/Image.h"
+#include "image/Image.h"
 
 #include "common/AtomicFile.h"
 #include "common/Error.h"

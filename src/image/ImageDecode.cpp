@@ -14,8 +14,8 @@
 // the file (for a palette picture, its palette colour); nothing is blended with any
 // background. No gamma correction is applied: texels keep the values stored in the file.
 
-#include "models/Image.h"
-#include "models/ImageInternal.h"
+#include "image/Image.h"
+#include "image/ImageInternal.h"
 
 #include "common/Error.h"
 #include "common/FileLookup.h"
