@@ -1,5 +1,5 @@
-// Decoded pictures and the PNG writer. No OpenGL here: textures are made from these
-// by the GL layer (models/Texture.h).
+// Decoded pictures, the PNG writer and the row flip between file and GL order. No OpenGL
+// here: textures are made from these pictures by the GL layer (models/Texture.h).
 #pragma once
 
 #include <cstddef>
@@ -49,5 +49,10 @@ TDecodedImage DecodeBMP(const std::string& fileName, int maxDimension);
 // rows packed. Written through a temporary file and renamed (common/AtomicFile.h).
 void WritePNG(const std::string& fileName, int width, int height, int channels,
               const uint8_t* pixels);
+
+// The picture of `height` packed rows of width * bytesPerPixel bytes upside down: row r
+// of the result is row height - 1 - r of `data`. Empty when a size is not positive or
+// `data` is null. GL reads and takes pictures bottom row first; files store them top first.
+std::vector<uint8_t> FlippedRows(const uint8_t* data, int width, int height, int bytesPerPixel);
 
 } // namespace quarvel
