@@ -1,7 +1,7 @@
-#include "models/FuzzImages.h"
+#include "harness/FuzzImages.h"
 
 #include "common/Error.h"
-#include "common/FuzzSupport.h"
+#include "harness/FuzzSupport.h"
 #include "image/Image.h"
 
 #include <cstdlib>

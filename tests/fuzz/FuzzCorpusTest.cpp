@@ -1,7 +1,7 @@
 // Replays the fuzz corpus (fuzz/corpus) through the fuzz targets' own entry functions,
 // so every input that once found a fault, and every seed, runs in the normal test build.
-#include "models/FuzzEntry.h"
-#include "models/FuzzImages.h"
+#include "harness/FuzzEntry.h"
+#include "harness/FuzzImages.h"
 
 #include "FuzzCorpus.h"
 

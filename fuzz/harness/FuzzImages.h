@@ -1,8 +1,7 @@
 // Entry points of the picture fuzz targets (fuzz/fuzz_png.cpp, fuzz_jpeg.cpp, fuzz_bmp.cpp)
-// and of the test that replays their corpus (tests/models): the bytes are written to a
-// file and decoded through the program's own decoders (models/Image.h), as a texture is,
-// with the size limit of a typical GL (FuzzImageMaxDimension each way). No GL is used;
-// these live in the core library beside the decoders.
+// and of the test that replays their corpus (tests/fuzz): the bytes are written to a
+// file and decoded through the program's own decoders (image/Image.h), as a texture is,
+// with the size limit of a typical GL (FuzzImageMaxDimension each way). No GL is used.
 #pragma once
 
 #include <cstddef>
