@@ -2,6 +2,6 @@
 #include "harness/FuzzImages.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
-  (void)quarvel::FuzzJPEGFile(data, size);
+  (void)quarvel::FuzzJPEGBytes(data, size);
   return 0;
 }
