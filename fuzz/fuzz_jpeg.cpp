@@ -1,7 +1,7 @@
-// libFuzzer target: arbitrary bytes decoded as a JPEG texture (see models/FuzzImages.h).
-#include "models/FuzzImages.h"
+// libFuzzer target: arbitrary bytes decoded as a JPEG texture (see harness/FuzzImages.h).
+#include "harness/FuzzImages.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
-  (void)quarvel::FuzzJPEGFile(data, size);
+  (void)quarvel::FuzzJPEGBytes(data, size);
   return 0;
 }

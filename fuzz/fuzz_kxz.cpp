@@ -1,5 +1,5 @@
-// libFuzzer target: arbitrary bytes read as a sprite container (see output/FuzzReaders.h).
-#include "output/FuzzReaders.h"
+// libFuzzer target: arbitrary bytes read as a sprite container (see harness/FuzzReaders.h).
+#include "harness/FuzzReaders.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   (void)quarvel::FuzzKXZBytes(data, size);

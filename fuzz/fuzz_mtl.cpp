@@ -1,5 +1,5 @@
-// libFuzzer target: arbitrary bytes read as an MTL file (see models/FuzzEntry.h).
-#include "models/FuzzEntry.h"
+// libFuzzer target: arbitrary bytes read as an MTL file (see harness/FuzzEntry.h).
+#include "harness/FuzzEntry.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   return quarvel::FuzzMTLText(data, size);

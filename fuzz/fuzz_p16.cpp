@@ -1,5 +1,5 @@
-// libFuzzer target: arbitrary bytes read as a .p16 palette (see output/FuzzReaders.h).
-#include "output/FuzzReaders.h"
+// libFuzzer target: arbitrary bytes read as a .p16 palette (see harness/FuzzReaders.h).
+#include "harness/FuzzReaders.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   (void)quarvel::FuzzPalette16Bytes(data, size);

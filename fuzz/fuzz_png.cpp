@@ -1,7 +1,7 @@
-// libFuzzer target: arbitrary bytes decoded as a PNG texture (see models/FuzzImages.h).
-#include "models/FuzzImages.h"
+// libFuzzer target: arbitrary bytes decoded as a PNG texture (see harness/FuzzImages.h).
+#include "harness/FuzzImages.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
-  (void)quarvel::FuzzPNGFile(data, size);
+  (void)quarvel::FuzzPNGBytes(data, size);
   return 0;
 }

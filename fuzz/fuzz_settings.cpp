@@ -1,6 +1,6 @@
 // libFuzzer target: arbitrary bytes split into settings files and loaded as a job (see
-// jobs/FuzzSettings.h).
-#include "jobs/FuzzSettings.h"
+// harness/FuzzSettings.h).
+#include "harness/FuzzSettings.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   (void)quarvel::FuzzSettingsFiles(data, size);

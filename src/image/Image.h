@@ -1,7 +1,8 @@
-// Decoded pictures and the PNG writer. No OpenGL here: textures are made from these
-// by the GL layer (gl/Texture.h).
+// Decoded pictures, the PNG writer and the row flip between file and GL order. No OpenGL
+// here: textures are made from these pictures by the GL layer (gl/Texture.h).
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 #include <string>
 #include <vector>
@@ -20,10 +21,26 @@ struct TDecodedImage {
   std::vector<std::string> Warnings;
 };
 
-// Decoders. Grey-scale, palette and 16-bit images are expanded to 24-bit colour; an
-// alpha channel is dropped (see the .cpp for which colour transparent texels get).
-// A picture wider or taller than maxDimension is refused from its header, before any
-// pixel is decoded. Every failure throws quarvel::Error naming the file and the fault.
+// Decoders of a picture held in memory. Grey-scale, palette and 16-bit images are
+// expanded to 24-bit colour; an alpha channel is dropped (see the .cpp for which colour
+// transparent texels get). A picture wider or taller than maxDimension is refused from
+// its header, before any pixel is decoded. `name` is what every error and warning calls
+// the picture ("name: ..."); every failure throws quarvel::Error. `data` may be null
+// when `size` is 0.
+TDecodedImage DecodePNG(const uint8_t* data, size_t size, const std::string& name,
+                        int maxDimension);
+TDecodedImage DecodeJPEG(const uint8_t* data, size_t size, const std::string& name,
+                         int maxDimension);
+TDecodedImage DecodeBMP(const uint8_t* data, size_t size, const std::string& name,
+                        int maxDimension);
+
+// The largest picture file the file decoders read, so that a wrong path (a disk image, a
+// video) is refused before it is read into memory. An uncompressed 24-bit BMP of about
+// 9400 x 9400 pixels still fits; sprite textures are far smaller.
+constexpr uint64_t MaxImageFileBytes = uint64_t{256} << 20;
+
+// The same decoders reading a file, found through the file lookup (common/FileLookup.h);
+// messages name the path found. Only regular files of at most MaxImageFileBytes are read.
 TDecodedImage DecodePNG(const std::string& fileName, int maxDimension);
 TDecodedImage DecodeJPEG(const std::string& fileName, int maxDimension);
 TDecodedImage DecodeBMP(const std::string& fileName, int maxDimension);
@@ -32,5 +49,10 @@ TDecodedImage DecodeBMP(const std::string& fileName, int maxDimension);
 // rows packed. Written through a temporary file and renamed (common/AtomicFile.h).
 void WritePNG(const std::string& fileName, int width, int height, int channels,
               const uint8_t* pixels);
+
+// The picture of `height` packed rows of width * bytesPerPixel bytes upside down: row r
+// of the result is row height - 1 - r of `data`. Empty when a size is not positive or
+// `data` is null. GL reads and takes pictures bottom row first; files store them top first.
+std::vector<uint8_t> FlippedRows(const uint8_t* data, int width, int height, int bytesPerPixel);
 
 } // namespace quarvel

@@ -15,8 +15,10 @@
 
 #include "common/Error.h"
 
+#include <cstddef>
 #include <cstdint>
 #include <string>
+#include <vector>
 
 namespace quarvel {
 
@@ -34,11 +36,20 @@ constexpr uint32_t BiAlphaBitfields = 6;
 
 constexpr size_t FileHeaderSize = 14;
 
-uint16_t Get16(const std::vector<uint8_t>& b, size_t at) {
+// The picture's bytes, read in place.
+struct TBytes {
+  const uint8_t* Data;
+  size_t Size;
+  size_t size() const { return Size; }
+  const uint8_t* data() const { return Data; }
+  uint8_t operator[](size_t at) const { return Data[at]; }
+};
+
+uint16_t Get16(const TBytes& b, size_t at) {
   return static_cast<uint16_t>(b[at] | (b[at + 1] << 8));
 }
 
-uint32_t Get32(const std::vector<uint8_t>& b, size_t at) {
+uint32_t Get32(const TBytes& b, size_t at) {
   return static_cast<uint32_t>(b[at]) | (static_cast<uint32_t>(b[at + 1]) << 8) |
          (static_cast<uint32_t>(b[at + 2]) << 16) | (static_cast<uint32_t>(b[at + 3]) << 24);
 }
@@ -96,7 +107,14 @@ std::string CompressionName(uint32_t compression) {
 
 TDecodedImage DecodeBMP(const std::string& fileName, int maxDimension) {
   std::string file;
-  const std::vector<uint8_t> b = LoadImageFile(fileName, file);
+  const std::vector<uint8_t> bytes = LoadImageFile(fileName, file);
+  return DecodeBMP(bytes.data(), bytes.size(), file, maxDimension);
+}
+
+TDecodedImage DecodeBMP(const uint8_t* data, size_t size, const std::string& file,
+                        int maxDimension) {
+  CheckNotEmpty(file, size);
+  const TBytes b{data, size};
   auto fail = [&file](const std::string& what) -> Error { return Error(Located(file, 0, what)); };
 
   if (b.size() < 2 || b[0] != 'B' || b[1] != 'M')

@@ -20,11 +20,15 @@
 #include "common/Error.h"
 #include "common/FileLookup.h"
 
+#include <cerrno>
 #include <csetjmp>
 #include <cstdio>
 #include <cstring>
+#include <filesystem>
+#include <fstream>
 #include <new>
 #include <stdexcept>
+#include <system_error>
 
 #include <png.h>
 // jpeglib.h needs FILE and size_t declared first.
@@ -33,14 +37,44 @@
 
 namespace quarvel {
 
+namespace fs = std::filesystem;
+
 namespace image_detail {
 
 std::vector<uint8_t> LoadImageFile(const std::string& fileName, std::string& resolved) {
   resolved = ResolvePath(fileName);
-  const std::string text = ReadWholeFile(resolved);
-  if (text.empty())
-    throw Error(Located(resolved, 0, "image file is empty"));
-  return std::vector<uint8_t>(text.begin(), text.end());
+  std::error_code ec;
+  const fs::file_status status = fs::status(fs::path(resolved), ec);
+  if (fs::is_directory(status))
+    throw Error(Located(resolved, 0, "is a folder, not a file"));
+  // A device or a pipe may never end, or block until something writes to it.
+  if (fs::exists(status) && !fs::is_regular_file(status))
+    throw Error(Located(resolved, 0, "is not a regular file"));
+  std::ifstream in(resolved, std::ios::binary);
+  if (!in)
+    throw Error(Located(resolved, 0, std::string("cannot open file: ") + std::strerror(errno)));
+  const uintmax_t size = fs::file_size(fs::path(resolved), ec);
+  if (ec)
+    throw Error(Located(resolved, 0, "cannot read the file's size: " + ec.message()));
+  if (size > MaxImageFileBytes)
+    throw Error(Located(resolved, 0,
+                        "image file is " + std::to_string(size) + " bytes, more than the " +
+                            std::to_string(MaxImageFileBytes) + " bytes (" +
+                            std::to_string(MaxImageFileBytes >> 20) +
+                            " MiB) a picture file may have"));
+  // A file that grows while it is read is taken as it was when its size was asked; one
+  // that shrinks, as far as it goes.
+  std::vector<uint8_t> bytes(static_cast<size_t>(size));
+  in.read(reinterpret_cast<char*>(bytes.data()), static_cast<std::streamsize>(bytes.size()));
+  if (in.bad())
+    throw Error(Located(resolved, 0, "read error"));
+  bytes.resize(static_cast<size_t>(in.gcount()));
+  return bytes;
+}
+
+void CheckNotEmpty(const std::string& name, size_t size) {
+  if (size == 0)
+    throw Error(Located(name, 0, "image file is empty"));
 }
 
 namespace {
@@ -109,7 +143,7 @@ namespace {
 constexpr size_t MessageSize = 256;
 
 struct PngReadContext {
-  // Input: the whole file in memory.
+  // Input: the whole picture in memory.
   const uint8_t* Data = nullptr;
   size_t Size = 0;
   size_t Pos = 0;
@@ -223,19 +257,23 @@ bool RunPngRead(png_structp png, png_infop info, PngReadContext* ctx) {
 TDecodedImage DecodePNG(const std::string& fileName, int maxDimension) {
   std::string file;
   const std::vector<uint8_t> bytes = LoadImageFile(fileName, file);
+  return DecodePNG(bytes.data(), bytes.size(), file, maxDimension);
+}
 
-  if (bytes.size() < 8)
-    throw Error(Located(file, 0,
-                        png_sig_cmp(bytes.data(), 0, bytes.size()) == 0 ? "PNG file is truncated"
-                                                                        : "not a PNG file"));
-  if (png_sig_cmp(bytes.data(), 0, 8) != 0)
+TDecodedImage DecodePNG(const uint8_t* data, size_t size, const std::string& file,
+                        int maxDimension) {
+  CheckNotEmpty(file, size);
+  if (size < 8)
+    throw Error(Located(
+        file, 0, png_sig_cmp(data, 0, size) == 0 ? "PNG file is truncated" : "not a PNG file"));
+  if (png_sig_cmp(data, 0, 8) != 0)
     throw Error(Located(file, 0, "not a PNG file"));
 
   TDecodedImage image;
   std::vector<png_bytep> rows;
   PngReadContext ctx;
-  ctx.Data = bytes.data();
-  ctx.Size = bytes.size();
+  ctx.Data = data;
+  ctx.Size = size;
   ctx.File = &file;
   ctx.Warnings = &image.Warnings;
   ctx.MaxDimension = maxDimension;
@@ -424,7 +462,13 @@ bool RunJpegRead(JpegGuard* guard, JpegContext* ctx, const uint8_t* data, size_t
 TDecodedImage DecodeJPEG(const std::string& fileName, int maxDimension) {
   std::string file;
   const std::vector<uint8_t> bytes = LoadImageFile(fileName, file);
-  if (bytes.size() < 2 || bytes[0] != 0xFF || bytes[1] != 0xD8)
+  return DecodeJPEG(bytes.data(), bytes.size(), file, maxDimension);
+}
+
+TDecodedImage DecodeJPEG(const uint8_t* data, size_t size, const std::string& file,
+                         int maxDimension) {
+  CheckNotEmpty(file, size);
+  if (size < 2 || data[0] != 0xFF || data[1] != 0xD8)
     throw Error(Located(file, 0, "not a JPEG file"));
 
   TDecodedImage image;
@@ -441,7 +485,7 @@ TDecodedImage DecodeJPEG(const std::string& fileName, int maxDimension) {
   ctx.Errors.error_exit = JpegErrorExit;
   ctx.Errors.emit_message = JpegEmitMessage;
 
-  if (!RunJpegRead(&guard, &ctx, bytes.data(), bytes.size())) {
+  if (!RunJpegRead(&guard, &ctx, data, size)) {
     if (ctx.Truncated)
       throw Error(Located(file, 0, "JPEG file is truncated"));
     throw Error(Located(file, 0, std::string("corrupt JPEG file: ") + ctx.Message));

@@ -18,8 +18,12 @@ constexpr size_t MaxWarnings = 20;
 
 // Resolves `fileName` through the file lookup and reads the whole file. `resolved`
 // receives the path used, which every message then names. Throws quarvel::Error naming
-// the file when it is missing, unreadable or empty.
+// the file when it is missing, unreadable, not a regular file or larger than
+// MaxImageFileBytes. An empty file is returned as it is (the decoders refuse it).
 std::vector<uint8_t> LoadImageFile(const std::string& fileName, std::string& resolved);
+
+// Throws quarvel::Error naming the picture when it has no bytes at all.
+void CheckNotEmpty(const std::string& name, size_t size);
 
 // Throws quarvel::Error unless 1 <= width, height <= maxDimension. Called with the
 // header's figures before any pixel memory is allocated.

@@ -1,5 +1,6 @@
-// Image decoders and the PNG writer. The test pictures are made here: PNG through libpng
-// (and WritePNG), JPEG through libjpeg, BMP byte by byte, so every variant is known exactly.
+// Image decoders (from files and from memory) and the PNG writer. The test pictures are made
+// here: PNG through libpng (and WritePNG), JPEG through libjpeg, BMP byte by byte, so every
+// variant is known exactly.
 
 #include "common/Error.h"
 #include "image/Image.h"
@@ -14,11 +15,14 @@
 #include <cstring>
 #include <filesystem>
 #include <fstream>
+#include <ostream>
 #include <sstream>
+#include <stdexcept>
 #include <string>
 #include <vector>
 
 #include <png.h>
+#include <sys/mman.h>
 #include <unistd.h>
 #include <zlib.h>
 // jpeglib.h needs FILE and size_t declared first.
@@ -690,9 +694,9 @@ TEST(ImageDecode, RealTexturesDecodeOrFailClearly) {
     std::string ext = entry.path().extension().string();
     std::transform(ext.begin(), ext.end(), ext.begin(),
                    [](unsigned char ch) { return char(std::tolower(ch)); });
-    const Decoder decode = ext == ".png"                     ? DecodePNG
-                           : ext == ".bmp"                   ? DecodeBMP
-                           : ext == ".jpg" || ext == ".jpeg" ? DecodeJPEG
+    const Decoder decode = ext == ".png"                     ? Decoder(DecodePNG)
+                           : ext == ".bmp"                   ? Decoder(DecodeBMP)
+                           : ext == ".jpg" || ext == ".jpeg" ? Decoder(DecodeJPEG)
                                                              : nullptr;
     if (decode == nullptr || !entry.is_regular_file())
       continue;
@@ -710,4 +714,227 @@ TEST(ImageDecode, RealTexturesDecodeOrFailClearly) {
     }
   }
   EXPECT_GT(decoded, 0);
+}
+
+// ----- decoding from memory ------------------------------------------------------------
+
+namespace {
+
+using MemoryDecoder = TDecodedImage (*)(const uint8_t*, size_t, const std::string&, int);
+
+// Bytes placed at the very end of readable memory, right before a page that cannot be
+// read: a decoder reading even one byte past the end crashes, sanitizers or not.
+class GuardedBytes {
+public:
+  explicit GuardedBytes(const Bytes& bytes) {
+    const size_t page = static_cast<size_t>(::sysconf(_SC_PAGESIZE));
+    const size_t readable = (bytes.size() + page - 1) / page * page;
+    Length = readable + page;
+    void* memory =
+        ::mmap(nullptr, Length, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
+    if (memory == MAP_FAILED)
+      throw std::runtime_error("mmap failed");
+    Base = static_cast<uint8_t*>(memory);
+    if (::mprotect(Base + readable, page, PROT_NONE) != 0)
+      throw std::runtime_error("mprotect failed");
+    Start = Base + readable - bytes.size();
+    std::copy(bytes.begin(), bytes.end(), Start);
+    Size = bytes.size();
+  }
+  ~GuardedBytes() { ::munmap(Base, Length); }
+  GuardedBytes(const GuardedBytes&) = delete;
+  GuardedBytes& operator=(const GuardedBytes&) = delete;
+
+  const uint8_t* data() const { return Start; }
+  size_t size() const { return Size; }
+
+private:
+  uint8_t* Base = nullptr;
+  size_t Length = 0;
+  uint8_t* Start = nullptr;
+  size_t Size = 0;
+};
+
+// What a decode ended in, to compare two decodes in one go.
+struct Outcome {
+  std::string Error;
+  int Width = 0;
+  int Height = 0;
+  Bytes Pixels;
+  std::vector<std::string> Warnings;
+  bool operator==(const Outcome& o) const {
+    return Error == o.Error && Width == o.Width && Height == o.Height && Pixels == o.Pixels &&
+           Warnings == o.Warnings;
+  }
+};
+
+template <typename Decode> Outcome OutcomeOf(Decode decode) {
+  Outcome out;
+  try {
+    TDecodedImage image = decode();
+    out.Width = image.Width;
+    out.Height = image.Height;
+    out.Pixels = std::move(image.Pixels);
+    out.Warnings = std::move(image.Warnings);
+  } catch (const Error& e) {
+    out.Error = e.what();
+  }
+  return out;
+}
+
+std::ostream& operator<<(std::ostream& os, const Outcome& o) {
+  os << "{error '" << o.Error << "', " << o.Width << " x " << o.Height << ", " << o.Pixels.size()
+     << " bytes of pixels, warnings:";
+  for (const std::string& w : o.Warnings)
+    os << " '" << w << "'";
+  return os << "}";
+}
+
+// A PNG of the reference picture with a text chunk whose CRC is wrong, just after IHDR:
+// libpng warns about it and decodes the picture anyway.
+Bytes PngWithDamagedTextChunk() {
+  Bytes png = MakePng(PalettePng(16, 4));
+  const size_t afterIhdr = 8 + 4 + 4 + 13 + 4;
+  const Bytes chunk = {0, 0, 0, 3, 't', 'E', 'X', 't', 'a', 0, 'b', 0xDE, 0xAD, 0xBE, 0xEF};
+  png.insert(png.begin() + afterIhdr, chunk.begin(), chunk.end());
+  return png;
+}
+
+} // namespace
+
+TEST(ImageDecodeMemory, SameOutcomeAsTheFileOfTheSameBytes) {
+  TempDir dir;
+  WritePNG(dir.File("rgba.png"), W, H, 4, WithAlpha(Rgb(), 3).data());
+  Bytes shortPalette = MakeBmp({8, false, 16, {}});
+  shortPalette[54 + 16 * 4] = 200;
+  const Bytes png = ReadFile(dir.File("rgba.png"));
+  const Bytes jpeg = MakeJpeg(Rgb(), 3, JCS_RGB);
+  Bytes rle = MakeBmp({8, false, 16, {}});
+  Put32(rle, 30, 1);
+  const struct {
+    const char* Name;
+    Decoder FromFile;
+    MemoryDecoder FromMemory;
+    Bytes Input;
+    int MaxDimension;
+  } cases[] = {
+      {"rgba.png", DecodePNG, DecodePNG, png, MaxSize},
+      {"interlaced.png", DecodePNG, DecodePNG, MakePng(PalettePng(16, 8, true)), MaxSize},
+      {"warned.png", DecodePNG, DecodePNG, PngWithDamagedTextChunk(), MaxSize},
+      {"cut.png", DecodePNG, DecodePNG, Bytes(png.begin(), png.end() - 20), MaxSize},
+      {"small.png", DecodePNG, DecodePNG, png, W - 1},
+      {"empty.png", DecodePNG, DecodePNG, {}, MaxSize},
+      {"rgb.jpg", DecodeJPEG, DecodeJPEG, jpeg, MaxSize},
+      {"grey.jpg", DecodeJPEG, DecodeJPEG, MakeJpeg(Grey(), 1, JCS_GRAYSCALE, true), MaxSize},
+      {"cut.jpg", DecodeJPEG, DecodeJPEG, Bytes(jpeg.begin(), jpeg.begin() + 400), MaxSize},
+      {"rgb.bmp", DecodeBMP, DecodeBMP, MakeBmp({24, true, 0, {}}), MaxSize},
+      {"warned.bmp", DecodeBMP, DecodeBMP, shortPalette, MaxSize},
+      {"rle.bmp", DecodeBMP, DecodeBMP, rle, MaxSize},
+      {"png.bmp", DecodeBMP, DecodeBMP, png, MaxSize},
+  };
+  int decoded = 0;
+  int warned = 0;
+  for (const auto& c : cases) {
+    const std::string file = dir.Put(c.Name, c.Input);
+    const Outcome fromFile = OutcomeOf([&] { return c.FromFile(file, c.MaxDimension); });
+    const GuardedBytes bytes(c.Input);
+    const Outcome fromMemory =
+        OutcomeOf([&] { return c.FromMemory(bytes.data(), bytes.size(), file, c.MaxDimension); });
+    EXPECT_EQ(fromMemory, fromFile) << c.Name;
+    decoded += fromFile.Error.empty() && fromFile.Width == W;
+    warned += !fromFile.Warnings.empty();
+  }
+  // The comparison covers pictures, warnings and errors alike.
+  EXPECT_EQ(decoded, 7);
+  EXPECT_EQ(warned, 2);
+}
+
+TEST(ImageDecodeMemory, NamesTheGivenNameAndTouchesNoFile) {
+  const std::string name = "no such folder/texture";
+  const Bytes png = MakePng(PalettePng(16, 8));
+  const TDecodedImage image = DecodePNG(png.data(), png.size(), name, MaxSize);
+  ExpectPixels(image, Rgb(), "PNG from memory");
+  const Bytes jpeg = MakeJpeg(Grey(), 1, JCS_GRAYSCALE);
+  const TDecodedImage grey = DecodeJPEG(jpeg.data(), jpeg.size(), name, MaxSize);
+  EXPECT_EQ(grey.Width, W);
+  EXPECT_LE(MaxDifference(grey.Pixels, GreyAsRgb()), 3);
+  const Bytes bmp = MakeBmp({4, false, 16, {}});
+  ExpectPixels(DecodeBMP(bmp.data(), bmp.size(), name, MaxSize), Rgb(), "BMP from memory");
+
+  auto errorOf = [&](MemoryDecoder decode, const Bytes& bytes, int maxDimension = MaxSize) {
+    const GuardedBytes guarded(bytes);
+    return OutcomeOf([&] { return decode(guarded.data(), guarded.size(), name, maxDimension); })
+        .Error;
+  };
+  EXPECT_EQ(errorOf(DecodePNG, png, W - 1),
+            name + ": image is 13 x 9 pixels, larger than the largest texture (12)");
+  EXPECT_EQ(errorOf(DecodeJPEG, bmp), name + ": not a JPEG file");
+  EXPECT_EQ(errorOf(DecodeBMP, jpeg), name + ": not a BMP file");
+  for (MemoryDecoder decode :
+       {MemoryDecoder(DecodePNG), MemoryDecoder(DecodeJPEG), MemoryDecoder(DecodeBMP)}) {
+    EXPECT_EQ(OutcomeOf([&] { return decode(nullptr, 0, name, MaxSize); }).Error,
+              name + ": image file is empty");
+  }
+}
+
+TEST(ImageDecodeMemory, EveryCutOfAPictureIsRefusedByName) {
+  const std::string name = "cut picture";
+  Bytes rgbaPng;
+  {
+    TempDir dir;
+    WritePNG(dir.File("rgba.png"), W, H, 4, WithAlpha(Rgb(), 3).data());
+    rgbaPng = ReadFile(dir.File("rgba.png"));
+  }
+  const struct {
+    const char* What;
+    MemoryDecoder Decode;
+    Bytes Whole;
+    const char* Truncated;
+  } cases[] = {
+      {"PNG", DecodePNG, rgbaPng, "PNG file is truncated"},
+      {"interlaced PNG", DecodePNG, MakePng(PalettePng(16, 4, true)), "PNG file is truncated"},
+      {"JPEG", DecodeJPEG, MakeJpeg(Rgb(), 3, JCS_RGB), "JPEG file is truncated"},
+      {"progressive JPEG", DecodeJPEG, MakeJpeg(Rgb(), 3, JCS_RGB, true), "JPEG file is truncated"},
+      {"BMP", DecodeBMP, MakeBmp({24, false, 0, {}}), "BMP file is truncated"},
+      {"BMP with masks", DecodeBMP, MakeBmp({32, false, 0, {0xFF0000, 0xFF00, 0xFF}}),
+       "BMP file is truncated"},
+  };
+  for (const auto& c : cases) {
+    {
+      const GuardedBytes whole(c.Whole);
+      ASSERT_EQ(
+          OutcomeOf([&] { return c.Decode(whole.data(), whole.size(), name, MaxSize); }).Error, "")
+          << c.What;
+    }
+    int truncations = 0;
+    for (size_t length = 0; length < c.Whole.size(); ++length) {
+      // Each cut ends right before unreadable memory.
+      const GuardedBytes cut(Bytes(c.Whole.begin(), c.Whole.begin() + length));
+      const std::string message =
+          OutcomeOf([&] { return c.Decode(cut.data(), cut.size(), name, MaxSize); }).Error;
+      ASSERT_TRUE(StartsWith(message, name + ": "))
+          << c.What << ", " << length << " bytes: '" << message << "'";
+      truncations += message == name + ": " + c.Truncated;
+    }
+    EXPECT_GT(truncations, int(c.Whole.size()) * 3 / 4) << c.What;
+  }
+}
+
+TEST(ImageDecodeFile, ReadsOnlyRegularFilesOfBoundedSize) {
+  TempDir dir;
+  // A file one byte over the limit, made sparse: refused from its size, before reading.
+  const std::string huge = dir.File("huge.png");
+  std::ofstream(huge, std::ios::binary).put('\x89');
+  fs::resize_file(huge, MaxImageFileBytes + 1);
+  EXPECT_EQ(ErrorOf(DecodePNG, huge), huge + ": image file is 268435457 bytes, more than the "
+                                             "268435456 bytes (256 MiB) a picture file may have");
+
+  fs::create_directories(dir.path / "folder.bmp");
+  EXPECT_EQ(ErrorOf(DecodeBMP, dir.File("folder.bmp")),
+            dir.File("folder.bmp") + ": is a folder, not a file");
+  // A device: this one would read as empty, but others never end, and a pipe opened
+  // without a writer blocks.
+  if (fs::exists("/dev/null")) {
+    EXPECT_EQ(ErrorOf(DecodeJPEG, "/dev/null"), "/dev/null: is not a regular file");
+  }
 }

@@ -1,7 +1,7 @@
-#include "output/FuzzReaders.h"
+#include "harness/FuzzReaders.h"
 
 #include "common/Error.h"
-#include "common/FuzzSupport.h"
+#include "harness/FuzzSupport.h"
 #include "output/Finishing.h"
 #include "output/KXFile.h"
 #include "output/Palette16.h"

@@ -1,7 +1,7 @@
-#include "jobs/FuzzSettings.h"
+#include "harness/FuzzSettings.h"
 
 #include "common/Error.h"
-#include "common/FuzzSupport.h"
+#include "harness/FuzzSupport.h"
 #include "jobs/Manager.h"
 
 #include <cstdlib>

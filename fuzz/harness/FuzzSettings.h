@@ -1,5 +1,5 @@
 // Entry point of the settings fuzz target (fuzz/fuzz_settings.cpp) and of the test that
-// replays its corpus (tests/jobs): the bytes become a small folder of settings files, and
+// replays its corpus (tests/fuzz): the bytes become a small folder of settings files, and
 // the job is loaded from it as `quarvel-cli info job` loads one: settings, includes and
 // models, without textures and without GL.
 //

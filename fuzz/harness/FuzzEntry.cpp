@@ -1,7 +1,7 @@
-#include "models/FuzzEntry.h"
+#include "harness/FuzzEntry.h"
 
 #include "common/Error.h"
-#include "common/FuzzSupport.h"
+#include "harness/FuzzSupport.h"
 #include "models/Geometry.h"
 #include "models/ModelLoader.h"
 

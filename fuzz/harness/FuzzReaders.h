@@ -1,5 +1,5 @@
 // Entry points of the output-file fuzz targets (fuzz/fuzz_kxz.cpp, fuzz_p16.cpp,
-// fuzz_2p5d.cpp) and of the test that replays their corpus (tests/output): the bytes are
+// fuzz_2p5d.cpp) and of the test that replays their corpus (tests/fuzz): the bytes are
 // decoded in memory by the readers of output/Readers.h as the `view` command decodes a
 // file. No GL is used.
 #pragma once

@@ -1,7 +1,7 @@
 // Replays the settings fuzz corpus (fuzz/corpus/settings) through the fuzz target's own
 // entry function, so every input that once found a fault, and every seed, runs in the
 // normal test build.
-#include "jobs/FuzzSettings.h"
+#include "harness/FuzzSettings.h"
 
 #include "FuzzCorpus.h"
 

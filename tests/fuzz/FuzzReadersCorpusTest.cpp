@@ -1,7 +1,7 @@
 // Replays the corpus of the output-file fuzz targets (fuzz/corpus/kxz, p16, 2p5d) through
 // their own entry functions, so every input that once found a fault, and every seed, runs
 // in the normal test build.
-#include "output/FuzzReaders.h"
+#include "harness/FuzzReaders.h"
 
 #include "FuzzCorpus.h"
 

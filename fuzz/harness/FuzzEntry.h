@@ -1,5 +1,5 @@
 // Entry points of the reader fuzz targets (fuzz/) and of the test that replays their
-// corpus (tests/models): the bytes are read as an OBJ or MTL file, line by line, as the
+// corpus (tests/fuzz): the bytes are read as an OBJ or MTL file, line by line, as the
 // loader reads them. Conversion errors are the expected outcome of bad input and are
 // swallowed; anything else (a crash, a broken invariant, which aborts) is a fault.
 // No GL is used.
