@@ -1,5 +1,7 @@
 #include "app/GLPanel.h"
 
+#include "image/Image.h"
+
 #include <FL/fl_draw.H>
 
 #include <algorithm>
@@ -16,11 +18,8 @@ void TGLPanel::SetPicture(int width, int height, const std::vector<uint8_t>& bot
   const size_t row = static_cast<size_t>(width) * 3;
   if (width <= 0 || height <= 0 || bottomUpRGB.size() < row * static_cast<size_t>(height))
     return;
-  Picture_.resize(row * static_cast<size_t>(height));
   // GL reads the bottom row first; the screen wants the top row first.
-  for (int y = 0; y < height; ++y)
-    std::memcpy(Picture_.data() + static_cast<size_t>(y) * row,
-                bottomUpRGB.data() + static_cast<size_t>(height - 1 - y) * row, row);
+  Picture_ = FlippedRows(bottomUpRGB.data(), width, height, 3);
   PictureWidth_ = width;
   PictureHeight_ = height;
   redraw();

@@ -1,6 +1,7 @@
 #include "gl/GLView.h"
 
 #include "common/Error.h"
+#include "image/Image.h"
 
 #include <EGL/egl.h>
 #include <EGL/eglext.h>
@@ -483,12 +484,7 @@ void SetTextureParams(GLenum target, GLint wrapS, GLint wrapT, GLint minFilter, 
 std::vector<uint8_t> FlipRows(int width, int height, GLenum format, const void* data) {
   if (format != GL_RGBA && format != GL_BGRA)
     return {};
-  const size_t row = static_cast<size_t>(width) * 4;
-  std::vector<uint8_t> out(row * height);
-  const auto* src = static_cast<const uint8_t*>(data);
-  for (int r = 0; r < height; ++r)
-    std::memcpy(out.data() + (height - 1 - r) * row, src + r * row, row);
-  return out;
+  return FlippedRows(static_cast<const uint8_t*>(data), width, height, 4);
 }
 
 GLuint CreateTexture(int width, int height, GLenum format, const void* data, bool flipRows) {

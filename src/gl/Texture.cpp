@@ -4,8 +4,6 @@
 #include "common/Messages.h"
 #include "gl/GLView.h"
 
-#include <cstring>
-
 namespace quarvel {
 
 GLuint MakeTexture(const TDecodedImage& image, std::vector<std::string>* warnings) {
@@ -49,10 +47,7 @@ GLuint BitmapToTexture(const TDecodedImage& image) {
                 std::to_string(image.Width) + " x " + std::to_string(image.Height));
   // The picture's top row comes first; the texture wants the bottom row first. Rows are
   // packed tightly: this relies on the unpack alignment of 1 that the view sets.
-  std::vector<uint8_t> rows(row * image.Height);
-  for (int r = 0; r < image.Height; ++r)
-    std::memcpy(rows.data() + static_cast<size_t>(image.Height - 1 - r) * row,
-                image.Pixels.data() + static_cast<size_t>(r) * row, row);
+  const std::vector<uint8_t> rows = FlippedRows(image.Pixels.data(), image.Width, image.Height, 3);
   return CreateTexture(image.Width, image.Height, GL_RGB, rows.data(), false);
 }
 

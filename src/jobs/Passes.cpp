@@ -8,6 +8,7 @@
 #include "common/Error.h"
 #include "gl/GLView.h"
 #include "gl/Shader.h"
+#include "image/Image.h"
 #include "jobs/Manager.h"
 #include "models/OBJFile.h"
 #include "render/GLModel.h"
@@ -198,11 +199,9 @@ void T2P5D_Manager::StoreVisual(const uint8_t* Buffer) {
     dropped = DropAlpha(Buffer);
     src = dropped.data();
   }
-  const size_t rowBytes = static_cast<size_t>(ViewWidth) * 3;
   WorkDepthKnown = false;
-  for (int32_t R = 0; R < ViewHeight; ++R)
-    std::memcpy(ViewColourPixel(0, ViewHeight - 1 - R), src + rowBytes * static_cast<size_t>(R),
-                rowBytes);
+  // The read-back's rows come bottom first; the work view's plane is top-down.
+  WorkView.ColourPlane = FlippedRows(src, ViewWidth, ViewHeight, 3);
 }
 
 void T2P5D_Manager::StoreDepth(const uint8_t* Buffer) {
