@@ -8,6 +8,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
@@ -303,25 +304,44 @@ TEST(DocsSettings, LimitsTableGivesTheStatedMessages) {
     ASSERT_EQ(row.Cells.size(), 4u) << "| Limit | Largest | Going past it | Message |";
     const std::string message = CodeSpan(row.Cells[3]);
     ASSERT_NE(message, "") << "the message is one code span";
-    TempFolder tmp("docs");
-    const std::string root = tmp / "root";
-    std::filesystem::create_directories(root);
+    const int largest = std::stoi(row.Cells[1]);
     const std::string line = CodeSpan(row.Cells[2]);
-    if (!line.empty()) {
-      WriteText(std::filesystem::path(root) / "job.settings", line + "\n");
-    } else if (row.Cells[0] == "Include nesting") {
-      // job.settings -> 1.txt -> ... -> (largest + 1).txt, the last one going past it.
-      const int deepest = std::stoi(row.Cells[1]) + 1;
+    // The job of the row at `value`: the row's settings line with its number (largest + 1)
+    // replaced, or the chain job.settings -> 1.txt -> ... -> value.txt.
+    auto job = [&](const TempFolder& tmp, int value) {
+      const std::string root = tmp / "root";
+      std::filesystem::create_directories(root);
+      WriteText(std::filesystem::path(root) / "box.obj", Triangle);
+      if (!line.empty()) {
+        std::vector<std::string> words = SplitWords(line);
+        const auto at = std::find(words.begin(), words.end(), std::to_string(largest + 1));
+        if (at == words.end())
+          return false;
+        *at = std::to_string(value);
+        std::string text;
+        for (const std::string& w : words)
+          text += (text.empty() ? "" : " ") + w;
+        WriteText(std::filesystem::path(root) / "job.settings", text + "\n");
+        return true;
+      }
+      if (row.Cells[0] != "Include nesting")
+        return false;
       WriteText(std::filesystem::path(root) / "job.settings", "include 1.txt\n");
-      for (int k = 1; k < deepest; ++k)
+      for (int k = 1; k < value; ++k)
         WriteText(std::filesystem::path(root) / (std::to_string(k) + ".txt"),
                   "include " + std::to_string(k + 1) + ".txt\n");
-      WriteText(std::filesystem::path(root) / (std::to_string(deepest) + ".txt"), "angle 0 0\n");
-    } else {
-      ADD_FAILURE() << "no check for the row '" << row.Cells[0] << "'";
-      continue;
+      WriteText(std::filesystem::path(root) / (std::to_string(value) + ".txt"), "angle 0 0\n");
+      return true;
+    };
+    {
+      TempFolder tmp("docs");
+      ASSERT_TRUE(job(tmp, largest)) << "no check for the row '" << row.Cells[0] << "'";
+      const TRun r = RunCli(tmp, tmp / "root", "info job job --root '" + tmp / "root" + "' --json");
+      EXPECT_EQ(r.Status, 0) << "the largest value " << largest << " is refused: " << r.Err;
     }
-    const TRun r = RunCli(tmp, root, "info job job --root '" + root + "' --json");
+    TempFolder tmp("docs");
+    ASSERT_TRUE(job(tmp, largest + 1));
+    const TRun r = RunCli(tmp, tmp / "root", "info job job --root '" + tmp / "root" + "' --json");
     EXPECT_EQ(r.Status, 1);
     EXPECT_EQ(r.Err, "quarvel-cli: " + message + "\n");
   }
