@@ -124,7 +124,7 @@ const std::vector<TPattern>& Patterns() {
       {TKind::Frames, std::regex(R"(frames: (\d+))"), {"kxz"}},
       {TKind::FrameSize, std::regex(R"(frame size: (\d+) x (\d+))"), {"kxz"}},
       {TKind::FrameRecord,
-       std::regex(R"(frame (\d+): offset (-?\d+) (-?\d+), crop (\d+) x (\d+), data (\d+) bytes)"),
+       std::regex(R"(frame (\d+): offset (-?\d+) (-?\d+), crop (\d+) x (\d+), data (\d+) bytes?)"),
        {"kxz"}},
       {TKind::PixelIndexDepth,
        std::regex(R"(frame (\d+) pixel (\d+) (\d+): index (\d+), depth (\d+))"),
