@@ -11,6 +11,7 @@ PACKAGES=(
   libfltk1.3-dev xvfb xauth
   libgtest-dev libgmock-dev googletest libbenchmark-dev
   libstb-dev libcli11-dev nlohmann-json3-dev libtinyobjloader-dev
+  help2man
 )
 
 missing=()
