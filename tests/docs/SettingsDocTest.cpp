@@ -135,7 +135,7 @@ std::string JobName(const std::string& path) {
 const char* const Triangle = "v 0 0 0\nv 1 1 0\nv 0 1 0\nf 1 2 3\n";
 
 // Writes the example's files and models below a fresh root and checks every statement.
-void RunExample(const TExample& e) {
+void RunExample(const TExample& e, json* output = nullptr) {
   SCOPED_TRACE(e.Where);
   TempFolder tmp("docs");
   const std::string root = tmp / "root";
@@ -198,6 +198,8 @@ void RunExample(const TExample& e) {
       ASSERT_EQ(r.Status, 0) << r.Err;
       json j;
       ASSERT_NO_THROW(j = json::parse(r.Out)) << r.Out;
+      if (output)
+        *output = j;
       for (const auto& [key, want] : values) {
         json got = j[key];
         if (key == "frames") {
@@ -293,6 +295,28 @@ TEST(DocsSettings, EveryExampleDoesWhatItStates) {
   ASSERT_FALSE(examples.empty());
   for (const TExample& e : examples)
     RunExample(e);
+}
+
+// A setting that `info job` shows but the document does not name fails here: every
+// field of the JSON output is one the examples can state.
+TEST(DocsSettings, InfoJobShowsNothingTheDocumentLacks) {
+  std::vector<TExample> examples;
+  ASSERT_NO_THROW(examples = LoadExamples());
+  ASSERT_FALSE(examples.empty());
+  json j;
+  RunExample(examples.front(), &j);
+  ASSERT_TRUE(j.is_object());
+  std::set<std::string> keys, frameKeys;
+  for (const auto& item : j.items())
+    keys.insert(item.key());
+  std::set<std::string> documented = JsonKeys();
+  documented.insert("warnings");
+  EXPECT_EQ(keys, documented);
+  ASSERT_FALSE(j["frames"].empty());
+  for (const auto& item : j["frames"][0].items())
+    frameKeys.insert(item.key());
+  // A frame's height range is what its depth bytes are measured against (formats.md).
+  EXPECT_EQ(frameKeys, (std::set<std::string>{"model", "min_y", "max_y"}));
 }
 
 TEST(DocsSettings, LimitsTableGivesTheStatedMessages) {
