@@ -12,6 +12,7 @@ PACKAGES=(
   libgtest-dev libgmock-dev googletest libbenchmark-dev
   libstb-dev libcli11-dev nlohmann-json3-dev libtinyobjloader-dev
   help2man
+  libassimp-dev assimp-testmodels
 )
 
 missing=()
