@@ -1,5 +1,7 @@
 #include "common/Text.h"
 
+#include <algorithm>
+
 namespace quarvel {
 
 void LowerCaseASCII(std::string& text) {
@@ -36,6 +38,76 @@ std::string_view DropByteOrderMark(std::string_view text) {
   if (text.size() >= 3 && text.compare(0, 3, "\xEF\xBB\xBF") == 0)
     text.remove_prefix(3);
   return text;
+}
+
+namespace {
+
+// Length of the well-formed UTF-8 sequence at `p` (2 to 4), or 0 when the bytes there are
+// not one (overlong forms, surrogates and code points above U+10FFFF included).
+size_t UTF8SequenceLength(const unsigned char* p, const unsigned char* end) {
+  const unsigned char c = p[0];
+  size_t n;
+  unsigned char lo = 0x80, hi = 0xBF;
+  if (c >= 0xC2 && c <= 0xDF)
+    n = 2;
+  else if (c >= 0xE0 && c <= 0xEF) {
+    n = 3;
+    if (c == 0xE0)
+      lo = 0xA0;
+    else if (c == 0xED)
+      hi = 0x9F;
+  } else if (c >= 0xF0 && c <= 0xF4) {
+    n = 4;
+    if (c == 0xF0)
+      lo = 0x90;
+    else if (c == 0xF4)
+      hi = 0x8F;
+  } else
+    return 0;
+  if (static_cast<size_t>(end - p) < n)
+    return 0;
+  if (p[1] < lo || p[1] > hi)
+    return 0;
+  for (size_t i = 2; i < n; ++i)
+    if (p[i] < 0x80 || p[i] > 0xBF)
+      return 0;
+  return n;
+}
+
+} // namespace
+
+std::string Printable(std::string_view text, size_t maxChars) {
+  static const char hex[] = "0123456789abcdef";
+  std::string out;
+  out.reserve(std::min(text.size(), maxChars) + 8);
+  const auto* p = reinterpret_cast<const unsigned char*>(text.data());
+  const auto* end = p + text.size();
+  size_t shown = 0;
+  while (p < end) {
+    if (shown == maxChars) {
+      out += "...";
+      break;
+    }
+    const unsigned char c = *p;
+    if (c >= 32 && c < 127) {
+      out += static_cast<char>(c);
+      ++p;
+    } else if (size_t n = c >= 0x80 ? UTF8SequenceLength(p, end) : 0) {
+      out.append(reinterpret_cast<const char*>(p), n);
+      p += n;
+    } else {
+      out += "\\x";
+      out += hex[c >> 4];
+      out += hex[c & 15];
+      ++p;
+    }
+    ++shown;
+  }
+  return out;
+}
+
+std::string Quoted(std::string_view text, size_t maxChars) {
+  return "'" + Printable(text, maxChars) + "'";
 }
 
 } // namespace quarvel

@@ -29,6 +29,15 @@ std::string_view TrimBlanks(std::string_view text);
 // part of the first line).
 std::string_view DropByteOrderMark(std::string_view text);
 
+// `text` made safe to quote back in a message: control bytes (below 32, and 127) and bytes that are
+// not well-formed UTF-8 are shown as \xHH, and after `maxChars` shown characters the rest is cut
+// and "..." added. Input files are not ours: a raw ESC in a warning would drive the user's
+// terminal, and a megabyte-long word would become a megabyte-long log line.
+constexpr size_t QuotedTextChars = 80;
+std::string Printable(std::string_view text, size_t maxChars = QuotedTextChars);
+// Printable(text) between single quotes, as every message quotes input.
+std::string Quoted(std::string_view text, size_t maxChars = QuotedTextChars);
+
 // Calls onLine(line, index) for every line of `text`, untrimmed, and returns the count.
 // CR LF, LF and CR end a line; a final line end adds no empty line; empty text has none.
 // The byte-order mark is the caller's (DropByteOrderMark). Texts without a CR take a
