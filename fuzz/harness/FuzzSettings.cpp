@@ -45,6 +45,14 @@ std::vector<std::string_view> SplitParts(std::string_view text) {
   return parts;
 }
 
+// Messages quote input escaped: a raw control byte would drive the user's terminal.
+bool HasControlByte(const std::string& text) {
+  for (const char c : text)
+    if (static_cast<unsigned char>(c) < 32 || c == 127)
+      return true;
+  return false;
+}
+
 void WriteFile(const fs::path& path, std::string_view bytes) {
   std::ofstream out(path, std::ios::binary | std::ios::trunc);
   out.write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
@@ -84,16 +92,21 @@ std::string FuzzSettingsFiles(const uint8_t* data, size_t size) {
   } catch (const Error& e) {
     const std::string message = e.what();
     FuzzCheck(!message.empty());
+    FuzzCheck(!HasControlByte(message));
     return message;
   }
   FuzzCheck(job.Angles.size() <= static_cast<size_t>(MaxAngleSlot) + 1);
   FuzzCheck(job.Frames.size() <= static_cast<size_t>(MaxFrameNumber));
   for (const TJobFrame& frame : job.Frames)
     FuzzCheck(frame.ModelIndex >= 0 && static_cast<size_t>(frame.ModelIndex) < job.Models.size());
-  // Every warning is located in one of the job's files.
+  // Every warning is located in one of the job's files (settings files by their path,
+  // models by their name below the root) and quotes no raw control byte.
   const std::string prefix = job.RootDir + "/";
-  for (const std::string& warning : job.Warnings)
-    FuzzCheck(warning.compare(0, prefix.size(), prefix) == 0);
+  for (const std::string& warning : job.Warnings) {
+    const std::string file = warning.substr(0, warning.find(':'));
+    FuzzCheck(warning.compare(0, prefix.size(), prefix) == 0 || fs::exists(dir / file));
+    FuzzCheck(!HasControlByte(warning));
+  }
   return "";
 }
 

@@ -1,8 +1,10 @@
 // quarvel-cli info job SETTINGS : what a job holds, loaded but not rendered, so that a
 // user can check a settings file (and every line it ignored) before a long render.
-// Models are read without making textures, so no GL context is needed.
+// Models are read and their textures decoded as a render would (every warning a render
+// gives about them shows here), without making GL textures: no GL context is needed.
 #include "cli/CmdInfo.h"
 #include "cli/Command.h"
+#include "cli/InputOptions.h"
 #include "jobs/JobRunner.h"
 
 #include <nlohmann/json.hpp>
@@ -18,6 +20,7 @@ struct TInfoJobArgs {
   std::string Settings;
   std::string Root = ".";
   bool Json = false;
+  TInputOptions Input;
 };
 
 std::string Number(double v) {
@@ -28,10 +31,15 @@ std::string Number(double v) {
 }
 
 void RunInfoJob(const TInfoJobArgs& args) {
+  args.Input.Apply();
   T2P5D_Manager job(nullptr);
   TJobOptions options;
   options.RootDir = args.Root;
+  options.MaxTexturePixels = args.Input.MaxTexturePixels;
   LoadJob(job, options, SettingsNameFromArgument(args.Root, args.Settings));
+  // The textures a render would upload, decoded the same way, so that what a render
+  // would warn about (or fail on) shows here too.
+  job.DecodeTextures();
   const std::vector<std::string> models = job.ModelNames();
   auto modelOf = [&](const TJobFrame& f) {
     return f.ModelIndex >= 0 && static_cast<size_t>(f.ModelIndex) < models.size()
@@ -85,6 +93,7 @@ RegisterCommand reg("info job", [](CLI::App& app) {
       ->required();
   sub->add_option("--root", args->Root, "Folder the settings and models are below (default: .)");
   sub->add_flag("--json", args->Json, "Print one JSON object");
+  args->Input.AddTo(sub);
   sub->callback([args] { RunInfoJob(*args); });
 });
 

@@ -1,11 +1,12 @@
 // quarvel-cli info model NAME [--root DIR] [--json]
 //
-// Loads a model as a render job would (without a GL context: textures are looked for,
-// not made) and prints what a user checks before rendering it: counts, groups,
-// materials and the texture each one finds, faces without a material, faces of the
-// material "side", the bounding box as read, and the scale and MaxZ the preview picks.
+// Loads a model as a render job would (without a GL context: textures are decoded as a
+// render decodes them, not made into GL textures) and prints what a user checks before rendering
+// it: counts, groups, materials and the texture each one finds, faces without a material, faces of
+// the material "side", the bounding box as read, and the scale and MaxZ the preview picks.
 #include "cli/CmdInfo.h"
 #include "cli/Command.h"
+#include "cli/InputOptions.h"
 #include "common/FileLookup.h"
 #include "common/Text.h"
 #include "models/Geometry.h"
@@ -46,6 +47,7 @@ struct TModelReport {
   bool HasBounds = false;
   TVec3 Min, Max;
   TPreviewFit Fit;
+  std::vector<std::string> Warnings; // what a render would warn about the model and its textures
 };
 
 // The path as found on disk, shown relative to the root when it lies below it.
@@ -59,10 +61,18 @@ std::string Shown(const std::string& rootDir, const std::string& path) {
   return shown;
 }
 
-TModelReport Inspect(const std::string& rootDir, const std::string& name) {
-  auto model = LoadOBJModel(rootDir, name, name);
-
+TModelReport Inspect(const std::string& rootDir, const std::string& name,
+                     long long maxTexturePixels) {
   TModelReport r;
+  TModelLoadCallbacks callbacks;
+  callbacks.OnWarning = [&r](const std::string& text) { r.Warnings.push_back(text); };
+  auto model = LoadOBJModel(rootDir, name, name, callbacks);
+  // The textures decoded as a render decodes them, for the same warnings.
+  TTextureLimits limits;
+  limits.MaxPixels = maxTexturePixels;
+  TTextureSet textures(limits);
+  LoadModelTextures(*model, textures, r.Warnings);
+
   r.ObjPath = Shown(rootDir, ModelOBJPath(rootDir, name));
   const std::string mtl = ModelMaterialPath(rootDir, name, model->MaterialLibName);
   r.MaterialFound = FileExists(mtl);
@@ -142,6 +152,7 @@ void PrintJson(const TModelReport& r) {
     j["bounds"] = nullptr;
   j["preview_scale"] = double(r.Fit.Scale);
   j["preview_maxz"] = r.Fit.MaxZ;
+  j["warnings"] = r.Warnings;
   // Names come from the files as bytes; invalid UTF-8 is shown with replacement marks.
   std::cout << j.dump(2, ' ', false, nlohmann::json::error_handler_t::replace) << "\n";
 }
@@ -176,12 +187,16 @@ void PrintText(const TModelReport& r) {
   else
     std::cout << "Bounds: none (no vertices)\n";
   std::cout << "Preview: scale " << Num(r.Fit.Scale) << ", MaxZ " << r.Fit.MaxZ << "\n";
+  std::cout << "Warnings: " << r.Warnings.size() << "\n";
+  for (const std::string& w : r.Warnings)
+    std::cout << "  " << w << "\n";
 }
 
 struct TInfoModelArgs {
   std::string Name;
   std::string Root = ".";
   bool Json = false;
+  TInputOptions Input;
 };
 
 RegisterCommand reg("info model", [](CLI::App& app) {
@@ -194,12 +209,14 @@ RegisterCommand reg("info model", [](CLI::App& app) {
   sub->add_option("--root", args->Root, "Folder the model names are relative to")
       ->capture_default_str();
   sub->add_flag("--json", args->Json, "Print one JSON object");
+  args->Input.AddTo(sub);
   sub->callback([args] {
+    args->Input.Apply();
     std::string name = args->Name;
     // A name typed with its extension is taken as the model it names.
     if (name.size() > 4 && EndsWithNoCase(name, ".obj"))
       name.erase(name.size() - 4);
-    const TModelReport report = Inspect(args->Root, name);
+    const TModelReport report = Inspect(args->Root, name, args->Input.MaxTexturePixels);
     if (args->Json)
       PrintJson(report);
     else

@@ -18,6 +18,7 @@
 // keep their handler: a Ctrl-C on a terminal reaches them directly as well as through
 // the parent, and must count as one request.
 #include "cli/Command.h"
+#include "cli/InputOptions.h"
 #include "common/Error.h"
 #include "common/FileLists.h"
 #include "common/FileLookup.h"
@@ -58,6 +59,7 @@ struct TRenderArgs {
   bool All = false;
   bool Worker = false;
   bool HalfAmbient = false;
+  TInputOptions Input;
 };
 
 // The GL this process renders with: the view and the shader programs, made at the first
@@ -193,6 +195,7 @@ TJobOptions OptionsOf(const TRenderArgs& args) {
   options.OutputDir = args.Out;
   options.DumpSheetsDir = args.Dump;
   options.AsKXZ = args.Format == "kxz";
+  options.MaxTexturePixels = args.Input.MaxTexturePixels;
   return options;
 }
 
@@ -273,6 +276,7 @@ pid_t SpawnWorker(const TRenderArgs& args, const std::string& name, int& readFd)
   }
   if (args.HalfAmbient)
     argv.push_back("--half-ambient");
+  args.Input.AppendArguments(argv);
   argv.push_back("--");
   argv.push_back(name);
   std::vector<char*> cargv;
@@ -456,6 +460,7 @@ std::string Summary(const std::vector<std::string>& names, const std::vector<TOu
 
 void RunRender(TRenderArgs& args) {
   LowerCaseASCII(args.Format);
+  args.Input.Apply();
   if (args.Worker) {
     SetExitCode(RunWorker(args));
     return;
@@ -531,6 +536,7 @@ RegisterCommand reg("render", [](CLI::App& app) {
   sub->add_flag("--half-ambient", args->HalfAmbient,
                 "Light every face with material the ambient colour (0.5, 0.5, 0.5) instead of "
                 "its Ka, like the window's \"Force Half Ambient\" box (changes the output)");
+  args->Input.AddTo(sub);
   sub->add_flag("--worker", args->Worker, "Internal: run one job for a parent process")->group("");
   sub->callback([args] { RunRender(*args); });
 });

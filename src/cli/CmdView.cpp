@@ -97,7 +97,7 @@ void WritePictures(const TAngleSheet& sheet, const std::array<TPaletteEntry, 256
 
 void RunView(const TViewOptions& options) {
   const std::string file = ResolvePath(options.File);
-  const std::string bytes = ReadWholeFile(file);
+  const std::string bytes = ReadSpriteFile(file);
   const auto* data = reinterpret_cast<const uint8_t*>(bytes.data());
   int32_t frameWidth = 0, frameHeight = 0;
   if (!options.FrameSize.empty())

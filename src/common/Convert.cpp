@@ -1,6 +1,7 @@
 #include "common/Convert.h"
 
 #include "common/Error.h"
+#include "common/Text.h"
 
 #include <charconv>
 #include <clocale>
@@ -191,11 +192,11 @@ bool TryStrToInt(std::string_view text, int32_t& value) {
 }
 
 std::string InvalidFloatMessage(std::string_view text) {
-  return "'" + std::string(text) + "' is not a valid floating point value";
+  return Quoted(text) + " is not a valid floating point value";
 }
 
 std::string InvalidIntMessage(std::string_view text) {
-  return "'" + std::string(text) + "' is not a valid integer value";
+  return Quoted(text) + " is not a valid integer value";
 }
 
 double StrToFloat(std::string_view text) {

@@ -14,7 +14,8 @@ public:
   explicit Error(const std::string& message) : std::runtime_error(message) {}
 };
 
-// Prefixes a message with the file (and line, when > 0) it comes from.
+// Prefixes a message with the file (and line, when > 0) it comes from; the file name is
+// shown through Printable (common/Text.h): escaped, and cut after 200 characters.
 std::string Located(const std::string& file, int line, const std::string& message);
 
 } // namespace quarvel

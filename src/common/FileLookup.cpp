@@ -4,12 +4,17 @@
 #include "common/Text.h"
 
 #include <algorithm>
+#include <atomic>
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
 #include <filesystem>
 #include <memory>
 #include <vector>
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
 namespace fs = std::filesystem;
 
@@ -120,30 +125,176 @@ std::string RootRelative(const std::string& root, const std::string& name) {
   return (root.empty() || root == ".") ? NormaliseSeparators(name) : JoinPath(root, name);
 }
 
-std::string ReadWholeFile(const std::string& path) {
-  const std::string resolved = ResolvePath(path);
-  std::error_code ec;
-  if (fs::is_directory(fs::path(resolved), ec))
+namespace {
+
+std::atomic<bool> outsideRootAllowed{false};
+
+bool IsAbsoluteName(const std::string& name) {
+  return !name.empty() && name[0] == '/';
+}
+
+// True when the "/"-separated `name` climbs above its starting folder at some point
+// ("a/../../b", "../x"). Empty and "." components stay where they are.
+bool ClimbsOut(const std::string& name) {
+  long depth = 0;
+  size_t start = 0;
+  while (start <= name.size()) {
+    size_t end = name.find('/', start);
+    if (end == std::string::npos)
+      end = name.size();
+    const std::string_view part(name.data() + start, end - start);
+    if (part == "..") {
+      if (--depth < 0)
+        return true;
+    } else if (!part.empty() && part != ".") {
+      ++depth;
+    }
+    start = end + 1;
+  }
+  return false;
+}
+
+bool IsBelow(const fs::path& real, const fs::path& realRoot) {
+  const std::string r = real.generic_string();
+  std::string base = realRoot.generic_string();
+  if (r == base)
+    return true;
+  if (base.empty() || base.back() != '/')
+    base += '/';
+  return r.compare(0, base.size(), base) == 0;
+}
+
+[[noreturn]] void RefuseOutside(const std::string& root, const std::string& name,
+                                const std::string& target) {
+  std::string message = Printable(name) + " is outside the root folder " +
+                        Printable(root.empty() ? std::string(".") : root, 200) + " (";
+  if (!target.empty())
+    message += "it leads to " + Printable(target, 200) + "; ";
+  message += "inputs are read only from below the root, --allow-outside-root lifts this)";
+  throw OutsideRoot(message);
+}
+
+// The file behind `fd`, checked to be a regular file of at most maxBytes; its size.
+uint64_t CheckedRegularSize(int fd, const std::string& resolved, uint64_t maxBytes,
+                            const char* kind) {
+  struct stat st {};
+  if (::fstat(fd, &st) != 0)
+    throw Error(Located(resolved, 0, std::string("cannot read the file: ") + std::strerror(errno)));
+  if (S_ISDIR(st.st_mode))
     throw Error(Located(resolved, 0, "is a folder, not a file"));
-  std::unique_ptr<std::FILE, int (*)(std::FILE*)> file(std::fopen(resolved.c_str(), "rb"),
-                                                       &std::fclose);
-  if (!file)
+  // A device or a pipe may never end (/dev/zero), or block until something writes to it.
+  if (!S_ISREG(st.st_mode))
+    throw Error(Located(resolved, 0,
+                        std::string("is not a regular file (a device, pipe or socket); only "
+                                    "regular files are read as a ") +
+                            kind));
+  const auto size = static_cast<uint64_t>(st.st_size);
+  if (size > maxBytes)
+    throw Error(Located(resolved, 0,
+                        "is " + std::to_string(size) + " bytes, more than the " +
+                            ByteCapText(maxBytes) + " a " + kind + " may have"));
+  return size;
+}
+
+// Opens `resolved` for reading without blocking on a pipe (the check that follows
+// refuses it anyway).
+int OpenForReading(const std::string& resolved) {
+  const int fd = ::open(resolved.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
+  if (fd < 0)
     throw Error(Located(resolved, 0, std::string("cannot open file: ") + std::strerror(errno)));
+  return fd;
+}
+
+struct FdCloser {
+  int Fd;
+  ~FdCloser() { ::close(Fd); }
+};
+
+// Reads up to `count` bytes from fd into out (appended); stops at the end of the file.
+void ReadUpTo(int fd, const std::string& resolved, size_t count, std::string& out) {
+  const size_t start = out.size();
+  out.resize(start + count);
+  size_t got = 0;
+  while (got < count) {
+    const ssize_t n = ::read(fd, out.data() + start + got, count - got);
+    if (n < 0) {
+      if (errno == EINTR)
+        continue;
+      throw Error(Located(resolved, 0, std::string("read error: ") + std::strerror(errno)));
+    }
+    if (n == 0)
+      break;
+    got += static_cast<size_t>(n);
+  }
+  out.resize(start + got);
+}
+
+} // namespace
+
+void SetOutsideRootAllowed(bool allowed) {
+  outsideRootAllowed.store(allowed);
+}
+
+bool OutsideRootAllowed() {
+  return outsideRootAllowed.load();
+}
+
+std::string ResolveInRoot(const std::string& root, const std::string& rawName) {
+  const std::string name = NormaliseSeparators(rawName);
+  if (OutsideRootAllowed())
+    return ResolvePath(IsAbsoluteName(name) ? name : RootRelative(root, name));
+  if (IsAbsoluteName(name) || ClimbsOut(name))
+    RefuseOutside(root, rawName, "");
+  const std::string joined = RootRelative(root, name);
+  const std::optional<std::string> found = FindPath(joined);
+  if (!found)
+    return joined;
+  std::error_code ec;
+  const fs::path real = fs::canonical(fs::path(*found), ec);
+  if (ec)
+    return *found; // gone since it was found: the open that follows says so
+  const fs::path realRoot = fs::canonical(fs::path(root.empty() ? "." : root), ec);
+  if (ec || !IsBelow(real, realRoot))
+    RefuseOutside(root, rawName, real.string());
+  return *found;
+}
+
+std::string ByteCapText(uint64_t bytes) {
+  if (bytes >= (uint64_t{1} << 30) && bytes % (uint64_t{1} << 30) == 0)
+    return std::to_string(bytes >> 30) + " GiB";
+  if (bytes >= (uint64_t{1} << 20) && bytes % (uint64_t{1} << 20) == 0)
+    return std::to_string(bytes >> 20) + " MiB";
+  return std::to_string(bytes) + (bytes == 1 ? " byte" : " bytes");
+}
+
+std::string ReadWholeFile(const std::string& path, uint64_t maxBytes, const char* kind) {
+  const std::string resolved = ResolvePath(path);
+  const FdCloser file{OpenForReading(resolved)};
+  uint64_t size = CheckedRegularSize(file.Fd, resolved, maxBytes, kind);
   // One read into a buffer of the file's size: a copy through a string stream costs as
-  // much as parsing does on large models.
+  // much as parsing does on large models. A file that grew since its size was taken is
+  // read as far as the cap allows; one that shrank, as far as it goes.
   std::string text;
-  const auto size = fs::file_size(fs::path(resolved), ec);
-  if (!ec)
-    text.resize(static_cast<size_t>(size));
-  size_t got = std::fread(text.data(), 1, text.size(), file.get());
-  text.resize(got);
-  // A file that grew since its size was taken is read to its end.
-  char chunk[65536];
-  while ((got = std::fread(chunk, 1, sizeof chunk, file.get())) > 0)
-    text.append(chunk, got);
-  if (std::ferror(file.get()))
-    throw Error(Located(resolved, 0, "read error"));
+  ReadUpTo(file.Fd, resolved, static_cast<size_t>(size), text);
+  uint64_t room = maxBytes - text.size();
+  while (text.size() == size && room > 0) {
+    const size_t before = text.size();
+    ReadUpTo(file.Fd, resolved, static_cast<size_t>(std::min<uint64_t>(room, 65536)), text);
+    if (text.size() == before)
+      break;
+    room -= text.size() - before;
+    size = text.size();
+  }
   return text;
+}
+
+std::string ReadFileHead(const std::string& path, size_t count, uint64_t& fileSize) {
+  const std::string resolved = ResolvePath(path);
+  const FdCloser file{OpenForReading(resolved)};
+  fileSize = CheckedRegularSize(file.Fd, resolved, UINT64_MAX, "file");
+  std::string head;
+  ReadUpTo(file.Fd, resolved, count, head);
+  return head;
 }
 
 } // namespace quarvel

@@ -8,6 +8,9 @@
 //     matches the first in byte order is taken, so the choice is repeatable).
 #pragma once
 
+#include "common/Error.h"
+
+#include <cstdint>
 #include <optional>
 #include <string>
 
@@ -32,7 +35,62 @@ std::string JoinPath(const std::string& dir, const std::string& name);
 // so the names users see in messages stay as they wrote them.
 std::string RootRelative(const std::string& root, const std::string& name);
 
-// Reads a whole file found through ResolvePath; throws quarvel::Error naming the file.
-std::string ReadWholeFile(const std::string& path);
+// ---- The root rule -------------------------------------------------------------------
+//
+// Every input a job or a model names (settings files, includes, models, material
+// libraries, textures, shader files, scene files) is read from below one root folder
+// (`--root`, or the window's program folder). Input files are shared between people and
+// rendered on build servers, so a settings file must not be able to make the program
+// read, and then quote back in a warning, a file elsewhere on the machine.
+//
+// ResolveInRoot(root, name) is the one place that rule is applied; every reader of such
+// a file goes through it. `name` is the name as the input gave it, relative to `root`
+// ("\" and "/" alike). It
+//   - refuses a name that is absolute, or whose ".." components climb above the root,
+//     without looking at the file system;
+//   - finds the file like FindPath (letter case ignored when the exact name is missing)
+//     and, when it exists, resolves it to its real target (every symbolic link on the
+//     way followed) and refuses it unless that target lies below the real path of the
+//     root: a link inside the root that points elsewhere counts as outside;
+//   - returns the path found (root/name as FindPath gives it, not the real path, so
+//     messages keep showing the names users wrote), or root/name itself when nothing
+//     exists, so that the open that follows fails naming it.
+// A refusal throws OutsideRoot, "PATH is outside the root folder ROOT ...", with PATH as
+// the input wrote it (escaped and cut, common/Text.h); the caller puts the file and line
+// that named it in front (Located). A root of "" means the current folder.
+//
+// The rule is lifted for the whole process by SetOutsideRootAllowed(true) (the command
+// line's --allow-outside-root, for people who keep shared files elsewhere): names are
+// then looked up as before, absolute ones included.
+class OutsideRoot : public Error {
+public:
+  explicit OutsideRoot(const std::string& message) : Error(message) {}
+};
+
+std::string ResolveInRoot(const std::string& root, const std::string& name);
+
+void SetOutsideRootAllowed(bool allowed);
+bool OutsideRootAllowed();
+
+// ---- Reading whole files -----------------------------------------------------------------
+
+// Caps on what one file may hold, checked against its size before anything is read.
+constexpr uint64_t MaxSettingsFileBytes = uint64_t{16} << 20; // a settings file or include
+constexpr uint64_t MaxModelFileBytes = uint64_t{2} << 30;     // an OBJ or MTL file
+constexpr uint64_t MaxShaderFileBytes = uint64_t{16} << 20;   // a GLSL source
+
+// Reads a whole file found through ResolvePath. Only regular files are read: a device
+// (/dev/zero), a pipe or a folder is refused without reading from it, as is a file larger
+// than maxBytes ("units/tank.obj is 3221225472 bytes, more than the 2 GiB a model file
+// may have": `kind` names what the file was read as). Throws quarvel::Error naming the file.
+std::string ReadWholeFile(const std::string& path, uint64_t maxBytes = MaxModelFileBytes,
+                          const char* kind = "file");
+
+// The first `count` bytes of a regular file (fewer when it is shorter), and its size, for
+// readers whose header says how large the whole file may be. Same refusals as above.
+std::string ReadFileHead(const std::string& path, size_t count, uint64_t& fileSize);
+
+// "16 MiB", "2 GiB", "512 bytes": a cap as messages show it.
+std::string ByteCapText(uint64_t bytes);
 
 } // namespace quarvel

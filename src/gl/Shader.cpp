@@ -60,7 +60,7 @@ TGLSL_Shader::~TGLSL_Shader() {
 }
 
 void TGLSL_Shader::LoadFromFile(const std::string& fileName) {
-  LoadFromText(fileName, ReadWholeFile(fileName));
+  LoadFromText(fileName, ReadWholeFile(fileName, MaxShaderFileBytes, "shader file"));
 }
 
 void TGLSL_Shader::LoadFromText(const std::string& fileName, const std::string& text) {
@@ -187,6 +187,9 @@ const char* BuiltinShaderSource(const std::string& fileName) {
 
 TShaderSet LoadShaderSet(const std::string& assetDir) {
   auto load = [&](const char* name) {
+    // Shader files are inputs like any other: a link out of the root is refused.
+    for (const char* ext : {".vglsl", ".fglsl"})
+      ResolveInRoot(assetDir, std::string(name) + ext);
     auto program = std::make_unique<TGLSL_Program>();
     program->LoadShaders(JoinPath(assetDir, name));
     return program;

@@ -112,7 +112,9 @@ struct TShaderSet {
 };
 
 // Makes the three programs from assetDir ("zbuffer", "zbufferEx", "sidecol", in that
-// order; built-in copies where the files are missing) and looks up "size".
+// order; built-in copies where the files are missing) and looks up "size". The files are
+// read under the root rule with assetDir as the root (common/FileLookup.h): one that is a
+// link out of it throws OutsideRoot.
 TShaderSet LoadShaderSet(const std::string& assetDir);
 
 } // namespace quarvel

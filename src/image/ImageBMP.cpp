@@ -14,6 +14,7 @@
 #include "image/ImageInternal.h"
 
 #include "common/Error.h"
+#include "common/Interrupt.h"
 
 #include <cstddef>
 #include <cstdint>
@@ -105,14 +106,14 @@ std::string CompressionName(uint32_t compression) {
 
 } // namespace
 
-TDecodedImage DecodeBMP(const std::string& fileName, int maxDimension) {
+TDecodedImage DecodeBMP(const std::string& fileName, int maxDimension, long long maxPixels) {
   std::string file;
   const std::vector<uint8_t> bytes = LoadImageFile(fileName, file);
-  return DecodeBMP(bytes.data(), bytes.size(), file, maxDimension);
+  return DecodeBMP(bytes.data(), bytes.size(), file, maxDimension, maxPixels);
 }
 
-TDecodedImage DecodeBMP(const uint8_t* data, size_t size, const std::string& file,
-                        int maxDimension) {
+TDecodedImage DecodeBMP(const uint8_t* data, size_t size, const std::string& file, int maxDimension,
+                        long long maxPixels) {
   CheckNotEmpty(file, size);
   const TBytes b{data, size};
   auto fail = [&file](const std::string& what) -> Error { return Error(Located(file, 0, what)); };
@@ -179,7 +180,7 @@ TDecodedImage DecodeBMP(const uint8_t* data, size_t size, const std::string& fil
     throw fail("corrupt BMP header: " + std::to_string(bitsPerPixel) +
                " bits per pixel in an old-style header");
 
-  CheckImageSize(file, width, height, maxDimension);
+  CheckImageSize(file, width, height, maxDimension, maxPixels);
 
   // Colour masks: inside the header from 52 bytes on, else just after a 40-byte header.
   TMaskChannel red, green, blue;
@@ -248,6 +249,7 @@ TDecodedImage DecodeBMP(const uint8_t* data, size_t size, const std::string& fil
   const size_t w = static_cast<size_t>(width);
   size_t badIndexes = 0;
   for (size_t row = 0; row < static_cast<size_t>(height); ++row) {
+    ThrowIfInterrupted();
     const size_t y = topDown ? row : static_cast<size_t>(height) - 1 - row;
     const uint8_t* source = b.data() + pixelOffset + row * stride;
     uint8_t* target = image.Pixels.data() + y * w * 3;

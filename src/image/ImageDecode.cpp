@@ -20,6 +20,9 @@
 #include "common/Error.h"
 #include "common/FileLookup.h"
 
+#include "common/Interrupt.h"
+
+#include <algorithm>
 #include <cerrno>
 #include <csetjmp>
 #include <cstdio>
@@ -77,29 +80,26 @@ void CheckNotEmpty(const std::string& name, size_t size) {
     throw Error(Located(name, 0, "image file is empty"));
 }
 
-namespace {
-
-// Most pixels one picture may have, whatever the GL allows each way: 16384 x 16384, 768 MiB
-// decoded. Drivers that take 32768 or more each way would otherwise let a header of a few
-// bytes claim gigapixels, which are allocated (and copied for the upload) before the
-// missing pixel data is noticed.
-constexpr long long MaxImagePixels = 16384LL * 16384LL;
-
-} // namespace
-
-void CheckImageSize(const std::string& file, long long width, long long height, int maxDimension) {
+void CheckImageSize(const std::string& file, long long width, long long height, int maxDimension,
+                    long long maxPixels) {
   const std::string size = std::to_string(width) + " x " + std::to_string(height) + " pixels";
   if (width <= 0 || height <= 0)
     throw Error(Located(file, 0, "image is " + size + ", which is not a valid size"));
   if (width > maxDimension || height > maxDimension)
-    throw Error(Located(file, 0,
-                        "image is " + size + ", larger than the largest texture (" +
-                            std::to_string(maxDimension) + ")"));
-  // Both sides are below 2^31 here, so the product cannot overflow.
-  if (width * height > MaxImagePixels)
-    throw Error(Located(file, 0,
-                        "image is " + size + ", more than the largest picture of " +
-                            std::to_string(MaxImagePixels) + " pixels"));
+    throw PictureTooLarge(Located(file, 0,
+                                  "image is " + size + ", larger than the largest texture (" +
+                                      std::to_string(maxDimension) + ")"),
+                          width, height);
+  // Drivers that take 32768 or more each way would otherwise let a header of a few bytes
+  // claim gigapixels, which are allocated (and copied for the upload) before the missing
+  // pixel data is noticed. Both sides are below 2^31 here: the product cannot overflow.
+  const long long limit = std::min(maxPixels, MaxImagePixels);
+  if (width * height > limit)
+    throw PictureTooLarge(Located(file, 0,
+                                  "image is " + size + " (" + std::to_string(width * height) +
+                                      "), more than the " + std::to_string(limit) +
+                                      " pixels a picture may have"),
+                          width, height);
 }
 
 void AddWarning(std::vector<std::string>& warnings, size_t& dropped, const std::string& file,
@@ -157,10 +157,8 @@ struct PngReadContext {
   bool WarningLost = false;
   // Set by Run once the header is known; checked by Run before allocating.
   int MaxDimension = 0;
+  long long MaxPixels = MaxImagePixels;
   TDecodedImage* Image = nullptr;
-  // Row buffer (width * 3 bytes each, libpng writes straight into Image->Pixels) and the
-  // row pointers: owned here so that a longjmp leaves them to the caller's destructors.
-  std::vector<png_bytep>* Rows = nullptr;
 };
 
 // Destroys libpng's structures on every path out of DecodePNG.
@@ -222,7 +220,7 @@ bool RunPngRead(png_structp png, png_infop info, PngReadContext* ctx) {
 
   const png_uint_32 width = png_get_image_width(png, info);
   const png_uint_32 height = png_get_image_height(png, info);
-  CheckImageSize(*ctx->File, width, height, ctx->MaxDimension);
+  CheckImageSize(*ctx->File, width, height, ctx->MaxDimension, ctx->MaxPixels);
 
   // Everything to 8-bit RGB: palette and low-bit grey expanded, 16-bit scaled (not
   // truncated) to 8 bits, grey copied to the three channels, alpha dropped.
@@ -235,7 +233,7 @@ bool RunPngRead(png_structp png, png_infop info, PngReadContext* ctx) {
   }
   png_set_scale_16(png);
   png_set_strip_alpha(png);
-  png_set_interlace_handling(png);
+  const int passes = png_set_interlace_handling(png);
   png_read_update_info(png, info);
 
   if (png_get_channels(png, info) != 3 || png_get_bit_depth(png, info) != 8 ||
@@ -243,10 +241,13 @@ bool RunPngRead(png_structp png, png_infop info, PngReadContext* ctx) {
     png_error(png, "unsupported pixel layout");
 
   AllocatePixels(*ctx->Image, *ctx->File, static_cast<int>(width), static_cast<int>(height));
-  ctx->Rows->resize(height);
-  for (png_uint_32 y = 0; y < height; ++y)
-    (*ctx->Rows)[y] = ctx->Image->Pixels.data() + static_cast<size_t>(y) * width * 3;
-  png_read_image(png, ctx->Rows->data());
+  // Row by row (every pass of an interlaced picture), so that an interrupt is noticed
+  // between rows: a large picture takes seconds to inflate.
+  for (int pass = 0; pass < passes; ++pass)
+    for (png_uint_32 y = 0; y < height; ++y) {
+      ThrowIfInterrupted();
+      png_read_row(png, ctx->Image->Pixels.data() + static_cast<size_t>(y) * width * 3, nullptr);
+    }
   // Read to IEND, so a file cut anywhere is reported rather than half-accepted.
   png_read_end(png, nullptr);
   return true;
@@ -254,14 +255,14 @@ bool RunPngRead(png_structp png, png_infop info, PngReadContext* ctx) {
 
 } // namespace
 
-TDecodedImage DecodePNG(const std::string& fileName, int maxDimension) {
+TDecodedImage DecodePNG(const std::string& fileName, int maxDimension, long long maxPixels) {
   std::string file;
   const std::vector<uint8_t> bytes = LoadImageFile(fileName, file);
-  return DecodePNG(bytes.data(), bytes.size(), file, maxDimension);
+  return DecodePNG(bytes.data(), bytes.size(), file, maxDimension, maxPixels);
 }
 
-TDecodedImage DecodePNG(const uint8_t* data, size_t size, const std::string& file,
-                        int maxDimension) {
+TDecodedImage DecodePNG(const uint8_t* data, size_t size, const std::string& file, int maxDimension,
+                        long long maxPixels) {
   CheckNotEmpty(file, size);
   if (size < 8)
     throw Error(Located(
@@ -270,15 +271,14 @@ TDecodedImage DecodePNG(const uint8_t* data, size_t size, const std::string& fil
     throw Error(Located(file, 0, "not a PNG file"));
 
   TDecodedImage image;
-  std::vector<png_bytep> rows;
   PngReadContext ctx;
   ctx.Data = data;
   ctx.Size = size;
   ctx.File = &file;
   ctx.Warnings = &image.Warnings;
   ctx.MaxDimension = maxDimension;
+  ctx.MaxPixels = maxPixels;
   ctx.Image = &image;
-  ctx.Rows = &rows;
 
   PngReadGuard guard;
   guard.Png = png_create_read_struct(PNG_LIBPNG_VER_STRING, &ctx, PngReadError, PngReadWarning);
@@ -315,6 +315,7 @@ struct JpegContext {
   size_t DroppedWarnings = 0;
   bool WarningLost = false;
   int MaxDimension = 0;
+  long long MaxPixels = MaxImagePixels;
   TDecodedImage* Image = nullptr;
   // One grey scanline, for grey pictures expanded to RGB by us.
   std::vector<uint8_t>* GreyRow = nullptr;
@@ -368,8 +369,7 @@ extern "C" void JpegEmitMessage(j_common_ptr info, int level) {
 // through a buffer of all its coefficients, allocated and cleared before the first scan
 // is read. A header of a few hundred bytes can claim 16384 x 16384 pixels at full
 // chroma resolution, which takes 1.5 GiB there on top of the pixels; the buffer is
-// therefore limited to the size of the largest picture's pixels.
-constexpr unsigned long long MaxJpegCoefficientBytes = MaxImagePixels * 3;
+// therefore limited to the size of the largest picture's pixels (maxPixels * 3).
 
 // The size of that buffer as libjpeg makes it: each component's blocks, rounded up to its
 // sampling factors, 64 coefficients of two bytes each.
@@ -387,8 +387,11 @@ unsigned long long JpegCoefficientBytes(const jpeg_decompress_struct* info) {
   return bytes;
 }
 
-void CheckJpegCoefficients(const std::string& file, const jpeg_decompress_struct* info) {
+void CheckJpegCoefficients(const std::string& file, const jpeg_decompress_struct* info,
+                           long long maxPixels) {
   const unsigned long long bytes = JpegCoefficientBytes(info);
+  const unsigned long long MaxJpegCoefficientBytes =
+      static_cast<unsigned long long>(std::min(maxPixels, MaxImagePixels)) * 3;
   if (bytes <= MaxJpegCoefficientBytes)
     return;
   const auto MiB = [](unsigned long long b) { return std::to_string((b + (1u << 20) - 1) >> 20); };
@@ -409,7 +412,8 @@ bool RunJpegRead(JpegGuard* guard, JpegContext* ctx, const uint8_t* data, size_t
   guard->Created = true;
   jpeg_mem_src(info, data, static_cast<unsigned long>(size));
   jpeg_read_header(info, TRUE);
-  CheckImageSize(*ctx->File, info->image_width, info->image_height, ctx->MaxDimension);
+  CheckImageSize(*ctx->File, info->image_width, info->image_height, ctx->MaxDimension,
+                 ctx->MaxPixels);
 
   switch (info->jpeg_color_space) {
   case JCS_GRAYSCALE:
@@ -426,7 +430,7 @@ bool RunJpegRead(JpegGuard* guard, JpegContext* ctx, const uint8_t* data, size_t
     throw Error(Located(*ctx->File, 0, "JPEG colour space is not supported"));
   }
   if (jpeg_has_multiple_scans(info))
-    CheckJpegCoefficients(*ctx->File, info);
+    CheckJpegCoefficients(*ctx->File, info, ctx->MaxPixels);
   info->scale_num = 1;
   info->scale_denom = 1;
   jpeg_start_decompress(info);
@@ -441,6 +445,7 @@ bool RunJpegRead(JpegGuard* guard, JpegContext* ctx, const uint8_t* data, size_t
     ERREXIT(info, JERR_CONVERSION_NOTIMPL);
 
   while (info->output_scanline < info->output_height) {
+    ThrowIfInterrupted();
     uint8_t* target =
         ctx->Image->Pixels.data() + static_cast<size_t>(info->output_scanline) * width * 3;
     JSAMPROW row = grey ? ctx->GreyRow->data() : target;
@@ -459,14 +464,14 @@ bool RunJpegRead(JpegGuard* guard, JpegContext* ctx, const uint8_t* data, size_t
 
 } // namespace
 
-TDecodedImage DecodeJPEG(const std::string& fileName, int maxDimension) {
+TDecodedImage DecodeJPEG(const std::string& fileName, int maxDimension, long long maxPixels) {
   std::string file;
   const std::vector<uint8_t> bytes = LoadImageFile(fileName, file);
-  return DecodeJPEG(bytes.data(), bytes.size(), file, maxDimension);
+  return DecodeJPEG(bytes.data(), bytes.size(), file, maxDimension, maxPixels);
 }
 
 TDecodedImage DecodeJPEG(const uint8_t* data, size_t size, const std::string& file,
-                         int maxDimension) {
+                         int maxDimension, long long maxPixels) {
   CheckNotEmpty(file, size);
   if (size < 2 || data[0] != 0xFF || data[1] != 0xD8)
     throw Error(Located(file, 0, "not a JPEG file"));
@@ -477,6 +482,7 @@ TDecodedImage DecodeJPEG(const uint8_t* data, size_t size, const std::string& fi
   ctx.File = &file;
   ctx.Warnings = &image.Warnings;
   ctx.MaxDimension = maxDimension;
+  ctx.MaxPixels = maxPixels;
   ctx.Image = &image;
   ctx.GreyRow = &greyRow;
 

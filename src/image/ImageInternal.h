@@ -25,9 +25,11 @@ std::vector<uint8_t> LoadImageFile(const std::string& fileName, std::string& res
 // Throws quarvel::Error naming the picture when it has no bytes at all.
 void CheckNotEmpty(const std::string& name, size_t size);
 
-// Throws quarvel::Error unless 1 <= width, height <= maxDimension. Called with the
-// header's figures before any pixel memory is allocated.
-void CheckImageSize(const std::string& file, long long width, long long height, int maxDimension);
+// Throws quarvel::Error unless 1 <= width, height <= maxDimension and width * height is at
+// most maxPixels (and MaxImagePixels); a picture too large throws PictureTooLarge. Called
+// with the header's figures before any pixel memory is allocated.
+void CheckImageSize(const std::string& file, long long width, long long height, int maxDimension,
+                    long long maxPixels);
 
 // Adds "file: text" to `warnings` (or counts it once the list is full).
 void AddWarning(std::vector<std::string>& warnings, size_t& dropped, const std::string& file,

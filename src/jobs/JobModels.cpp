@@ -2,6 +2,7 @@
 // height range of every frame.
 #include "common/Error.h"
 #include "common/FileLookup.h"
+#include "common/Text.h"
 #include "jobs/Manager.h"
 #include "models/Geometry.h"
 #include "models/MaterialFile.h"
@@ -29,7 +30,9 @@ int32_t T2P5D_Manager::LoadModel(const std::string& Name) {
   Models.push_back(std::make_unique<TOBJFile>(Name));
   const int32_t index = static_cast<int32_t>(Models.size()) - 1;
   const size_t sep = Name.find_last_of("\\/");
-  const std::string FileName = (sep == std::string::npos ? Name : Name.substr(sep + 1)) + ".obj";
+  // Shown in progress lines: escaped, as the name comes from the settings file.
+  const std::string FileName =
+      Printable((sep == std::string::npos ? Name : Name.substr(sep + 1)) + ".obj");
 
   Report(0, "Loading OBJ [" + FileName + "]");
   int32_t LastPercent = 0;
@@ -44,8 +47,25 @@ int32_t T2P5D_Manager::LoadModel(const std::string& Name) {
     }
   };
   callbacks.OnMaterials = [&] { Report(0, "Loading OBJ Material [" + FileName + "]"); };
-  LoadModelInto(*Models.back(), RootDir, Name, callbacks);
+  callbacks.OnWarning = [this](const std::string& text) { Warn(text); };
+  try {
+    LoadModelInto(*Models.back(), RootDir, Name, callbacks);
+  } catch (const OutsideRoot& e) {
+    throw Error(Here(e.what())); // at the frame line that names the model
+  }
   return index;
+}
+
+void T2P5D_Manager::DecodeTextures(const std::function<void(size_t, const TModelTextures&)>& use) {
+  TTextureSet set(TextureLimits);
+  for (size_t i = 0; i < Models.size(); ++i) {
+    std::vector<std::string> warnings;
+    const TModelTextures textures = LoadModelTextures(*Models[i], set, warnings);
+    for (const std::string& warning : warnings)
+      Warn(warning);
+    if (use)
+      use(i, textures);
+  }
 }
 
 void T2P5D_Manager::CentreModels() {

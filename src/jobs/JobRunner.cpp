@@ -44,6 +44,7 @@ void LoadJob(T2P5D_Manager& job, const TJobOptions& options, const std::string& 
   job.RootDir = options.RootDir.empty() ? "." : options.RootDir;
   job.OutputDir = options.OutputDir;
   job.DumpSheetsDir = options.DumpSheetsDir;
+  job.TextureLimits.MaxPixels = options.MaxTexturePixels;
   job.LoadSettings(name);
 }
 

@@ -20,6 +20,8 @@ struct TJobOptions {
   std::string OutputDir;     // output names are relative to it ("" = current folder)
   std::string DumpSheetsDir; // "" = no plane dumps
   bool AsKXZ = true;         // KXZ containers + .p16, else raw 2P5D files
+  // Most pixels one texture may have (--max-texture-pixels; models/TextureFiles.h).
+  long long MaxTexturePixels = DefaultMaxTexturePixels;
 };
 
 // The name of a job as the settings list gives it (relative to the root, no extension)

@@ -36,6 +36,7 @@
 #pragma once
 
 #include "common/AngleSheet.h"
+#include "models/TextureFiles.h"
 
 #include <cstdint>
 #include <functional>
@@ -91,6 +92,10 @@ struct TSettingsLine {
 // "frame 100000 a.obj" is refused instead of allocating sheets for it.
 constexpr int32_t MaxAngleSlot = 4095;
 constexpr int32_t MaxFrameNumber = 4096;
+// Largest number of views (angles x frames) of one job. Each limit above alone still lets
+// a settings file ask for 16.7 million views, whose records alone take gigabytes before
+// anything is drawn; the product is refused at the line that crosses it.
+constexpr int32_t MaxViews = 65536;
 
 class T2P5D_Manager {
 public:
@@ -112,6 +117,9 @@ public:
   std::vector<TSettingsLine> ExpandSettings(const std::string& file) const;
   // One settings line; Keyword in lower case. Warnings are located at CurrentLocation.
   void ApplySetting(const std::string& Keyword, const std::string& Argument);
+  // Throws, located at the current line, when `angles` x `frames` exceeds MaxViews; `cause`
+  // ("angle slot 300") says which line made it so, or is empty.
+  void CheckViewCount(size_t angles, size_t frames, const std::string& cause) const;
   void SetAngle(int32_t Slot, int32_t Degrees);
   void SetFrame(int32_t Number, const std::string& FileName);
 
@@ -121,6 +129,13 @@ public:
   static void MeasureFrame(TJobFrame& Frame, const TOBJFile& Model);
   // The model names in index order (as the frame lines gave them, without extension).
   std::vector<std::string> ModelNames() const;
+  // Decodes the textures of every model through one set (each file once, within
+  // TextureLimits; models/TextureFiles.h) and reports through Warn what could not be
+  // used; use(k, textures) then gets model k's pictures, which are freed when it returns
+  // unless it keeps them. No GL: RenderAll does this to make the models' textures, and
+  // `info job` to report the same warnings a render would. Throws when the job's decoded
+  // textures would exceed TextureLimits.MaxTotalBytes.
+  void DecodeTextures(const std::function<void(size_t, const TModelTextures&)>& use = {});
 
   // --- Render passes (Passes.cpp); needs the current GL context and GLView ---
   void RenderAll(const TRenderInputs& Inputs);
@@ -213,6 +228,7 @@ public:
   int32_t ViewHeight = 400;
   TWarningCallback OnWarning;
   std::vector<std::string> Warnings;
+  TTextureLimits TextureLimits;          // RenderAll sets MaxDimension from the GL
   std::vector<std::string> WrittenFiles; // every file the last save wrote, in order
   double GLSeconds = 0; // wall time inside RenderView (drawing and read-back) so far
 

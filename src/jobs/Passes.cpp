@@ -8,6 +8,7 @@
 #include "common/Error.h"
 #include "gl/GLView.h"
 #include "gl/Shader.h"
+#include "gl/Texture.h"
 #include "image/Image.h"
 #include "jobs/Manager.h"
 #include "models/OBJFile.h"
@@ -30,6 +31,9 @@ void T2P5D_Manager::CheckRenderable() const {
   if (Frames.empty())
     throw Error(
         Located(SettingsFile, 0, "the job has no frame: add lines \"frame NUMBER MODEL.obj\""));
+  // Settings lines are checked as they come; a job filled in by other means is checked here,
+  // before the views are allocated.
+  CheckViewCount(Angles.size(), Frames.size(), "");
 }
 
 int32_t T2P5D_Manager::ViewPercent(int32_t Angle, int32_t Frame) const {
@@ -44,9 +48,15 @@ int32_t T2P5D_Manager::ViewPercent(int32_t Angle, int32_t Frame) const {
 
 void T2P5D_Manager::PrepareModels() {
   GLModels.resize(Models.size());
-  for (size_t i = 0; i < Models.size(); ++i)
+  if (std::all_of(GLModels.begin(), GLModels.end(), [](const auto& m) { return m != nullptr; }))
+    return;
+  TextureLimits.MaxDimension = MaxTextureSize();
+  // One texture set for the job: a file named by several models is decoded once, and the
+  // job's decoded pictures are held only while the models upload them.
+  DecodeTextures([this](size_t i, const TModelTextures& textures) {
     if (!GLModels[i])
-      GLModels[i] = std::make_unique<TGLModel>(*Models[i]);
+      GLModels[i] = std::make_unique<TGLModel>(*Models[i], textures);
+  });
 }
 
 void T2P5D_Manager::RenderAll(const TRenderInputs& Inputs) {

@@ -12,6 +12,7 @@
 #include "common/Text.h"
 #include "jobs/Manager.h"
 
+#include <algorithm>
 #include <filesystem>
 #include <iterator>
 #include <locale>
@@ -109,7 +110,7 @@ std::vector<TSettingsLine> T2P5D_Manager::ExpandSettings(const std::string& file
   auto readLines = [](const std::string& path,
                       const std::shared_ptr<const std::vector<std::string>>& chain) {
     std::vector<TSettingsLine> out;
-    const std::string text = ReadWholeFile(path);
+    const std::string text = ReadWholeFile(path, MaxSettingsFileBytes, "settings file");
     ForEachLine(DropByteOrderMark(text), [&](std::string_view line, int32_t index) {
       out.push_back(TSettingsLine{std::string(line), path, index + 1, chain});
     });
@@ -136,20 +137,25 @@ std::vector<TSettingsLine> T2P5D_Manager::ExpandSettings(const std::string& file
       throw Error(Located(at.File, at.Line, "include expansion does not end"));
 
     const std::string name = TrimLeft(t.substr(8));
-    const std::string path = ResolvePath(InRoot(name));
+    std::string path;
+    try {
+      path = ResolveInRoot(RootDir, name);
+    } catch (const OutsideRoot& e) {
+      throw Error(Located(at.File, at.Line, e.what()));
+    }
     const std::string key = FileKey(path);
     for (const std::string& outer : *at.Chain) {
       if (FileKey(outer) != key)
         continue;
       std::string chainText;
       for (const std::string& f : *at.Chain)
-        chainText += f + " -> ";
-      throw Error(Located(at.File, at.Line, "include cycle: " + chainText + path));
+        chainText += Printable(f, 200) + " -> ";
+      throw Error(Located(at.File, at.Line, "include cycle: " + chainText + Printable(path, 200)));
     }
     // The chain holds the settings file and every include down to this line's file.
     if (at.Chain->size() > MaxIncludeDepth)
       throw Error(Located(at.File, at.Line,
-                          "include of " + path + " nests deeper than " +
+                          "include of " + Printable(path, 200) + " nests deeper than " +
                               std::to_string(MaxIncludeDepth) + " levels"));
     auto chain = std::make_shared<std::vector<std::string>>(*at.Chain);
     chain->push_back(path);
@@ -209,7 +215,7 @@ void T2P5D_Manager::LoadSettings(const std::string& Name) {
   SettingsName = Name;
   Report(0, "Loading");
 
-  SettingsFile = ResolvePath(InRoot(Name + ".settings"));
+  SettingsFile = ResolveInRoot(RootDir, Name + ".settings");
   const std::vector<TSettingsLine> lines = ExpandSettings(SettingsFile);
 
   for (const TSettingsLine& line : lines) {
@@ -259,7 +265,7 @@ void T2P5D_Manager::ApplySetting(const std::string& Keyword, const std::string& 
   };
   auto extraIgnored = [&](const std::string& extra) {
     if (!extra.empty())
-      Warn(Here("extra text '" + extra + "' ignored"));
+      Warn(Here("extra text " + Quoted(extra) + " ignored"));
   };
 
   if (Keyword == "angle") {
@@ -271,6 +277,8 @@ void T2P5D_Manager::ApplySetting(const std::string& Keyword, const std::string& 
     if (slot > MaxAngleSlot)
       throw Error(Here("angle slot " + std::to_string(slot) + " is beyond the largest slot " +
                        std::to_string(MaxAngleSlot)));
+    CheckViewCount(std::max(Angles.size(), static_cast<size_t>(slot) + 1), Frames.size(),
+                   "angle slot " + std::to_string(slot));
     SetAngle(slot, degrees);
   } else if (Keyword == "frame") {
     const int32_t number = integer(first, 1, "frame number 1 taken");
@@ -280,6 +288,8 @@ void T2P5D_Manager::ApplySetting(const std::string& Keyword, const std::string& 
     if (number > MaxFrameNumber)
       throw Error(Here("frame number " + std::to_string(number) +
                        " is beyond the largest frame number " + std::to_string(MaxFrameNumber)));
+    CheckViewCount(Angles.size(), std::max(Frames.size(), static_cast<size_t>(number)),
+                   "frame number " + std::to_string(number));
     SetFrame(number, ReplaceModelPlaceholder(rest, RemoveFileExt(SettingsName)));
   } else if (Keyword == "scale") {
     double parsed = 0;
@@ -302,8 +312,21 @@ void T2P5D_Manager::ApplySetting(const std::string& Keyword, const std::string& 
     SingleOutput = true;
     extraIgnored(Argument);
   } else {
-    Warn(Here("'" + Keyword + "' is not a keyword; line ignored"));
+    Warn(Here(Quoted(Keyword) + " is not a keyword; line ignored"));
   }
+}
+
+void T2P5D_Manager::CheckViewCount(size_t angles, size_t frames, const std::string& cause) const {
+  const uint64_t views = static_cast<uint64_t>(angles) * frames;
+  if (views <= static_cast<uint64_t>(MaxViews))
+    return;
+  std::string message = std::to_string(angles) + (angles == 1 ? " angle" : " angles") + " x " +
+                        std::to_string(frames) + (frames == 1 ? " frame" : " frames") + " = " +
+                        std::to_string(views) + " views, more than the " +
+                        std::to_string(MaxViews) + " one job may render";
+  if (!cause.empty())
+    message = cause + " makes " + message;
+  throw Error(Here(message));
 }
 
 void T2P5D_Manager::SetAngle(int32_t Slot, int32_t Degrees) {

@@ -47,8 +47,10 @@ void TOBJMaterialFile::ParseLine(std::string_view line) {
     last.Tr = static_cast<float>(StrToFloat(rest));
   else if (MatchKeyword("illum ", Line_, rest))
     last.Illum = StrToInt(rest);
-  else if (MatchKeyword("map_kd ", Line_, rest))
+  else if (MatchKeyword("map_kd ", Line_, rest)) {
     last.MapKd.assign(rest);
+    last.MapKdLine = CurrentLine;
+  }
 }
 
 int32_t TOBJMaterialFile::IndexOf(std::string_view name) const {

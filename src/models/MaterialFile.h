@@ -29,8 +29,9 @@ struct TOBJMaterial {
   float Ns = 1.0f;                   // stored only
   float Tr = 0.0f;                   // stored only
   int32_t Illum = 2;                 // stored only
-  std::string MapKd; // as written after "map_kd ", lower-cased, relative to the model's folder
-  std::string Name;  // lower-cased
+  std::string MapKd;     // as written after "map_kd ", lower-cased, relative to the model's folder
+  int32_t MapKdLine = 0; // the library's line of the map_kd statement (CurrentLine then)
+  std::string Name;      // lower-cased
 };
 
 class TOBJMaterialFile {
@@ -48,6 +49,10 @@ public:
   int32_t Count() const { return static_cast<int32_t>(Materials.size()); }
 
   std::vector<TOBJMaterial> Materials;
+  // Where the lines come from, for messages: the library's name as shown (relative to the
+  // root) and the line ParseLine is given (1-based). Set by the loader; 0 when unknown.
+  std::string FileName;
+  int32_t CurrentLine = 0;
 
 private:
   std::string Line_; // lower-cased copy of the line being parsed, reused

@@ -100,21 +100,37 @@ std::string ModelMaterialPath(const std::string& rootDir, const std::string& nam
   return JoinPath(JoinPath(rootDir, modelDir), m);
 }
 
+std::string ModelMaterialName(const std::string& name, const std::string& materialLibName) {
+  const std::string m = MaterialNameWithoutDotSlash(materialLibName);
+  if (m.empty())
+    return NormaliseSeparators(name + ".mtl");
+  return JoinPath(DirectoryPart(NormaliseSeparators(name + ".obj")), m);
+}
+
 void LoadModelInto(TOBJFile& model, const std::string& rootDir, const std::string& name,
                    const TModelLoadCallbacks& callbacks) {
   model.TextureDir = ModelTextureDir(rootDir, name);
+  model.RootDir = rootDir;
+  model.ObjName = ShownName(name + ".obj");
 
-  const std::string objText = ReadWholeFile(ModelOBJPath(rootDir, name));
+  const std::string objText =
+      ReadWholeFile(ResolveInRoot(rootDir, name + ".obj"), MaxModelFileBytes, "model file");
   const std::string_view objLines = DropByteOrderMark(objText);
   const TLineCensus census = TakeCensus(objLines);
   const int32_t lineCount = census.Lines;
   model.Reserve(census.Vertices, census.TexCoords, census.Normals, census.Faces * 3);
-  const std::string objShown = ShownName(name + ".obj");
+  const std::string& objShown = model.ObjName;
+  std::string libSeen = model.MaterialLibName;
   SplitLines(objLines, [&](std::string_view line, int32_t index) {
     try {
       model.ParseLine(line);
     } catch (const Error& e) {
       throw Error(Located(objShown, index + 1, e.what()));
+    }
+    // Where the library was named, for messages about it.
+    if (line.size() > 7 && LowerASCII(line[0]) == 'm' && model.MaterialLibName != libSeen) {
+      libSeen = model.MaterialLibName;
+      model.MaterialLibLine = index + 1;
     }
     if (callbacks.OnLine)
       callbacks.OnLine(index, lineCount);
@@ -123,12 +139,19 @@ void LoadModelInto(TOBJFile& model, const std::string& rootDir, const std::strin
   if (callbacks.OnMaterials)
     callbacks.OnMaterials();
   auto materials = std::make_unique<TOBJMaterialFile>();
-  const std::string mtlPath = ModelMaterialPath(rootDir, name, model.MaterialLibName);
+  std::string mtlPath;
+  try {
+    mtlPath = ResolveInRoot(rootDir, ModelMaterialName(name, model.MaterialLibName));
+  } catch (const OutsideRoot& e) {
+    // Refused like a missing library: the model loads without its materials.
+    if (callbacks.OnWarning)
+      callbacks.OnWarning(Located(objShown, model.MaterialLibLine, e.what()));
+  }
   std::string mtlText;
   bool haveMaterials = false;
-  if (FileExists(mtlPath)) {
+  if (!mtlPath.empty() && FileExists(mtlPath)) {
     try {
-      mtlText = ReadWholeFile(mtlPath);
+      mtlText = ReadWholeFile(mtlPath, MaxModelFileBytes, "material library");
       haveMaterials = true;
     } catch (const Error&) {
       // An unreadable library is treated like a missing one: the model loads without.
@@ -139,13 +162,16 @@ void LoadModelInto(TOBJFile& model, const std::string& rootDir, const std::strin
     const std::string rootPrefix = JoinPath(rootDir, "");
     if (!rootDir.empty() && mtlShown.compare(0, rootPrefix.size(), rootPrefix) == 0)
       mtlShown.erase(0, rootPrefix.size());
+    materials->FileName = mtlShown;
     SplitLines(DropByteOrderMark(mtlText), [&](std::string_view line, int32_t index) {
+      materials->CurrentLine = index + 1;
       try {
         materials->ParseLine(line);
       } catch (const Error& e) {
         throw Error(Located(mtlShown, index + 1, e.what()));
       }
     });
+    materials->CurrentLine = 0;
   }
   model.SetMaterialFile(std::move(materials));
   model.FinishLoading();

@@ -5,6 +5,11 @@
 // without ".obj", "\" or "/" as separators (units\tank). Every file is found through
 // common/FileLookup.h, so letter case is ignored when the exact name is missing.
 //
+// Every file is read under the root rule (common/FileLookup.h): a model outside the root
+// throws OutsideRoot (unlocated: the caller knows which line named the model); a material
+// library outside it is refused with a warning (OnWarning, at the "mtllib" line) and the
+// model loads without it. Model and library files are read up to MaxModelFileBytes.
+//
 //   1. The model's TextureDir := the folder of root/name.obj.
 //   2. root/name.obj is read as lines (CR, LF or CR LF end a line; a leading UTF-8
 //      byte-order mark is dropped); every line, trimmed of characters of code 32 or
@@ -37,6 +42,8 @@ struct TModelLoadCallbacks {
   std::function<void(int32_t lineIndex, int32_t lineCount)> OnLine;
   // Once, after the last OBJ line and before the material library is read.
   std::function<void()> OnMaterials;
+  // A problem the model loads in spite of, located ("units/tank.obj:3: ...").
+  std::function<void(const std::string& text)> OnWarning;
 };
 
 // root/name.obj, separators "/".
@@ -47,6 +54,9 @@ std::string ModelTextureDir(const std::string& rootDir, const std::string& name)
 // reader stores it: lower case, "\" separators; empty when there was none).
 std::string ModelMaterialPath(const std::string& rootDir, const std::string& name,
                               const std::string& materialLibName);
+
+// The material library's name relative to the root (what ModelMaterialPath joins to it).
+std::string ModelMaterialName(const std::string& name, const std::string& materialLibName);
 
 // Runs the sequence into `model` (normally fresh from its constructor).
 void LoadModelInto(TOBJFile& model, const std::string& rootDir, const std::string& name,

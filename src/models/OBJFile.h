@@ -107,7 +107,13 @@ public:
   // The folder textures are looked up in (the model file's folder, with a trailing "/";
   // "" for the current folder). Set by the loader.
   std::string TextureDir;
+  // The root folder the model was loaded below and the model file's name relative to it
+  // ("/" separators, as messages show it). Set by the loader: the textures are looked up
+  // below the same root (common/FileLookup.h, the root rule).
+  std::string RootDir;
+  std::string ObjName;
   std::string MaterialLibName; // last "mtllib " argument, lower-cased, '/' -> '\'
+  int32_t MaterialLibLine = 0; // its line in the model file (1-based; set by the loader)
   std::vector<TVec3> Vertices;
   std::vector<TVec3> Normals; // as read, then the generated ones
   std::vector<TOBJTexCoord> TexCoords;

@@ -294,8 +294,31 @@ TKXContents DecodeKXZ(const uint8_t* data, size_t size, const std::string& name,
   return out;
 }
 
+std::string ReadSpriteFile(const std::string& fileName) {
+  uint64_t fileSize = 0;
+  const std::string head = ReadFileHead(fileName, 12, fileSize);
+  const auto* h = reinterpret_cast<const uint8_t*>(head.data());
+  uint64_t justified = 0;
+  if (head.size() >= 9 && h[0] == 0xFF && h[1] == 'K') {
+    // Per frame at most a record head (14 bytes) and 65535 extra bytes; all frames' data
+    // at most what their planes may take decoded.
+    const uint64_t count = h[7] | (h[8] << 8);
+    justified = 9 + count * (14 + 65535) + MaxPlaneBytes;
+  } else if (head.size() >= 12) {
+    auto s32 = [&](size_t at) {
+      return static_cast<int32_t>(h[at] | (h[at + 1] << 8) | (h[at + 2] << 16) |
+                                  (static_cast<uint32_t>(h[at + 3]) << 24));
+    };
+    const int64_t width = s32(0), height = s32(4);
+    if (width > 0 && height > 0)
+      justified = 12 + 2 * static_cast<uint64_t>(width) * static_cast<uint64_t>(height) + 1024;
+  }
+  const uint64_t cap = std::max<uint64_t>(justified, uint64_t{64} << 10);
+  return ReadWholeFile(fileName, cap, "sprite file of this header");
+}
+
 TKXContents ReadKXZ(const std::string& fileName, int32_t frameWidth, int32_t frameHeight) {
-  const std::string bytes = ReadWholeFile(fileName);
+  const std::string bytes = ReadSpriteFile(fileName);
   return DecodeKXZ(reinterpret_cast<const uint8_t*>(bytes.data()), bytes.size(),
                    ResolvePath(fileName), frameWidth, frameHeight);
 }
@@ -334,7 +357,8 @@ std::array<uint16_t, 256> DecodePalette16(const uint8_t* data, size_t size,
 }
 
 std::array<uint16_t, 256> ReadPalette16(const std::string& fileName) {
-  const std::string bytes = ReadWholeFile(fileName);
+  // 512 bytes exactly; a little more is read so that the decoder says what is wrong.
+  const std::string bytes = ReadWholeFile(fileName, uint64_t{64} << 10, "palette file");
   return DecodePalette16(reinterpret_cast<const uint8_t*>(bytes.data()), bytes.size(),
                          ResolvePath(fileName));
 }
@@ -377,7 +401,7 @@ TAngleSheet Decode2P5D(const uint8_t* data, size_t size, const std::string& name
 }
 
 TAngleSheet Read2P5D(const std::string& fileName) {
-  const std::string bytes = ReadWholeFile(fileName);
+  const std::string bytes = ReadSpriteFile(fileName);
   return Decode2P5D(reinterpret_cast<const uint8_t*>(bytes.data()), bytes.size(),
                     ResolvePath(fileName));
 }

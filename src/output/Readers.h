@@ -59,6 +59,13 @@ TKXContents DecodeKXZ(const uint8_t* data, size_t size, const std::string& name,
 // Reads a container through the program's file lookup.
 TKXContents ReadKXZ(const std::string& fileName, int32_t frameWidth = 0, int32_t frameHeight = 0);
 
+// Reads a sprite file (KXZ container or 2P5D sheet, told apart by the container's leading
+// FF 'K') whole, after checking its size against what its header can justify: a 2P5D
+// sheet's sizes give its exact length, a container's frame count bounds its records and
+// its pixels are bounded like the decoded planes. Only regular files are read; files of
+// up to 64 KiB are always read, so that the decoders' own messages explain a bad one.
+std::string ReadSpriteFile(const std::string& fileName);
+
 // The frames side by side as a sheet: SheetWidth = frame count * FrameWidth, index and
 // depth planes filled; the palette is left zero and the colour and side planes empty.
 TAngleSheet KXZToSheet(const TKXContents& contents);

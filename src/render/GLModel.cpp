@@ -2,6 +2,7 @@
 #include "render/GLModel.h"
 
 #include "common/FileLookup.h"
+#include "common/Messages.h"
 #include "gl/GLView.h"
 #include "gl/Texture.h"
 #include "models/TextureFiles.h"
@@ -22,31 +23,50 @@ void ResetMaterial() {
 } // namespace
 
 TGLModel::TGLModel(const TOBJFile& model, std::vector<std::string>* warnings) : Model(model) {
+  TTextureLimits limits;
+  limits.MaxDimension = MaxTextureSize();
+  TTextureSet set(limits);
+  std::vector<std::string> found;
+  const TModelTextures textures = LoadModelTextures(model, set, found);
+  if (warnings != nullptr)
+    warnings->insert(warnings->end(), found.begin(), found.end());
+  else
+    for (const std::string& warning : found)
+      ShowMessage("Texture Warning", warning);
+  MakeTextures(textures);
+}
+
+TGLModel::TGLModel(const TOBJFile& model, const TModelTextures& textures) : Model(model) {
+  MakeTextures(textures);
+}
+
+void TGLModel::MakeTextures(const TModelTextures& textures) {
   if (Model.MaterialFile == nullptr)
     return;
-  const std::vector<TOBJMaterial>& materials = Model.MaterialFile->Materials;
-  Textures_.assign(materials.size(), 0);
+  Textures_.assign(Model.MaterialFile->Materials.size(), 0);
+  std::vector<GLuint> made(textures.Images.size(), 0);
   try {
-    for (size_t i = 0; i < materials.size(); ++i) {
-      std::string name = materials[i].MapKd;
-      if (name.empty() || !FindTextureFile(Model.TextureDir, name))
-        continue;
-      const TDecodedImage image =
-          DecodeTextureFile(JoinPath(Model.TextureDir, name), MaxTextureSize());
-      Textures_[i] = MakeTexture(image, warnings);
-    }
+    for (size_t k = 0; k < made.size(); ++k)
+      made[k] = textures.Images[k] ? BitmapToTexture(*textures.Images[k]) : 0;
   } catch (...) {
-    glDeleteTextures(static_cast<GLsizei>(Textures_.size()), Textures_.data());
+    glDeleteTextures(static_cast<GLsizei>(made.size()), made.data());
     throw;
   }
+  // Materials that name one file share its texture; the model deletes each name once.
+  for (size_t i = 0; i < Textures_.size() && i < textures.ImageOfMaterial.size(); ++i) {
+    const int32_t k = textures.ImageOfMaterial[i];
+    if (k >= 0 && static_cast<size_t>(k) < made.size())
+      Textures_[i] = made[static_cast<size_t>(k)];
+  }
+  Made_ = std::move(made);
 }
 
 TGLModel::~TGLModel() {
   for (GLuint list : DisplayLists_)
     if (list != 0)
       glDeleteLists(list, 1);
-  if (!Textures_.empty())
-    glDeleteTextures(static_cast<GLsizei>(Textures_.size()), Textures_.data());
+  if (!Made_.empty())
+    glDeleteTextures(static_cast<GLsizei>(Made_.size()), Made_.data());
 }
 
 GLuint TGLModel::MaterialTexture(int32_t index) const {

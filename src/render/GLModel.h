@@ -12,6 +12,7 @@
 #pragma once
 
 #include "models/OBJFile.h"
+#include "models/TextureFiles.h"
 #include "render/RenderInputs.h"
 
 #include <GL/gl.h>
@@ -24,10 +25,14 @@ namespace quarvel {
 
 class TGLModel {
 public:
-  // Decodes and uploads the texture of every material of the model's own library that
-  // names one (looked up in the model's TextureDir; models/TextureFiles.h). Decoder
-  // warnings go to `warnings` when given, else to the message sink; a texture that cannot
-  // be decoded throws the decoder's error.
+  // Uploads the pictures `textures` holds (LoadModelTextures of models/TextureFiles.h: the
+  // job decodes every model's textures through one set), one texture per picture, shared
+  // by the materials that name it.
+  TGLModel(const TOBJFile& model, const TModelTextures& textures);
+  // The same with the model's textures decoded here through a set of its own (default
+  // limits, the GL's largest texture size). Their warnings (a texture missing, refused or
+  // undecodable: the material is drawn untextured) go to `warnings` when given, else to
+  // the message sink under "Texture Warning".
   explicit TGLModel(const TOBJFile& model, std::vector<std::string>* warnings = nullptr);
   // Deletes the display lists and textures made.
   ~TGLModel();
@@ -51,7 +56,9 @@ public:
   int64_t ListsCompiled = 0;
 
 private:
+  void MakeTextures(const TModelTextures& textures);
   std::vector<GLuint> Textures_;     // per material of Model.MaterialFile; 0 = none
+  std::vector<GLuint> Made_;         // every texture made, each once
   std::vector<GLuint> DisplayLists_; // per group; 0 = not compiled
 };
 

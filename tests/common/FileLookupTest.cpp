@@ -7,6 +7,7 @@
 
 #include <filesystem>
 #include <fstream>
+#include <sys/stat.h>
 
 namespace fs = std::filesystem;
 using namespace quarvel;
@@ -55,5 +56,124 @@ TEST(FileLookup, JoinAndErrors) {
     FAIL() << "expected an error";
   } catch (const Error& e) {
     EXPECT_NE(std::string(e.what()).find("/nonexistent-quarvel/missing.obj"), std::string::npos);
+  }
+}
+
+// ---- The root rule ----------------------------------------------------------------------
+
+namespace {
+
+// Lifts the root rule for one test and puts it back whatever happens.
+struct OutsideAllowed {
+  OutsideAllowed() { SetOutsideRootAllowed(true); }
+  ~OutsideAllowed() { SetOutsideRootAllowed(false); }
+};
+
+std::string RefusalOf(const std::string& root, const std::string& name) {
+  try {
+    ResolveInRoot(root, name);
+  } catch (const OutsideRoot& e) {
+    return e.what();
+  }
+  return "";
+}
+
+} // namespace
+
+TEST(RootRule, NamesBelowTheRootResolveAndEverythingElseIsRefused) {
+  TempDir dir;
+  dir.Touch("root/units/tank.settings", "angle 0 0");
+  dir.Touch("secret.txt", "the secret");
+  const std::string root = dir.path.string() + "/root";
+  fs::create_symlink(dir.path / "secret.txt", root + "/passwd.txt");
+  fs::create_symlink("/etc/passwd", root + "/etcpasswd.txt");
+  fs::create_symlink("..", root + "/up");
+  fs::create_symlink("units", root + "/alias");
+
+  struct Case {
+    const char* name;
+    const char* found; // below root; "" = refused
+  } cases[] = {
+      {"units/tank.settings", "units/tank.settings"},
+      {"UNITS\\Tank.SETTINGS", "units/tank.settings"},
+      {"units/../units/tank.settings", "units/../units/tank.settings"},
+      {"./units//tank.settings", "./units//tank.settings"},
+      {"alias/tank.settings", "alias/tank.settings"}, // a link that stays inside
+      {"units/missing.obj", "units/missing.obj"},     // not there: the open names it
+      {"../secret.txt", ""},
+      {"units/../../secret.txt", ""},
+      {"..\\secret.txt", ""},
+      {"../missing.txt", ""}, // refused without looking
+      {"/etc/hostname", ""},
+      {"passwd.txt", ""},    // a link inside the root to a file outside it
+      {"etcpasswd.txt", ""}, // the shared-repository trick: passwd.txt -> /etc/passwd
+      {"up/secret.txt", ""}, // a link to a folder outside
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    const std::string refusal = RefusalOf(root, c.name);
+    if (*c.found == '\0') {
+      EXPECT_NE(refusal.find(" is outside the root folder " + root + " ("), std::string::npos)
+          << refusal;
+      EXPECT_NE(refusal.find("--allow-outside-root"), std::string::npos) << refusal;
+    } else {
+      EXPECT_EQ(refusal, "");
+      EXPECT_EQ(ResolveInRoot(root, c.name), root + "/" + c.found);
+    }
+  }
+  // A refused link says where it leads; the name is the one the input wrote.
+  EXPECT_EQ(RefusalOf(root, "etcpasswd.txt").rfind("etcpasswd.txt is outside", 0), 0u);
+  EXPECT_NE(RefusalOf(root, "etcpasswd.txt").find("it leads to /etc/passwd"), std::string::npos);
+  // The root given as "" or "." is the current folder.
+  EXPECT_NE(RefusalOf("", "../x").find("outside the root folder . ("), std::string::npos);
+
+  // Lifted, every name is looked up as before, absolute ones as they are.
+  OutsideAllowed allowed;
+  EXPECT_EQ(RefusalOf(root, "../secret.txt"), "");
+  EXPECT_EQ(ReadWholeFile(ResolveInRoot(root, "passwd.txt")), "the secret");
+  EXPECT_EQ(ResolveInRoot(root, "/etc/hostname"), "/etc/hostname");
+}
+
+TEST(RootRule, RefusedNamesAreQuotedEscapedAndCut) {
+  TempDir dir;
+  const std::string refusal = RefusalOf(dir.str(), "/\x1b[31m" + std::string(5000, 'a'));
+  EXPECT_EQ(refusal.find('\x1b'), std::string::npos);
+  EXPECT_NE(refusal.find("/\\x1b[31maaa"), std::string::npos);
+  EXPECT_LT(refusal.size(), 400u) << refusal;
+}
+
+TEST(ReadWholeFile, ReadsOnlyRegularFilesWithinTheirCap) {
+  TempDir dir;
+  dir.Touch("small.txt", "12345");
+  const std::string big = dir / "big.settings";
+  { std::ofstream(big, std::ios::binary).put('x'); }
+  fs::resize_file(big, (uint64_t{16} << 20) + 1); // sparse: no 16 MiB written
+  const std::string fifo = dir / "pipe";
+  ASSERT_EQ(::mkfifo(fifo.c_str(), 0600), 0);
+
+  struct Case {
+    std::string path;
+    uint64_t cap;
+    std::string error; // "" = read
+  } cases[] = {
+      {dir / "small.txt", 5, ""},
+      {dir / "small.txt", 4,
+       dir / "small.txt" + ": is 5 bytes, more than the 4 bytes a file may have"},
+      {big, MaxSettingsFileBytes,
+       big + ": is 16777217 bytes, more than the 16 MiB a settings file may have"},
+      {"/dev/zero", MaxSettingsFileBytes, "/dev/zero: is not a regular file"},
+      {fifo, MaxSettingsFileBytes, fifo + ": is not a regular file"}, // must not block
+      {dir.str(), MaxSettingsFileBytes, dir.str() + ": is a folder, not a file"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.path);
+    const char* kind = c.cap == MaxSettingsFileBytes ? "settings file" : "file";
+    try {
+      EXPECT_EQ(ReadWholeFile(c.path, c.cap, kind), "12345");
+      EXPECT_EQ(c.error, "");
+    } catch (const Error& e) {
+      EXPECT_EQ(std::string(e.what()).substr(0, c.error.size()), c.error);
+      EXPECT_NE(c.error, "");
+    }
   }
 }

@@ -1,14 +1,19 @@
 // Settings files: line forms, includes, warnings, refusals, model loading and centring.
 // Models are loaded without textures, so no GL context is needed here.
 #include "common/Error.h"
+#include "common/FileLookup.h"
 #include "jobs/JobTestUtil.h"
 #include "jobs/Manager.h"
 #include "models/OBJFile.h"
 
 #include <gtest/gtest.h>
 
+#include <filesystem>
+#include <fstream>
+
 using namespace quarvel;
 using quarvel::test::TempRoot;
+namespace fs = std::filesystem;
 
 namespace {
 
@@ -326,4 +331,149 @@ TEST(JobModels, CentresAllModelsTogetherMeasuresFramesAndReportsLines) {
   EXPECT_EQ(lines.front(), (std::pair<int32_t, std::string>{2, "Loading OBJ [fifty.obj] 2/50"}));
   EXPECT_EQ(lines[24], (std::pair<int32_t, std::string>{50, "Loading OBJ [fifty.obj] 26/50"}));
   EXPECT_EQ(lines.back(), (std::pair<int32_t, std::string>{98, "Loading OBJ [fifty.obj] 50/50"}));
+}
+
+// ---- Hostile settings files ---------------------------------------------------------------
+
+namespace {
+
+struct OutsideAllowed {
+  OutsideAllowed() { SetOutsideRootAllowed(true); }
+  ~OutsideAllowed() { SetOutsideRootAllowed(false); }
+};
+
+bool HasControlByte(const std::string& text) {
+  for (const char c : text)
+    if (static_cast<unsigned char>(c) < 32 || c == 127)
+      return true;
+  return false;
+}
+
+} // namespace
+
+TEST(Settings, IncludesAndModelsOutsideTheRootAreRefusedWithoutReadingThem) {
+  TempRoot outer("outer");
+  outer.Write("secret.txt", "root:x:0:0:root:/root:/bin/bash\n");
+  const std::string root = outer / "root";
+  outer.Write("root/box.obj", Triangle);
+  fs::create_symlink(outer / "secret.txt", root + "/passwd.txt");
+  fs::create_symlink("/dev/zero", root + "/zero.txt");
+
+  struct Case {
+    std::string line;  // line 2 of units/job.settings
+    std::string error; // what follows "units/job.settings:2: "
+  } cases[] = {
+      {"include ../../etc/passwd", "../../etc/passwd is outside the root folder " + root},
+      {"include ../secret.txt", "../secret.txt is outside the root folder " + root},
+      {"include /etc/hostname", "/etc/hostname is outside the root folder " + root},
+      {"include /dev/zero", "/dev/zero is outside the root folder " + root},
+      {"include passwd.txt", "passwd.txt is outside the root folder " + root + " (it leads to " +
+                                 fs::canonical(outer / "secret.txt").string()},
+      {"include zero.txt",
+       "zero.txt is outside the root folder " + root + " (it leads to /dev/zero"},
+      {"frame 1 ../secret.obj", "../secret.obj is outside the root folder " + root},
+      {"frame 1 /etc/passwd", "/etc/passwd.obj is outside the root folder " + root},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.line);
+    outer.Write("root/units/job.settings", "angle 0 0\n" + c.line + "\n");
+    T2P5D_Manager job(nullptr);
+    job.RootDir = root;
+    const std::string message = Message([&] { job.LoadSettings("units/job"); });
+    const std::string where = root + "/units/job.settings:2: ";
+    EXPECT_EQ(message.substr(0, where.size() + c.error.size()), where + c.error);
+    EXPECT_EQ(message.find("root:x:0"), std::string::npos);
+  }
+  // The settings file itself, named by a path that climbs out, likewise.
+  T2P5D_Manager job(nullptr);
+  job.RootDir = root + "/units";
+  EXPECT_EQ(Message([&] {
+              job.LoadSettings("../../secret");
+            }).rfind("../../secret.settings is outside the root folder", 0),
+            0u);
+}
+
+TEST(Settings, LiftedRootRuleStillReadsOnlyRegularFilesWithinTheCap) {
+  TempRoot root;
+  fs::create_symlink("/dev/zero", root / "zero.txt");
+  const std::string big = root / "big.txt";
+  { std::ofstream(big, std::ios::binary).put('x'); }
+  fs::resize_file(big, (uint64_t{16} << 20) + 1);
+  OutsideAllowed allowed;
+  struct Case {
+    const char* line;
+    std::string error;
+  } cases[] = {
+      {"include /dev/zero", "/dev/zero: is not a regular file"},
+      {"include zero.txt", root / "zero.txt: is not a regular file"},
+      {"include big.txt",
+       root / "big.txt: is 16777217 bytes, more than the 16 MiB a settings file may have"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.line);
+    root.Write("job.settings", std::string(c.line) + "\n");
+    T2P5D_Manager job(nullptr);
+    job.RootDir = root.str();
+    const std::string where = root / "job.settings:1: ";
+    const std::string message = Message([&] { job.LoadSettings("job"); });
+    EXPECT_EQ(message.substr(0, where.size() + c.error.size()), where + c.error);
+  }
+}
+
+TEST(Settings, WarningsQuoteInputEscapedAndCut) {
+  TempRoot root;
+  const std::string longWord(1 << 20, 'w');
+  struct Case {
+    std::string line;
+    std::string quoted; // what the warning must hold
+  } cases[] = {
+      {"red\x07\x1b[31mred", "'red\\x07\\x1b[31mred' is not a keyword"},
+      {longWord, "'" + std::string(80, 'w') + "...' is not a keyword"},
+      {"angle 1 9\x1b[2J", "'9\\x1b[2J' is not a valid integer value"},
+      {"scale 2 \xfe\xff", "extra text '\\xfe\\xff' ignored"},
+      {"zmax 1\x7f", "'1\\x7f' is not a valid integer value"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.quoted);
+    root.Write("job.settings", c.line + "\n");
+    Job job(root);
+    job.m.LoadSettings("job");
+    ASSERT_EQ(job.warned.size(), 1u);
+    const std::string& w = job.warned[0];
+    EXPECT_NE(w.find(c.quoted), std::string::npos) << w;
+    EXPECT_FALSE(HasControlByte(w)) << w;
+    EXPECT_LT(w.size(), root.str().size() + 200) << "a 1 MB word must not become a 1 MB line";
+  }
+}
+
+TEST(Settings, AnglesTimesFramesIsCappedAtTheLineThatCrossesIt) {
+  TempRoot root;
+  root.Write("box.obj", Triangle);
+  struct Case {
+    std::string text;
+    std::string error; // "" = loads
+  } cases[] = {
+      {"angle 4095 0\nframe 16 box.obj\n", ""}, // 4096 x 16 = 65536: the most allowed
+      {"angle 4095 0\nframe 17 box.obj\n",
+       "job.settings:2: frame number 17 makes 4096 angles x 17 frames = 69632 views, more "
+       "than the 65536 one job may render"},
+      {"frame 4096 box.obj\nangle 15 0\nangle 16 0\n",
+       "job.settings:3: angle slot 16 makes 17 angles x 4096 frames = 69632 views, more than "
+       "the 65536 one job may render"},
+      {"frame 4096 box.obj\nangle 4095 0\n",
+       "job.settings:2: angle slot 4095 makes 4096 angles x 4096 frames = 16777216 views"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.text);
+    root.Write("job.settings", c.text);
+    T2P5D_Manager job(nullptr);
+    job.RootDir = root.str();
+    const std::string message = Message([&] { job.LoadSettings("job"); });
+    if (c.error.empty()) {
+      EXPECT_EQ(message, "(no error)");
+    } else {
+      const std::string expected = root / c.error;
+      EXPECT_EQ(message.substr(0, expected.size()), expected);
+    }
+  }
 }

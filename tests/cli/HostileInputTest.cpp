@@ -1,0 +1,158 @@
+// Inputs written by an attacker, through the whole program: files outside the root,
+// special files, texture bombs, and `info` agreeing with `render` on what a texture does.
+#include "jobs/JobTestUtil.h"
+
+#include "image/Image.h"
+
+#include <gtest/gtest.h>
+
+#include <cstdlib>
+#include <filesystem>
+#include <sys/wait.h>
+
+using quarvel::test::BoxMTL;
+using quarvel::test::BoxOBJ;
+using quarvel::test::TempRoot;
+namespace fs = std::filesystem;
+
+namespace {
+
+struct Run {
+  int status = -1;
+  std::string out, err;
+};
+
+std::string Q(const std::string& s) {
+  return "'" + s + "'";
+}
+
+Run Cli(const TempRoot& tmp, const std::string& args) {
+  const std::string out = tmp / "stdout.txt", err = tmp / "stderr.txt";
+  const std::string cmd =
+      std::string(QUARVEL_CLI) + " " + args + " >" + Q(out) + " 2>" + Q(err) + " </dev/null";
+  Run r;
+  const int raw = std::system(cmd.c_str());
+  r.status = WIFEXITED(raw) ? WEXITSTATUS(raw) : -1;
+  const auto o = quarvel::test::ReadBytes(out), e = quarvel::test::ReadBytes(err);
+  r.out.assign(o.begin(), o.end());
+  r.err.assign(e.begin(), e.end());
+  return r;
+}
+
+bool Has(const std::string& text, const std::string& part) {
+  return text.find(part) != std::string::npos;
+}
+
+bool HasControlByte(const std::string& text) {
+  for (const char c : text)
+    if ((static_cast<unsigned char>(c) < 32 && c != '\n') || c == 127)
+      return true;
+  return false;
+}
+
+// A job "job" below tmp/root drawing a textured box whose material names tex.png.
+std::string MakeTexturedJob(const TempRoot& tmp, const std::string& settingsTail = "") {
+  const std::string root = tmp / "root";
+  tmp.Write("root/box.obj", BoxOBJ(2.0f, 1.0f, 1.5f, true));
+  tmp.Write("root/box.mtl", BoxMTL() + "newmtl extra\nmap_Kd tex.png\n");
+  tmp.Write("root/job.settings", "angle 0 0\nframe 1 box.obj\n" + settingsTail);
+  return root;
+}
+
+} // namespace
+
+TEST(HostileInput, IncludesOutsideTheRootAreRefusedAndLiftedOnlyByTheOption) {
+  TempRoot tmp("hostile");
+  const std::string root = MakeTexturedJob(tmp);
+  tmp.Write("shared/angles.txt", "angle 1 90\n");
+  fs::create_symlink("/etc/passwd", root + "/passwd.txt");
+  struct Case {
+    std::string include;
+    std::string refusal;
+  } cases[] = {
+      {"../../etc/passwd", "job.settings:3: ../../etc/passwd is outside the root folder " + root},
+      {"/etc/hostname", "job.settings:3: /etc/hostname is outside the root folder " + root},
+      {"passwd.txt", "job.settings:3: passwd.txt is outside the root folder " + root +
+                         " (it leads to /etc/passwd"},
+      {"../shared/angles.txt", "job.settings:3: ../shared/angles.txt is outside the root folder"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.include);
+    tmp.Write("root/job.settings", "angle 0 0\nframe 1 box.obj\ninclude " + c.include + "\n");
+    for (const std::string command : {"render job --out " + Q(tmp / "out"), "info job job"}) {
+      const Run r = Cli(tmp, command + " -q --root " + Q(root));
+      EXPECT_EQ(r.status, 1) << command;
+      EXPECT_TRUE(Has(r.err, c.refusal)) << r.err;
+      EXPECT_FALSE(Has(r.err + r.out, "root:x:0")) << "nothing of the file comes back";
+    }
+  }
+  // Lifted: the shared folder next to the root is read, also by the workers of --jobs.
+  tmp.Write("root/job2.settings", "angle 0 0\nframe 1 box.obj\n");
+  const Run r = Cli(tmp, "render job job2 --jobs 2 --allow-outside-root --out " + Q(tmp / "out") +
+                             " --root " + Q(root));
+  EXPECT_EQ(r.status, 0) << r.err;
+  EXPECT_TRUE(fs::exists(tmp / "out/job_1.kxz")) << "the included angle was applied";
+}
+
+TEST(HostileInput, SpecialFilesAreRefusedAtOnce) {
+  TempRoot tmp("hostile");
+  const std::string root = MakeTexturedJob(tmp);
+  fs::create_symlink("/dev/zero", root + "/zero.txt");
+  fs::create_symlink("/dev/zero", tmp / "zero.2p5d");
+  tmp.Write("root/job.settings", "angle 0 0\nframe 1 box.obj\ninclude /dev/zero\n");
+  const Run include =
+      Cli(tmp, "render job -q --allow-outside-root --out " + Q(tmp / "out") + " --root " + Q(root));
+  EXPECT_EQ(include.status, 1);
+  EXPECT_TRUE(Has(include.err, "job.settings:3: /dev/zero: is not a regular file")) << include.err;
+  const Run view = Cli(tmp, "view " + Q(tmp / "zero.2p5d"));
+  EXPECT_EQ(view.status, 1);
+  EXPECT_TRUE(Has(view.err, "zero.2p5d: is not a regular file")) << view.err;
+}
+
+TEST(HostileInput, InfoAndRenderAgreeOnTexturesThatCannotBeUsed) {
+  TempRoot tmp("hostile");
+  struct Case {
+    std::string bytes;   // of root/tex.png; "" = no file
+    std::string warning; // the job warning both give
+  } cases[] = {
+      {"", "texture 'tex.png' not found: no tex.png, .bmp or .jpg; drawn without texture"},
+      {"\x89PNG\r\n\x1a\n\0\0\0\rIHDR", "texture tex.png cannot be used: PNG file is truncated"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.warning);
+    const std::string root = MakeTexturedJob(tmp);
+    fs::remove(root + "/tex.png");
+    if (!c.bytes.empty())
+      tmp.Write("root/tex.png", c.bytes);
+    const Run info = Cli(tmp, "info job job --root " + Q(root));
+    const Run render = Cli(tmp, "render job --out " + Q(tmp / "out") + " --root " + Q(root));
+    EXPECT_EQ(info.status, 0) << info.err;
+    EXPECT_EQ(render.status, 0) << "the model renders, untextured: " << render.err;
+    EXPECT_TRUE(Has(info.out, "warnings: 1\n")) << info.out;
+    // The same located warning, naming the model and the path looked for.
+    const size_t at = info.out.find("warnings: 1\n  ");
+    ASSERT_NE(at, std::string::npos);
+    const std::string warning = info.out.substr(at + 14, info.out.find('\n', at + 14) - at - 14);
+    EXPECT_TRUE(Has(warning, c.warning)) << warning;
+    EXPECT_TRUE(Has(warning, "(model box.obj)")) << warning;
+    EXPECT_TRUE(Has(render.err, "warning: " + warning)) << render.err;
+  }
+}
+
+TEST(HostileInput, ATextureBombIsRefusedFromItsHeader) {
+  TempRoot tmp("hostile");
+  const std::string root = MakeTexturedJob(tmp);
+  // The header alone claims 16000 x 16000 pixels (732 MiB decoded); the data never comes.
+  const std::string png("\x89\x50\x4e\x47\x0d\x0a\x1a\x0a\x00\x00\x00\x0d\x49\x48\x44\x52"
+                        "\x00\x00\x3e\x80\x00\x00\x3e\x80\x08\x02\x00\x00\x00\xce\x1c\x48"
+                        "\x89\x00\x00\x00\x04\x49\x44\x41\x54\x78\x9c\x03\x00\x9b\x8c\x7d"
+                        "\x23",
+                        49);
+  tmp.Write("root/tex.png", png);
+  const Run r = Cli(tmp, "render job --out " + Q(tmp / "out") + " --root " + Q(root));
+  EXPECT_EQ(r.status, 0) << r.err;
+  EXPECT_TRUE(Has(r.err, "image is 16000 x 16000 pixels (256000000), more than the 67108864 "
+                         "pixels a picture may have (--max-texture-pixels raises the limit)"))
+      << r.err;
+  EXPECT_FALSE(HasControlByte(r.err)) << r.err;
+}
