@@ -110,7 +110,7 @@ TEST(Settings, LineFormsSlotsFramesAndModels) {
   EXPECT_EQ(job.m.Frames[1].MinY, job.m.Frames[0].MinY);
   ASSERT_EQ(job.m.Warnings.size(), 1u);
   EXPECT_EQ(job.m.Warnings[0],
-            root / "j.settings" + ":2: 'angle\t1' is not a keyword; line ignored");
+            root / "j.settings" + ":2: 'angle\\x091' is not a keyword; line ignored");
 
   // The value table, line by line.
   T2P5D_Manager& m = job.m;
@@ -229,11 +229,14 @@ TEST(Settings, RefusedFilesAndLinesNameTheirPlace) {
   root.Write("wide.settings", "angle 0 0\nangle 4096 90\n");
   EXPECT_EQ(Message([&] { job.m.LoadSettings("wide"); }),
             r + "/wide.settings:2: angle slot 4096 is beyond the largest slot 4095");
-  // The largest slot and frame number themselves are taken.
-  root.Write("edge.settings", "angle 4095 90\nframe 4096 t.obj\n");
+  // The largest slot and frame number themselves are taken (each alone: together they make
+  // more views than a job may have).
+  root.Write("edge.settings", "angle 4095 90\nframe 16 t.obj\n");
   EXPECT_EQ(Message([&] { job.m.LoadSettings("edge"); }), "(no error)");
   EXPECT_EQ(job.m.Angles.size(), 4096u);
   EXPECT_EQ(job.m.Angles.back(), 90);
+  root.Write("edge.settings", "angle 15 90\nframe 4096 t.obj\n");
+  EXPECT_EQ(Message([&] { job.m.LoadSettings("edge"); }), "(no error)");
   EXPECT_EQ(job.m.Frames.size(), 4096u);
   const std::string missingInclude = Message([&] { job.m.LoadSettings("m"); });
   EXPECT_EQ(missingInclude.rfind(r + "/m.settings:1: " + r + "/nothing.txt: ", 0), 0u)

@@ -86,11 +86,8 @@ TEST(ModelTextures, EachFileDecodedOnceAndEveryUnusableTextureWarnedAtItsLine) {
   WriteTexture(dir, "root/units/good.png", 4, 2);
   dir.Write("root/units/bomb.png", PngHeaderOnly(16000, 16000));
   WriteTexture(dir, "cut-source.png", 4, 2);
-  {
-    std::ifstream in(dir.Path() + "/cut-source.png", std::ios::binary);
-    std::string bytes((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
-    dir.Write("root/units/cut.png", bytes.substr(0, bytes.size() - 20));
-  }
+  const std::string source = ReadWholeFile(dir.Path() + "/cut-source.png");
+  dir.Write("root/units/cut.png", source.substr(0, source.size() - 20));
   WriteTexture(dir, "outside.png", 2, 2);
   fs::create_symlink(dir.Path() + "/outside.png", root + "/units/link.png");
 
