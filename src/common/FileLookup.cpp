@@ -176,12 +176,16 @@ bool IsBelow(const fs::path& real, const fs::path& realRoot) {
 
 // The file behind `fd`, checked to be a regular file of at most maxBytes; its size.
 uint64_t CheckedRegularSize(int fd, const std::string& resolved, uint64_t maxBytes,
-                            const char* kind) {
+                            const char* kind, bool* isPipe = nullptr) {
   struct stat st {};
   if (::fstat(fd, &st) != 0)
     throw Error(Located(resolved, 0, std::string("cannot read the file: ") + std::strerror(errno)));
   if (S_ISDIR(st.st_mode))
     throw Error(Located(resolved, 0, "is a folder, not a file"));
+  if (isPipe != nullptr && S_ISFIFO(st.st_mode)) {
+    *isPipe = true;
+    return 0;
+  }
   // A device or a pipe may never end (/dev/zero), or block until something writes to it.
   if (!S_ISREG(st.st_mode))
     throw Error(Located(resolved, 0,
@@ -267,10 +271,33 @@ std::string ByteCapText(uint64_t bytes) {
   return std::to_string(bytes) + (bytes == 1 ? " byte" : " bytes");
 }
 
-std::string ReadWholeFile(const std::string& path, uint64_t maxBytes, const char* kind) {
+std::string ReadWholeFile(const std::string& path, uint64_t maxBytes, const char* kind,
+                          TPipes pipes) {
   const std::string resolved = ResolvePath(path);
-  const FdCloser file{OpenForReading(resolved)};
-  uint64_t size = CheckedRegularSize(file.Fd, resolved, maxBytes, kind);
+  FdCloser file{OpenForReading(resolved)};
+  bool isPipe = false;
+  uint64_t size = CheckedRegularSize(file.Fd, resolved, maxBytes, kind,
+                                     pipes == TPipes::Accept ? &isPipe : nullptr);
+  if (isPipe) {
+    // Opened without blocking, a pipe with no writer yet reads as empty: open it again and
+    // wait for the writer, as any program reading a named pipe does.
+    const int blocking = ::open(resolved.c_str(), O_RDONLY | O_CLOEXEC);
+    if (blocking < 0)
+      throw Error(Located(resolved, 0, std::string("cannot open file: ") + std::strerror(errno)));
+    ::close(file.Fd);
+    file.Fd = blocking;
+    std::string text;
+    ReadUpTo(file.Fd, resolved, static_cast<size_t>(std::min<uint64_t>(maxBytes, 65536)), text);
+    for (size_t before = 0; text.size() != before && text.size() <= maxBytes;) {
+      before = text.size();
+      ReadUpTo(file.Fd, resolved, 65536, text);
+    }
+    if (text.size() > maxBytes)
+      throw Error(Located(resolved, 0,
+                          std::string("holds more than the ") + ByteCapText(maxBytes) + " a " +
+                              kind + " may have"));
+    return text;
+  }
   // One read into a buffer of the file's size: a copy through a string stream costs as
   // much as parsing does on large models. A file that grew since its size was taken is
   // read as far as the cap allows; one that shrank, as far as it goes.

@@ -83,8 +83,13 @@ constexpr uint64_t MaxShaderFileBytes = uint64_t{16} << 20;   // a GLSL source
 // (/dev/zero), a pipe or a folder is refused without reading from it, as is a file larger
 // than maxBytes ("units/tank.obj is 3221225472 bytes, more than the 2 GiB a model file
 // may have": `kind` names what the file was read as). Throws quarvel::Error naming the file.
+//
+// TPipes::Accept also reads a named pipe, up to the same cap: only for the settings file a
+// user names on the command line (a job generated on the fly, `render <(...)`-style, or a
+// test holding a job at its first read), never for a file another file names.
+enum class TPipes { Refuse, Accept };
 std::string ReadWholeFile(const std::string& path, uint64_t maxBytes = MaxModelFileBytes,
-                          const char* kind = "file");
+                          const char* kind = "file", TPipes pipes = TPipes::Refuse);
 
 // The first `count` bytes of a regular file (fewer when it is shorter), and its size, for
 // readers whose header says how large the whole file may be. Same refusals as above.

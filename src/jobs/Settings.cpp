@@ -108,9 +108,10 @@ constexpr size_t MaxIncludeDepth = 64;
 
 std::vector<TSettingsLine> T2P5D_Manager::ExpandSettings(const std::string& file) const {
   auto readLines = [](const std::string& path,
-                      const std::shared_ptr<const std::vector<std::string>>& chain) {
+                      const std::shared_ptr<const std::vector<std::string>>& chain,
+                      TPipes pipes = TPipes::Refuse) {
     std::vector<TSettingsLine> out;
-    const std::string text = ReadWholeFile(path, MaxSettingsFileBytes, "settings file");
+    const std::string text = ReadWholeFile(path, MaxSettingsFileBytes, "settings file", pipes);
     ForEachLine(DropByteOrderMark(text), [&](std::string_view line, int32_t index) {
       out.push_back(TSettingsLine{std::string(line), path, index + 1, chain});
     });
@@ -119,7 +120,7 @@ std::vector<TSettingsLine> T2P5D_Manager::ExpandSettings(const std::string& file
 
   const std::string top = ResolvePath(file);
   std::vector<TSettingsLine> lines =
-      readLines(top, std::make_shared<const std::vector<std::string>>(1, top));
+      readLines(top, std::make_shared<const std::vector<std::string>>(1, top), TPipes::Accept);
 
   // Walk with i, not advancing after an include, so that the first inserted line (and
   // with it a nested include) is examined next.

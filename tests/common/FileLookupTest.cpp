@@ -5,9 +5,11 @@
 
 #include <gtest/gtest.h>
 
+#include <csignal>
 #include <filesystem>
 #include <fstream>
 #include <sys/stat.h>
+#include <thread>
 
 namespace fs = std::filesystem;
 using namespace quarvel;
@@ -176,4 +178,31 @@ TEST(ReadWholeFile, ReadsOnlyRegularFilesWithinTheirCap) {
       EXPECT_NE(c.error, "");
     }
   }
+}
+
+// The settings file named on the command line may be a named pipe (a job generated on the
+// fly); it is read to its end, within the same cap, and a device is still refused.
+TEST(ReadWholeFile, ReadsANamedPipeOnlyWhenAskedAndWithinTheCap) {
+  TempDir dir;
+  const std::string fifo = dir / "job.settings";
+  ASSERT_EQ(::mkfifo(fifo.c_str(), 0600), 0);
+  // The reader stops at the cap and closes its end while the writer may still be writing.
+  std::signal(SIGPIPE, SIG_IGN);
+  for (const std::string& text : {std::string("angle 0 0\n"), std::string(70000, 'x')}) {
+    std::thread writer([&] {
+      std::ofstream out(fifo, std::ios::binary);
+      out << text;
+    });
+    try {
+      const std::string got = ReadWholeFile(fifo, 65536, "settings file", TPipes::Accept);
+      EXPECT_EQ(got, text);
+      EXPECT_LE(text.size(), 65536u);
+    } catch (const Error& e) {
+      EXPECT_GT(text.size(), 65536u);
+      EXPECT_NE(std::string(e.what()).find("more than the 65536 bytes"), std::string::npos)
+          << e.what();
+    }
+    writer.join();
+  }
+  EXPECT_THROW(ReadWholeFile("/dev/zero", 65536, "settings file", TPipes::Accept), Error);
 }
