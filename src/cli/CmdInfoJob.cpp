@@ -58,7 +58,9 @@ void RunInfoJob(const TInfoJobArgs& args) {
     out["zmax"] = job.ZMax;
     out["single_output"] = job.SingleOutput;
     out["warnings"] = job.Warnings;
-    std::cout << out.dump(2) << std::endl;
+    // Settings lines, file and folder names are bytes, not always UTF-8: invalid bytes
+    // are shown as U+FFFD instead of failing the whole output.
+    std::cout << out.dump(2, ' ', false, nlohmann::json::error_handler_t::replace) << std::endl;
     return;
   }
 

@@ -13,10 +13,15 @@
 // the old ones) and writes nothing; no further job starts; the summary names the jobs
 // rendered, interrupted and not started; the exit status is 128 + the signal (130, 143).
 // With workers the parent passes the signal on to every running worker and waits for
-// them. A second signal in the program the user started ends it at once (its handler is
-// reset by the first), which may leave a temporary ".NAME.tmp-XXXXXX" behind. Workers
-// keep their handler: a Ctrl-C on a terminal reaches them directly as well as through
-// the parent, and must count as one request.
+// them. A second request in the program the user started ends it at once, which may
+// leave a temporary ".NAME.tmp-XXXXXX" behind. The same signal sent again by the process
+// that sent the first is not a second request but the same one delivered twice:
+// `timeout -s INT` signals the program it started and then that program's whole process
+// group, which reaches the program a second time a moment later (taking that for a
+// second Ctrl-C killed the program before it could wait for its workers and print the
+// summary). A signal from the terminal (Ctrl-C again) or from another process is a new
+// request. Workers keep their handler: a Ctrl-C on a terminal reaches them directly as
+// well as through the parent, and must count as one request.
 #include "cli/Command.h"
 #include "cli/InputOptions.h"
 #include "common/Error.h"
@@ -33,6 +38,7 @@
 #include <cstdio>
 #include <cstring>
 #include <fcntl.h>
+#include <filesystem>
 #include <iostream>
 #include <map>
 #include <memory>
@@ -60,6 +66,7 @@ struct TRenderArgs {
   bool Worker = false;
   bool HalfAmbient = false;
   TInputOptions Input;
+  bool NoWait = false;
 };
 
 // The GL this process renders with: the view and the shader programs, made at the first
@@ -158,9 +165,35 @@ private:
 // parent waiting in poll() for its workers wakes up. -1 while there is none.
 std::atomic<int> wakeFd{-1};
 
-void OnStopSignal(int signal) {
+// Whether a second request ends the program at once (the program the user started), and
+// the process that sent the first request (0: the kernel, a terminal's Ctrl-C).
+std::atomic<bool> secondEndsAtOnce{false};
+std::atomic<pid_t> firstSender{0};
+
+// The process that sent a signal, or 0 when the kernel did (a terminal's Ctrl-C).
+pid_t SenderOf(const siginfo_t* info) {
+  return info && (info->si_code == SI_USER || info->si_code == SI_QUEUE) ? info->si_pid : 0;
+}
+
+void OnStopSignal(int signal, siginfo_t* info, void*) {
   const int savedErrno = errno;
-  RequestInterrupt(signal);
+  const pid_t sender = SenderOf(info);
+  if (const int pending = InterruptSignal()) {
+    const bool sameRequest = pending == signal && sender != 0 && sender == firstSender.load();
+    if (secondEndsAtOnce.load() && !sameRequest) {
+      // The default effect, once this handler returns (the signal is blocked until then).
+      struct sigaction fallback {};
+      fallback.sa_handler = SIG_DFL;
+      sigemptyset(&fallback.sa_mask);
+      ::sigaction(signal, &fallback, nullptr);
+      ::raise(signal);
+      errno = savedErrno;
+      return;
+    }
+  } else {
+    firstSender.store(sender);
+    RequestInterrupt(signal);
+  }
   const int fd = wakeFd.load();
   if (fd >= 0) {
     const char byte = 0;
@@ -169,20 +202,24 @@ void OnStopSignal(int signal) {
   errno = savedErrno;
 }
 
-// secondEndsAtOnce: the first signal resets the handler, so a second one has its default
+// endsAtOnce: a second request (see the top of this file) has the signal's default
 // effect. A signal ignored from the start (a job started in the background by a shell
 // without job control) stays ignored.
-void InstallStopHandlers(bool secondEndsAtOnce) {
+void InstallStopHandlers(bool endsAtOnce) {
+  secondEndsAtOnce.store(endsAtOnce);
   for (const int signal : {SIGINT, SIGTERM}) {
     struct sigaction previous {};
     if (::sigaction(signal, nullptr, &previous) == 0 && previous.sa_handler == SIG_IGN)
       continue;
     struct sigaction action {};
-    action.sa_handler = OnStopSignal;
+    action.sa_sigaction = OnStopSignal;
+    // Neither handler interrupts the other: each sees the request the other recorded.
     sigemptyset(&action.sa_mask);
+    sigaddset(&action.sa_mask, SIGINT);
+    sigaddset(&action.sa_mask, SIGTERM);
     // SA_RESTART: reads and writes go on (an interrupted write would leave std::cout bad);
     // poll() returns anyway, and the self-pipe wakes it.
-    action.sa_flags = SA_RESTART | (secondEndsAtOnce ? SA_RESETHAND : 0);
+    action.sa_flags = SA_RESTART | SA_SIGINFO;
     ::sigaction(signal, &action, nullptr);
   }
 }
@@ -196,6 +233,7 @@ TJobOptions OptionsOf(const TRenderArgs& args) {
   options.DumpSheetsDir = args.Dump;
   options.AsKXZ = args.Format == "kxz";
   options.MaxTexturePixels = args.Input.MaxTexturePixels;
+  options.WaitForOutput = !args.NoWait;
   return options;
 }
 
@@ -277,6 +315,8 @@ pid_t SpawnWorker(const TRenderArgs& args, const std::string& name, int& readFd)
   if (args.HalfAmbient)
     argv.push_back("--half-ambient");
   args.Input.AppendArguments(argv);
+  if (args.NoWait)
+    argv.push_back("--no-wait");
   argv.push_back("--");
   argv.push_back(name);
   std::vector<char*> cargv;
@@ -307,6 +347,9 @@ std::vector<TOutcome> RenderInWorkers(const TRenderArgs& args,
   std::vector<TWorker> running;
   size_t next = 0;
   bool announced = false;
+  // Set when the workers can no longer be watched: the running jobs are stopped and count
+  // as failed, no other starts.
+  bool abandoned = false;
 
   // The self-pipe stays open until the program ends: closing it could hand its number to
   // another file while a handler is about to write to it.
@@ -332,8 +375,51 @@ std::vector<TOutcome> RenderInWorkers(const TRenderArgs& args,
       display.Error(w.Name + ": " + rest);
     } else if (kind == "interrupted") {
       w.Interrupted = true;
-      display.Error(w.Name + ": interrupted");
+      display.Error(w.Name + (abandoned ? ": stopped" : ": interrupted"));
     }
+  };
+
+  // Reads what a worker still has to say, until it closes its end.
+  auto readSome = [&](TWorker& w) {
+    char buffer[4096];
+    const ssize_t n = ::read(w.Fd, buffer, sizeof buffer);
+    if (n > 0) {
+      w.Pending.append(buffer, static_cast<size_t>(n));
+      size_t end;
+      while ((end = w.Pending.find('\n')) != std::string::npos) {
+        handleLine(w, w.Pending.substr(0, end));
+        w.Pending.erase(0, end + 1);
+      }
+      return true;
+    }
+    return n < 0 && errno == EINTR;
+  };
+
+  // A worker whose output has ended: waits for it and records its outcome.
+  auto reap = [&](TWorker& w) {
+    ::close(w.Fd);
+    int status = 0;
+    while (::waitpid(w.Pid, &status, 0) < 0 && errno == EINTR) {
+    }
+    TOutcome outcome = TOutcome::Failed;
+    if (abandoned || w.Failed)
+      outcome = TOutcome::Failed;
+    else if (w.Interrupted)
+      outcome = TOutcome::Interrupted;
+    else if (WIFEXITED(status) && WEXITSTATUS(status) == 0)
+      outcome = TOutcome::Rendered;
+    else if (WIFSIGNALED(status) && InterruptSignal() != 0 &&
+             (WTERMSIG(status) == SIGINT || WTERMSIG(status) == SIGTERM)) {
+      // Stopped (from a terminal, or by us) before it had its own handler.
+      outcome = TOutcome::Interrupted;
+      display.Error(w.Name + ": interrupted");
+    } else if (WIFSIGNALED(status)) {
+      display.Error(w.Name + ": the worker ended by signal " + std::to_string(WTERMSIG(status)));
+    } else {
+      display.Error(w.Name + ": the worker failed with status " +
+                    std::to_string(WEXITSTATUS(status)));
+    }
+    outcomes[w.Index] = outcome;
   };
 
   while (next < names.size() || !running.empty()) {
@@ -371,8 +457,24 @@ std::vector<TOutcome> RenderInWorkers(const TRenderArgs& args,
     for (const TWorker& w : running)
       fds.push_back(pollfd{w.Fd, POLLIN, 0});
     fds.push_back(pollfd{wake[0], POLLIN, 0}); // last, after the workers' entries
-    if (::poll(fds.data(), fds.size(), -1) < 0 && errno != EINTR)
-      throw Error(std::string("waiting for workers: ") + std::strerror(errno));
+    if (::poll(fds.data(), fds.size(), -1) < 0 && errno != EINTR) {
+      // Without poll() the workers cannot be followed. They are not left running on their
+      // own: each is asked to stop (it writes nothing then), read to its end and waited
+      // for, and only then is the failure reported in the summary.
+      const int err = errno;
+      abandoned = true;
+      display.Error(std::string("cannot wait for the workers: ") + std::strerror(err) +
+                    "; stopping the running jobs, starting no other");
+      for (TWorker& w : running)
+        ::kill(w.Pid, SIGTERM);
+      for (TWorker& w : running) {
+        while (readSome(w)) {
+        }
+        reap(w);
+      }
+      running.clear();
+      break;
+    }
     if (fds.back().revents & POLLIN) {
       char drain[64];
       while (::read(wake[0], drain, sizeof drain) > 0) {
@@ -381,48 +483,11 @@ std::vector<TOutcome> RenderInWorkers(const TRenderArgs& args,
 
     for (size_t i = 0; i < running.size();) {
       TWorker& w = running[i];
-      bool ended = false;
-      if (fds[i].revents & (POLLIN | POLLHUP | POLLERR)) {
-        char buffer[4096];
-        const ssize_t n = ::read(w.Fd, buffer, sizeof buffer);
-        if (n > 0) {
-          w.Pending.append(buffer, static_cast<size_t>(n));
-          size_t end;
-          while ((end = w.Pending.find('\n')) != std::string::npos) {
-            handleLine(w, w.Pending.substr(0, end));
-            w.Pending.erase(0, end + 1);
-          }
-        } else if (n == 0 || errno != EINTR) {
-          ended = true;
-        }
-      }
-      if (!ended) {
+      if (!(fds[i].revents & (POLLIN | POLLHUP | POLLERR)) || readSome(w)) {
         ++i;
         continue;
       }
-      ::close(w.Fd);
-      int status = 0;
-      while (::waitpid(w.Pid, &status, 0) < 0 && errno == EINTR) {
-      }
-      TOutcome outcome = TOutcome::Failed;
-      if (w.Failed)
-        outcome = TOutcome::Failed;
-      else if (w.Interrupted)
-        outcome = TOutcome::Interrupted;
-      else if (WIFEXITED(status) && WEXITSTATUS(status) == 0)
-        outcome = TOutcome::Rendered;
-      else if (WIFSIGNALED(status) && InterruptSignal() != 0 &&
-               (WTERMSIG(status) == SIGINT || WTERMSIG(status) == SIGTERM)) {
-        // Stopped (from a terminal, or by us) before it had its own handler.
-        outcome = TOutcome::Interrupted;
-        display.Error(w.Name + ": interrupted");
-      } else if (WIFSIGNALED(status)) {
-        display.Error(w.Name + ": the worker ended by signal " + std::to_string(WTERMSIG(status)));
-      } else {
-        display.Error(w.Name + ": the worker failed with status " +
-                      std::to_string(WEXITSTATUS(status)));
-      }
-      outcomes[w.Index] = outcome;
+      reap(w);
       running.erase(running.begin() + static_cast<ptrdiff_t>(i));
       fds.erase(fds.begin() + static_cast<ptrdiff_t>(i));
     }
@@ -479,9 +544,22 @@ void RunRender(TRenderArgs& args) {
   } else {
     if (args.Settings.empty())
       throw Error("name at least one settings file, or use --all");
-    for (const std::string& s : args.Settings)
-      names.push_back(SettingsNameFromArgument(args.Root, s));
+    // One job per output set: "units/tank", "./units/tank", "units//tank" and
+    // "units/tank.settings" are one job, rendered once (two workers writing the same set
+    // would only wait for each other and leave the set of whichever came last).
+    for (const std::string& s : args.Settings) {
+      const std::string name = SettingsNameFromArgument(args.Root, s);
+      if (std::find(names.begin(), names.end(), name) == names.end())
+        names.push_back(name);
+    }
   }
+  // Better said once than by every job.
+  std::error_code ec;
+  if (!args.Out.empty() && std::filesystem::exists(args.Out, ec) &&
+      !std::filesystem::is_directory(args.Out, ec))
+    throw Error("--out " + args.Out +
+                ": that file is in the way: --out names the folder the "
+                "outputs go into (it is made when missing)");
 
   InstallStopHandlers(true);
   TProgressDisplay display(args.Quiet, names.size() > 1);
@@ -525,7 +603,8 @@ RegisterCommand reg("render", [](CLI::App& app) {
   sub->add_option("--format", args->Format, "Output format: kxz (containers + .p16) or 2p5d")
       ->check(CLI::IsMember({"kxz", "2p5d"}, CLI::ignore_case));
   sub->add_option("--out", args->Out,
-                  "Folder the output names are relative to (default: the current folder)");
+                  "Folder the output names are relative to (default: the current folder); "
+                  "every output is written inside it");
   sub->add_option("--jobs,-j", args->Jobs, "Render up to N jobs at once in worker processes")
       ->check(CLI::Range(1, 64));
   sub->add_option("--dump-sheets", args->Dump,
@@ -537,6 +616,9 @@ RegisterCommand reg("render", [](CLI::App& app) {
                 "Light every face with material the ambient colour (0.5, 0.5, 0.5) instead of "
                 "its Ka, like the window's \"Force Half Ambient\" box (changes the output)");
   args->Input.AddTo(sub);
+  sub->add_flag("--no-wait", args->NoWait,
+                "Fail a job at once when another render is writing the same output files, "
+                "instead of waiting for it to finish");
   sub->add_flag("--worker", args->Worker, "Internal: run one job for a parent process")->group("");
   sub->callback([args] { RunRender(*args); });
 });

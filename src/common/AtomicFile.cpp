@@ -2,12 +2,15 @@
 
 #include "common/Error.h"
 #include "common/Interrupt.h"
+#include "common/OutputLock.h"
 
 #include <atomic>
 #include <cerrno>
 #include <cstring>
 #include <fcntl.h>
 #include <filesystem>
+#include <optional>
+#include <set>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -78,7 +81,7 @@ void WriteAll(TFileCalls& calls, int fd, const TSource& file) {
   }
 }
 
-void WriteSet(const std::vector<TSource>& files) {
+void WriteSet(const std::vector<TSource>& files, const TSetLock* lock) {
   ThrowIfInterrupted();
   TFileCalls& calls = FileCalls();
 
@@ -103,6 +106,7 @@ void WriteSet(const std::vector<TSource>& files) {
   ::umask(mask);
 
   std::vector<TStaged> staged(files.size());
+  std::optional<TOutputLock> held; // released (and its file removed) when the set is done
   int openFd = -1;
   try {
     for (size_t i = 0; i < files.size(); ++i) {
@@ -127,6 +131,9 @@ void WriteSet(const std::vector<TSource>& files) {
       if (calls.Close(fd) != 0)
         Fail(name, "close failed", errno);
     }
+    // Everything slow is done: the lock is held only for the renames.
+    if (lock)
+      held.emplace(lock->File, lock->SetName, lock->Wait);
     // The last moment at which stopping costs nothing.
     ThrowIfInterrupted();
   } catch (...) {
@@ -199,15 +206,55 @@ TScopedFileCalls::~TScopedFileCalls() {
 }
 
 void WriteFileAtomic(const std::string& fileName, const void* data, size_t size) {
-  WriteSet({TSource{&fileName, static_cast<const uint8_t*>(data), size}});
+  WriteSet({TSource{&fileName, static_cast<const uint8_t*>(data), size}}, nullptr);
 }
 
-void WriteFilesAtomic(const std::vector<TPendingFile>& files) {
+namespace {
+
+std::vector<TSource> SourcesOf(const std::vector<TPendingFile>& files) {
   std::vector<TSource> sources;
   sources.reserve(files.size());
   for (const TPendingFile& file : files)
     sources.push_back(TSource{&file.Name, file.Bytes.data(), file.Bytes.size()});
-  WriteSet(sources);
+  return sources;
+}
+
+} // namespace
+
+void WriteFilesAtomic(const std::vector<TPendingFile>& files) {
+  WriteSet(SourcesOf(files), nullptr);
+}
+
+void WriteFilesAtomic(const std::vector<TPendingFile>& files, const TSetLock& lock) {
+  WriteSet(SourcesOf(files), &lock);
+}
+
+void ProbeOutputFiles(const std::vector<std::string>& fileNames) {
+  TFileCalls& calls = FileCalls();
+  std::set<std::string> probed;
+  for (const std::string& name : fileNames) {
+    std::error_code ec;
+    const fs::path target(name);
+    if (fs::is_directory(target, ec))
+      Fail(name, "a folder has that name", EISDIR);
+    // The nearest part of the folder's path that exists: it must be a folder, and it is
+    // where the missing folders (if any) will be made.
+    fs::path dir = target.parent_path();
+    while (!dir.empty() && !fs::exists(fs::symlink_status(dir, ec)))
+      dir = dir.parent_path();
+    if (dir.empty())
+      dir = ".";
+    if (!fs::is_directory(dir, ec))
+      Fail(name, dir.string() + " is a file in the way (a folder is needed there)", ENOTDIR);
+    if (!probed.insert(dir.string()).second)
+      continue;
+    std::string pattern = (dir / ".quarvel-probe-XXXXXX").string();
+    const int fd = calls.MakeTemporary(pattern.data());
+    if (fd < 0)
+      Fail(name, "cannot create files in folder " + dir.string(), errno);
+    calls.Close(fd);
+    calls.Unlink(pattern.c_str());
+  }
 }
 
 } // namespace quarvel

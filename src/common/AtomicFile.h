@@ -44,6 +44,29 @@ struct TPendingFile {
 // the files already replaced stay new). Throws quarvel::Error naming the file that failed.
 void WriteFilesAtomic(const std::vector<TPendingFile>& files);
 
+// The lock a set is renamed under (common/OutputLock.h): its lock file, the set's name for
+// messages, and whether to wait while another process writes the same set.
+struct TSetLock {
+  std::string File;
+  std::string SetName;
+  bool Wait = true;
+};
+
+// WriteFilesAtomic with the set's renames (and the restoring of the old set should one of
+// them fail) under `lock`: the lock is taken once every temporary file is complete and
+// held until the set is in place, so two processes writing the same set leave one whole
+// set, never files of both. Refused (Wait false, the set locked elsewhere) like any other
+// failure: the temporaries are removed and the old set stays.
+void WriteFilesAtomic(const std::vector<TPendingFile>& files, const TSetLock& lock);
+
+// Checks, before any work is spent on making them, that files of these names could be
+// written: no name is taken by a folder, no component of a name's folder is a file in the
+// way, and the nearest existing folder on the way accepts a new file (a temporary file is
+// made there and removed again; missing folders are not made here). Throws quarvel::Error
+// naming the file, as the write itself would. Faults that come later (a full disk) are
+// still caught by the all-or-nothing write.
+void ProbeOutputFiles(const std::vector<std::string>& fileNames);
+
 // The system calls the writes above go through. Tests put their own in place with
 // TScopedFileCalls to fail the way a full disk, a read-only file system or a failing
 // device would, whatever the user's rights. Each returns what the system call returns and

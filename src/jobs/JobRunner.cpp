@@ -1,10 +1,12 @@
 #include "jobs/JobRunner.h"
 
+#include "common/AtomicFile.h"
 #include "common/Error.h"
 #include "common/FileLookup.h"
 #include "common/Interrupt.h"
 #include "common/Text.h"
 #include "gl/GLView.h"
+#include "output/KXFile.h"
 
 #include <filesystem>
 
@@ -12,7 +14,30 @@ namespace fs = std::filesystem;
 
 namespace quarvel {
 
-std::string SettingsNameFromArgument(const std::string& rootDir, const std::string& argument) {
+std::string NormalJobName(const std::string& name) {
+  const std::string path = NormaliseSeparators(name);
+  std::vector<std::string> parts;
+  size_t start = 0;
+  while (start <= path.size()) {
+    size_t end = path.find('/', start);
+    if (end == std::string::npos)
+      end = path.size();
+    const std::string part = path.substr(start, end - start);
+    if (part == ".." && !parts.empty() && parts.back() != "..")
+      parts.pop_back();
+    else if (!part.empty() && part != ".")
+      parts.push_back(part);
+    start = end + 1;
+  }
+  std::string normal = !path.empty() && path.front() == '/' ? "/" : "";
+  for (size_t i = 0; i < parts.size(); ++i)
+    normal += (i ? "/" : "") + parts[i];
+  return normal;
+}
+
+namespace {
+
+std::string SettingsNameOf(const std::string& rootDir, const std::string& argument) {
   if (!EndsWithNoCase(argument, ".settings"))
     return argument;
   const std::string stem = argument.substr(0, argument.size() - 9);
@@ -33,6 +58,36 @@ std::string SettingsNameFromArgument(const std::string& rootDir, const std::stri
   return stem;
 }
 
+// "../x" with an output folder would be written beside it, not inside it.
+void CheckOutputName(const TJobOptions& options, const std::string& name) {
+  if (options.OutputDir.empty())
+    return;
+  if (name == ".." || name.rfind("../", 0) == 0)
+    throw Error(name + ": the job's files would be written outside the output folder " +
+                options.OutputDir + " (the name climbs out of it with \"..\"); name the job " +
+                "relative to the root");
+}
+
+// Every file the job will write, for the probe before drawing.
+std::vector<std::string> PlannedFiles(const T2P5D_Manager& job, const TJobOptions& options) {
+  std::vector<std::string> files;
+  const int32_t angles = static_cast<int32_t>(job.Angles.size());
+  for (int32_t a = 0; a < angles; ++a) {
+    files.push_back(job.OutputName(a, options.AsKXZ));
+    if (options.AsKXZ)
+      files.push_back(Palette16Name(files.back()));
+  }
+  if (!options.DumpSheetsDir.empty())
+    files.push_back(JoinPath(options.DumpSheetsDir, job.SettingsName) + "_0.colour.png");
+  return files;
+}
+
+} // namespace
+
+std::string SettingsNameFromArgument(const std::string& rootDir, const std::string& argument) {
+  return NormalJobName(SettingsNameOf(rootDir, argument));
+}
+
 TShaderSet PrepareGL(const std::string& rootDir) {
   if (!GLView)
     CreateGLView(400, 400);
@@ -45,6 +100,7 @@ void LoadJob(T2P5D_Manager& job, const TJobOptions& options, const std::string& 
   job.OutputDir = options.OutputDir;
   job.DumpSheetsDir = options.DumpSheetsDir;
   job.TextureLimits.MaxPixels = options.MaxTexturePixels;
+  job.WaitForOutputLock = options.WaitForOutput;
   job.LoadSettings(name);
 }
 
@@ -62,7 +118,10 @@ std::vector<std::string> RunJob(const TJobOptions& options, const std::string& n
       onProgress(percent, text);
   };
   job.Multisampled = GLView->Multisampled();
-  LoadJob(job, options, name);
+  const std::string jobName = NormalJobName(name);
+  CheckOutputName(options, jobName);
+  LoadJob(job, options, jobName);
+  ProbeOutputFiles(PlannedFiles(job, options));
   job.RenderAll(inputs);
   job.SaveSheets(options.AsKXZ);
   return job.WrittenFiles;

@@ -22,12 +22,19 @@ struct TJobOptions {
   bool AsKXZ = true;         // KXZ containers + .p16, else raw 2P5D files
   // Most pixels one texture may have (--max-texture-pixels; models/TextureFiles.h).
   long long MaxTexturePixels = DefaultMaxTexturePixels;
+  bool WaitForOutput = true; // wait while another process writes the same output set
 };
+
+// A job name in one form: "/" between folders, no empty or "." component, "folder/.."
+// folded away ("./units//tank/" -> "units/tank", "a/../b" -> "b"). Leading ".." and a
+// leading "/" stay.
+std::string NormalJobName(const std::string& name);
 
 // The name of a job as the settings list gives it (relative to the root, no extension)
 // from a command-line argument: such a name is taken as it is; a path ending in
 // ".settings" loses the extension and, when it names a file outside the root's naming
-// (relative to the current folder, or absolute), is made relative to the root.
+// (relative to the current folder, or absolute), is made relative to the root. The name
+// is given in its normal form (NormalJobName), so that the forms of one job compare equal.
 std::string SettingsNameFromArgument(const std::string& rootDir, const std::string& argument);
 
 // Makes GLView (400 x 400) when there is none and makes it current, then loads the three
@@ -40,6 +47,12 @@ void LoadJob(T2P5D_Manager& job, const TJobOptions& options, const std::string& 
 
 // Loads, renders and saves one job; returns the files written, in order. Errors throw
 // quarvel::Error and leave no output file of the job behind.
+//
+// Outputs: with an output folder, a name that climbs out of it ("../other/x") is refused
+// before anything is read. Before anything is drawn the output files are probed
+// (ProbeOutputFiles): a folder that cannot be written fails the job at once, not after
+// the passes. Another process writing the same output set at the same time is waited for
+// (or, without WaitForOutput, fails the job) when the files are put in place.
 //
 // Interruption: while an interrupt is pending (common/Interrupt.h; the command line's
 // signal handlers request one) the job stops at its next progress report, or at the

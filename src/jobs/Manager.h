@@ -220,11 +220,12 @@ public:
   bool Multisampled = false;
 
   // Additions of this program (the job's surroundings made explicit).
-  std::string RootDir = "."; // the folder settings, includes and models are relative to
-  std::string OutputDir;     // the folder output names are relative to ("" = current)
-  std::string DumpSheetsDir; // when set, RenderAll dumps the cropped planes there
-  std::string SettingsFile;  // the settings file actually read (for messages)
-  int32_t ViewWidth = 400;   // size of every rendered view; RenderAll takes GLView's
+  std::string RootDir = ".";     // the folder settings, includes and models are relative to
+  std::string OutputDir;         // the folder output names are relative to ("" = current)
+  std::string DumpSheetsDir;     // when set, RenderAll dumps the cropped planes there
+  bool WaitForOutputLock = true; // SaveSheets waits while another process writes the set
+  std::string SettingsFile;      // the settings file actually read (for messages)
+  int32_t ViewWidth = 400;       // size of every rendered view; RenderAll takes GLView's
   int32_t ViewHeight = 400;
   TWarningCallback OnWarning;
   std::vector<std::string> Warnings;

@@ -4,18 +4,73 @@
 // A job writes nothing until every sheet is finished and every file's bytes are made in
 // memory; the files are then written as one set (WriteFilesAtomic): a job that fails on
 // the way, or cannot write one of its files, leaves the previous output set as it was,
-// with neither partial files nor a mix of old and new angles.
+// with neither partial files nor a mix of old and new angles. The set's renames run under
+// the set's lock (common/OutputLock.h), so that two processes rendering the same job into
+// the same folder at once leave the whole set of one of them.
+//
+// Files of an earlier render with more angles (tank_2.kxz, tank_3.kxz after the job was
+// cut to two angles) are not part of the new set: they are named in a warning and left
+// alone (removing files the job did not write is not the job's call).
 #include "colour/Palette.h"
 #include "common/AtomicFile.h"
 #include "common/Error.h"
 #include "common/FileLookup.h"
+#include "common/OutputLock.h"
 #include "image/Image.h"
 #include "jobs/Manager.h"
 #include "output/Finishing.h"
 #include "output/KXFile.h"
 #include "output/Palette16.h"
 
+#include <algorithm>
+#include <filesystem>
+
+namespace fs = std::filesystem;
+
 namespace quarvel {
+
+namespace {
+
+// The angle index of an output file name "BASE_INDEX.EXT" (EXT one of the output
+// extensions, INDEX as SheetFileName writes it), or -1.
+long long OutputAngleOf(const std::string& file, const std::string& base) {
+  if (file.size() <= base.size() + 1 || file.compare(0, base.size(), base) != 0 ||
+      file[base.size()] != '_')
+    return -1;
+  const size_t dot = file.find('.', base.size() + 1);
+  if (dot == std::string::npos)
+    return -1;
+  const std::string digits = file.substr(base.size() + 1, dot - base.size() - 1);
+  const std::string extension = file.substr(dot + 1);
+  if (extension != "kxz" && extension != "p16" && extension != "2p5d")
+    return -1;
+  if (digits.empty() || digits.size() > 9 || (digits.size() > 1 && digits[0] == '0') ||
+      !std::all_of(digits.begin(), digits.end(), [](char c) { return c >= '0' && c <= '9'; }))
+    return -1;
+  return std::stoll(digits);
+}
+
+// The output files of `stem` for angles from `angles` on, in angle order.
+std::vector<std::string> StaleOutputs(const std::string& stem, int32_t angles) {
+  const fs::path path(stem);
+  const fs::path dir = path.parent_path().empty() ? fs::path(".") : path.parent_path();
+  const std::string base = path.filename().string();
+  std::vector<std::pair<long long, std::string>> found;
+  std::error_code ec;
+  for (fs::directory_iterator it(dir, ec), end; !ec && it != end; it.increment(ec)) {
+    const std::string file = it->path().filename().string();
+    const long long angle = OutputAngleOf(file, base);
+    if (angle >= angles)
+      found.emplace_back(angle, file);
+  }
+  std::sort(found.begin(), found.end());
+  std::vector<std::string> names;
+  for (const auto& [angle, file] : found)
+    names.push_back(path.parent_path().empty() ? file : (path.parent_path() / file).string());
+  return names;
+}
+
+} // namespace
 
 void T2P5D_Manager::MakePalettes() {
   BuildSheetPalettes(Sheets, SingleOutput,
@@ -54,9 +109,27 @@ void T2P5D_Manager::SaveSheets(bool AsKXZ) {
     }
   }
 
-  WriteFilesAtomic(pending);
+  const std::string stem = JoinPath(OutputDir, NormaliseSeparators(SettingsName));
+  WriteFilesAtomic(pending, TSetLock{OutputLockFileName(stem), stem, WaitForOutputLock});
   for (const TPendingFile& file : pending)
     WrittenFiles.push_back(file.Name);
+
+  const std::vector<std::string> stale = StaleOutputs(stem, count);
+  if (!stale.empty()) {
+    constexpr size_t shown = 8;
+    std::string list;
+    for (size_t i = 0; i < stale.size() && i < shown; ++i)
+      list += (i ? ", " : "") + stale[i];
+    if (stale.size() > shown)
+      list += " and " + std::to_string(stale.size() - shown) + " more";
+    const bool one = stale.size() == 1;
+    Warn(Located(SettingsFile, 0,
+                 std::string(one ? "a file" : std::to_string(stale.size()) + " files") +
+                     " left by an earlier render with more angles " + (one ? "was" : "were") +
+                     " not replaced (this job has " + std::to_string(count) +
+                     (count == 1 ? " angle" : " angles") + "): " + list + "; remove " +
+                     (one ? "it" : "them") + " if no longer wanted"));
+  }
   Report(0, "Finished!");
 }
 

@@ -91,3 +91,35 @@ TEST(InfoJobCommand, TextListsTheJobAndMissingFilesFail) {
   EXPECT_EQ(status, 1);
   EXPECT_NE(err.find(tmp / "units/none.settings"), std::string::npos) << err;
 }
+
+TEST(InfoJobCommand, JsonSurvivesBytesThatAreNotUtf8) {
+  // Each text reaches the JSON output: a settings line (in a warning), lines of a binary
+  // include (warnings), a folder name (a model name). Invalid bytes are replaced or
+  // escaped; the output is always one valid JSON object.
+  TempRoot tmp("info");
+  tmp.Write("m\xfe/box.obj", "v 0 0 0\nv 1 0 0\nv 0 1 0\nf 1 2 3\n");
+  tmp.Write("bin.dat", std::string("\x89PNG\r\n\x1a\n\xfe\xff\x00\x01 junk\n\xc3\x28\n", 20));
+  struct TCase {
+    const char* What;
+    std::string Settings;
+  };
+  const std::vector<TCase> cases = {
+      {"settings line", "angle 0 0\n\xfe\xff k\xe9yword\nframe 1 m\xfe/box.obj\n"},
+      {"binary include", "angle 0 0\ninclude bin.dat\nframe 1 m\xfe/box.obj\n"},
+      {"folder name", "angle 0 0\nframe 1 m\xfe/box.obj\n"},
+  };
+  for (const TCase& c : cases) {
+    SCOPED_TRACE(c.What);
+    tmp.Write("j.settings", c.Settings);
+    std::string err;
+    const auto [status, out] = Info(tmp, "j --json --root '" + tmp.str() + "'", &err);
+    EXPECT_EQ(status, 0) << err;
+    EXPECT_EQ(out.find('\xfe'), std::string::npos);
+    nlohmann::json j;
+    ASSERT_NO_THROW(j = nlohmann::json::parse(out)) << out;
+    ASSERT_EQ(j["models"].size(), 1u);
+    // "m", then the byte replaced (U+FFFD) or shown escaped, then "/box".
+    const std::string model = j["models"][0];
+    EXPECT_TRUE(model == "m\xef\xbf\xbd/box" || model == "m\\xfe/box") << model;
+  }
+}

@@ -5,168 +5,28 @@
 // A job is held at a known point without any timing: its settings file is a FIFO, so the
 // job waits in the read after its first progress line ("Loading") until the test writes
 // the settings, which it does only once the signal has been sent.
+#include "RunningCli.h"
 #include "jobs/JobTestUtil.h"
 
 #include <gtest/gtest.h>
 
 #include <csignal>
-#include <fcntl.h>
 #include <map>
-#include <optional>
-#include <poll.h>
-#include <spawn.h>
+#include <sys/prctl.h>
+#include <sys/resource.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
-#include <thread>
 #include <unistd.h>
-
-extern char** environ;
 
 using quarvel::test::BoxMTL;
 using quarvel::test::BoxOBJ;
 using quarvel::test::FilesBelow;
 using quarvel::test::ReadBytes;
 using quarvel::test::TempRoot;
+using quarvel::test::TFifoFeeder;
+using quarvel::test::TRunningCli;
 
 namespace {
-
-// A quarvel-cli run whose standard output and error come through one pipe, line by line.
-class TRunningCli {
-public:
-  explicit TRunningCli(const std::vector<std::string>& args) {
-    int fds[2];
-    if (::pipe2(fds, O_CLOEXEC) != 0)
-      throw std::runtime_error("pipe");
-    posix_spawn_file_actions_t actions;
-    posix_spawn_file_actions_init(&actions);
-    posix_spawn_file_actions_adddup2(&actions, fds[1], STDOUT_FILENO);
-    posix_spawn_file_actions_adddup2(&actions, fds[1], STDERR_FILENO);
-    posix_spawn_file_actions_addopen(&actions, STDIN_FILENO, "/dev/null", O_RDONLY, 0);
-    // The test runner may have started us with SIGINT ignored (in the background).
-    posix_spawnattr_t attributes;
-    posix_spawnattr_init(&attributes);
-    sigset_t stopSignals, none;
-    sigemptyset(&stopSignals);
-    sigaddset(&stopSignals, SIGINT);
-    sigaddset(&stopSignals, SIGTERM);
-    sigemptyset(&none);
-    posix_spawnattr_setsigdefault(&attributes, &stopSignals);
-    posix_spawnattr_setsigmask(&attributes, &none);
-    posix_spawnattr_setflags(&attributes, POSIX_SPAWN_SETSIGDEF | POSIX_SPAWN_SETSIGMASK);
-    std::vector<std::string> argv = {QUARVEL_CLI};
-    argv.insert(argv.end(), args.begin(), args.end());
-    std::vector<char*> cargv;
-    for (std::string& a : argv)
-      cargv.push_back(a.data());
-    cargv.push_back(nullptr);
-    const int rc = ::posix_spawn(&Pid, QUARVEL_CLI, &actions, &attributes, cargv.data(), environ);
-    posix_spawn_file_actions_destroy(&actions);
-    posix_spawnattr_destroy(&attributes);
-    ::close(fds[1]);
-    if (rc != 0) {
-      ::close(fds[0]);
-      throw std::runtime_error("cannot start quarvel-cli");
-    }
-    Fd = fds[0];
-  }
-  ~TRunningCli() {
-    if (Pid > 0) { // a failed test: do not leave the program behind
-      ::kill(Pid, SIGKILL);
-      Wait();
-    }
-    if (Fd >= 0)
-      ::close(Fd);
-  }
-  TRunningCli(const TRunningCli&) = delete;
-  TRunningCli& operator=(const TRunningCli&) = delete;
-
-  // Reads lines until one satisfies `wanted`; false at the end of the output (or when
-  // nothing comes for a very long time, which only a hung program explains).
-  template <typename Predicate> bool WaitFor(Predicate wanted) {
-    for (;;) {
-      const size_t end = Pending.find('\n');
-      if (end != std::string::npos) {
-        const std::string line = Pending.substr(0, end);
-        Pending.erase(0, end + 1);
-        Transcript += line + "\n";
-        if (wanted(line))
-          return true;
-        continue;
-      }
-      if (Fd < 0)
-        return false;
-      pollfd p{Fd, POLLIN, 0};
-      if (::poll(&p, 1, 300000) <= 0) {
-        ADD_FAILURE() << "quarvel-cli says nothing; so far:\n" << Transcript;
-        return false;
-      }
-      char buffer[4096];
-      const ssize_t n = ::read(Fd, buffer, sizeof buffer);
-      if (n > 0) {
-        Pending.append(buffer, static_cast<size_t>(n));
-      } else if (n == 0 || errno != EINTR) {
-        if (!Pending.empty())
-          Pending += "\n";
-        ::close(Fd);
-        Fd = -1;
-      }
-    }
-  }
-  bool WaitForLine(const std::string& line) {
-    return WaitFor([&](const std::string& l) { return l == line; });
-  }
-  // Reads to the end of the output; the exit status, or -1 when it ended by a signal.
-  int Finish() {
-    WaitFor([](const std::string&) { return false; });
-    return Wait();
-  }
-  void Signal(int signal) const { ::kill(Pid, signal); }
-
-  std::string Transcript; // every line read so far
-
-private:
-  int Wait() {
-    int status = 0;
-    while (::waitpid(Pid, &status, 0) < 0 && errno == EINTR) {
-    }
-    Pid = -1;
-    return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-  }
-
-  pid_t Pid = -1;
-  int Fd = -1;
-  std::string Pending;
-};
-
-// Writes `text` into a FIFO once a reader opens it, from a thread of its own. Should the
-// reader never come, the destructor opens the FIFO itself to set the writer free.
-class TFifoFeeder {
-public:
-  TFifoFeeder(std::string path, std::string text)
-      : Path(std::move(path)), Writer([this, text] {
-          const int fd = ::open(Path.c_str(), O_WRONLY | O_CLOEXEC);
-          Opened = true;
-          if (fd >= 0) {
-            [[maybe_unused]] const ssize_t n = ::write(fd, text.data(), text.size());
-            ::close(fd);
-          }
-        }) {}
-  ~TFifoFeeder() {
-    int reader = -1;
-    if (!Opened)
-      reader = ::open(Path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
-    Writer.join();
-    if (reader >= 0)
-      ::close(reader);
-  }
-  TFifoFeeder(const TFifoFeeder&) = delete;
-  TFifoFeeder& operator=(const TFifoFeeder&) = delete;
-
-private:
-  std::string Path;
-  std::atomic<bool> Opened{false};
-  std::thread Writer;
-};
 
 bool Has(const std::string& text, const std::string& part) {
   return text.find(part) != std::string::npos;
@@ -284,5 +144,112 @@ TEST(RenderInterrupt, WorkersAreStoppedAndTheSummarySaysWhatFinished) {
       EXPECT_EQ(after[job + file], before.at(job + file)) << job + file;
   EXPECT_NE(after["a_0.kxz"], before.at("a_0.kxz"));
   EXPECT_EQ(after.size(), before.size());
+  EXPECT_FALSE(AnyTemporary(root.str()));
+}
+
+TEST(RenderInterrupt, OneRequestDeliveredTwiceIsOneAndASecondFromElsewhereEndsAtOnce) {
+  // timeout(1) signals the program it started and then that program's process group: the
+  // program sees the same signal from the same sender twice, and must still wait for its
+  // workers and print the summary. Another sender (a second Ctrl-C, a second kill) ends it
+  // at once. The repeat is sent only once the program has said that it is stopping, so
+  // the first signal has been handled by then.
+  struct TCase {
+    int Signal;
+    bool SameSender;
+  };
+  for (const TCase c :
+       {TCase{SIGINT, true}, TCase{SIGTERM, true}, TCase{SIGINT, false}, TCase{SIGTERM, false}}) {
+    SCOPED_TRACE(std::to_string(c.Signal) + (c.SameSender ? " same sender" : " other sender"));
+    TempRoot root("interrupt");
+    RenderOnce(root, {"a", "b"});
+    HoldJob(root, "a");
+    HoldJob(root, "b");
+    TRunningCli cli(
+        {"render", "a", "b", "--jobs", "2", "--root", root.str(), "--out", root / "out"},
+        /*ownGroup=*/true);
+    bool aHeld = false, bHeld = false;
+    ASSERT_TRUE(cli.WaitFor([&](const std::string& line) {
+      aHeld |= line == "a: Loading";
+      bHeld |= line == "b: Loading";
+      return aHeld && bHeld;
+    })) << cli.Transcript;
+    cli.Signal(c.Signal);
+    ASSERT_TRUE(cli.WaitFor([](const std::string& line) {
+      return line.rfind("quarvel-cli: interrupted: stopping", 0) == 0;
+    })) << cli.Transcript;
+    if (c.SameSender) {
+      cli.SignalGroup(c.Signal);
+    } else {
+      const pid_t target = cli.ProcessId();
+      const pid_t other = ::fork();
+      if (other == 0) {
+        ::kill(target, c.Signal);
+        ::_exit(0);
+      }
+      ASSERT_GT(other, 0);
+      int status = 0;
+      ASSERT_EQ(::waitpid(other, &status, 0), other);
+    }
+    int exit;
+    {
+      TFifoFeeder feedA(root / "a.settings", JobText);
+      TFifoFeeder feedB(root / "b.settings", JobText);
+      exit = cli.Finish();
+    }
+    if (c.SameSender) {
+      EXPECT_EQ(exit, 128 + c.Signal) << cli.Transcript;
+      EXPECT_TRUE(Has(cli.Transcript, "quarvel-cli: a: interrupted\n")) << cli.Transcript;
+      EXPECT_TRUE(Has(cli.Transcript, "quarvel-cli: b: interrupted\n")) << cli.Transcript;
+      EXPECT_TRUE(Has(cli.Transcript, "quarvel-cli: 0 of 2 jobs rendered; interrupted: a b\n"))
+          << cli.Transcript;
+    } else {
+      EXPECT_EQ(exit, -1) << cli.Transcript;
+      EXPECT_TRUE(WIFSIGNALED(cli.RawStatus) && WTERMSIG(cli.RawStatus) == c.Signal);
+      EXPECT_FALSE(Has(cli.Transcript, "jobs rendered")) << cli.Transcript;
+    }
+  }
+}
+
+TEST(RenderWorkers, AFailingPollStopsAndReapsTheWorkersBeforeReporting) {
+  // poll() fails with EINVAL when it is given more descriptors than RLIMIT_NOFILE allows:
+  // the limit of the running parent is lowered below its three (two workers and its wake
+  // pipe) once both workers wait for their settings. Workers the parent left behind would
+  // become children of this process (a subreaper) once the parent is gone.
+  ASSERT_EQ(::prctl(PR_SET_CHILD_SUBREAPER, 1), 0);
+  struct TReaperOff {
+    ~TReaperOff() { ::prctl(PR_SET_CHILD_SUBREAPER, 0); }
+  } reaperOff;
+  TempRoot root("interrupt");
+  RenderOnce(root, {"a", "b"});
+  HoldJob(root, "a");
+  HoldJob(root, "b");
+  TRunningCli cli({"render", "a", "b", "--jobs", "2", "--root", root.str(), "--out", root / "out"});
+  bool aHeld = false, bHeld = false;
+  ASSERT_TRUE(cli.WaitFor([&](const std::string& line) {
+    aHeld |= line == "a: Loading";
+    bHeld |= line == "b: Loading";
+    return aHeld && bHeld;
+  })) << cli.Transcript;
+  const rlimit few{2, 2};
+  ASSERT_EQ(::prlimit(cli.ProcessId(), RLIMIT_NOFILE, &few, nullptr), 0);
+  {
+    // Job "a" going on wakes the parent into a poll() that fails.
+    TFifoFeeder feedA(root / "a.settings", JobText);
+    TFifoFeeder feedB(root / "b.settings", JobText);
+    EXPECT_EQ(cli.Finish(), 1) << cli.Transcript;
+  }
+  EXPECT_TRUE(Has(cli.Transcript,
+                  "quarvel-cli: cannot wait for the workers: Invalid argument; stopping the "
+                  "running jobs, starting no other\n"))
+      << cli.Transcript;
+  EXPECT_TRUE(Has(cli.Transcript, "quarvel-cli: 0 of 2 jobs rendered; failed: a b\n"))
+      << cli.Transcript;
+  // No worker outlived the parent.
+  int status = 0;
+  const pid_t left = ::waitpid(-1, &status, WNOHANG);
+  EXPECT_EQ(left, -1) << "a worker was left running (or unreaped)";
+  if (left != -1)
+    while (::waitpid(-1, &status, 0) > 0) {
+    }
   EXPECT_FALSE(AnyTemporary(root.str()));
 }

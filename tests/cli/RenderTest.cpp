@@ -34,9 +34,11 @@ std::string Quote(const std::string& s) {
   return "'" + s + "'";
 }
 
-CliRun Cli(const TempRoot& tmp, const std::string& args) {
+// Runs quarvel-cli with `args` (from the folder `from` when given).
+CliRun Cli(const TempRoot& tmp, const std::string& args, const std::string& from = "") {
   const std::string out = tmp / "stdout.txt", err = tmp / "stderr.txt";
-  const std::string cmd = std::string(QUARVEL_CLI) + " " + args + " >" + Quote(out) + " 2>" +
+  const std::string cmd = (from.empty() ? "" : "cd " + Quote(from) + " && ") +
+                          std::string(QUARVEL_CLI) + " " + args + " >" + Quote(out) + " 2>" +
                           Quote(err) + " </dev/null";
   CliRun r;
   const int raw = std::system(cmd.c_str());
@@ -214,4 +216,147 @@ TEST(RenderCommand, AnOutputThatCannotBeWrittenKeepsTheWholeOldSet) {
     EXPECT_EQ(outputs(), before);
   }
   std::filesystem::permissions(out, std::filesystem::perms::owner_all);
+}
+
+TEST(RenderOutputs, TheFormsOfOneNameAreRenderedOnce) {
+  TempRoot tmp("cli");
+  WriteModels(tmp);
+  tmp.Write("units/tank.settings", "angle 0 0\nframe 1 models/box.obj\n");
+  const std::string out = tmp / "out";
+  for (const char* jobs : {"1", "4"}) {
+    SCOPED_TRACE(jobs);
+    const CliRun r = Cli(tmp, "render units/tank units/tank.settings ./units/tank units//tank " +
+                                  Quote("units\\tank") + " units/x/../tank --jobs " + jobs +
+                                  " --root " + Quote(tmp.str()) + " --out " + Quote(out));
+    EXPECT_EQ(r.status, 0) << r.err;
+    const auto lines = r.OutLines();
+    EXPECT_EQ(std::count(lines.begin(), lines.end(), "wrote " + out + "/units/tank_0.kxz"), 1)
+        << r.out;
+    EXPECT_EQ(lines.back(), "1 of 1 job rendered");
+    EXPECT_EQ(FilesBelow(out), (std::vector<std::string>{"units/tank_0.kxz", "units/tank_0.p16"}));
+  }
+}
+
+TEST(RenderOutputs, WithOutEveryFileLandsInsideItAndANameThatClimbsOutIsRefused) {
+  // The root is tmp/root; "other" lies beside it. Each case runs from tmp/`from`.
+  TempRoot tmp("cli");
+  for (const char* dir : {"root", "other"}) {
+    tmp.Write(std::string(dir) + "/models/box.mtl", BoxMTL());
+    tmp.Write(std::string(dir) + "/models/box.obj", BoxOBJ(2.0f, 1.0f, 1.5f, true));
+    tmp.Write(std::string(dir) + "/x.settings", "angle 0 0\nframe 1 models/box.obj\n");
+  }
+  tmp.Write("root/sub/y.settings", "angle 0 0\nframe 1 models/box.obj\n");
+  struct TCase {
+    std::string From, Name;
+    std::string Written; // below out, or "" when refused
+  };
+  const std::vector<TCase> cases = {
+      {"root", "x", "x_0.kxz"},
+      {"root", "sub/../x", "x_0.kxz"},
+      {"tmp", "root/sub/y.settings", "sub/y_0.kxz"}, // a path to a file below the root
+      {"root", "../other/x", ""},
+      {"root", "sub/../../other/x", ""},
+      {"tmp", "other/x.settings", ""}, // outside the root: named "../other/x"
+  };
+  for (const TCase& c : cases) {
+    SCOPED_TRACE(c.Name);
+    std::filesystem::remove_all(tmp / "out");
+    const std::string from = c.From == "tmp" ? tmp.str() : tmp / c.From;
+    const CliRun r = Cli(tmp,
+                         "render " + Quote(c.Name) + " --root " + Quote(tmp / "root") + " --out " +
+                             Quote(tmp / "out"),
+                         from);
+    if (!c.Written.empty()) {
+      EXPECT_EQ(r.status, 0) << r.err;
+      EXPECT_EQ(FilesBelow(tmp / "out").front(), c.Written);
+    } else {
+      EXPECT_EQ(r.status, 1);
+      // Refused for its output name, or (where reading outside the root is refused) for its
+      // settings file: either way for being outside.
+      EXPECT_TRUE(Has(r.err, "outside")) << r.err;
+      EXPECT_TRUE(FilesBelow(tmp / "out").empty());
+    }
+    // Nothing beside the settings files.
+    EXPECT_EQ(FilesBelow(tmp / "other"),
+              (std::vector<std::string>{"models/box.mtl", "models/box.obj", "x.settings"}));
+  }
+}
+
+TEST(RenderOutputs, AnOutputFolderThatCannotBeWrittenFailsBeforeAnythingIsDrawn) {
+  TempRoot tmp("cli");
+  WriteModels(tmp);
+  tmp.Write("units/j.settings", "angle 0 0\nangle 1 90\nframe 1 models/box.obj\n");
+  tmp.Write("units/j2.settings", "angle 0 0\nframe 1 models/box.obj\n");
+  tmp.Write("afile", "x");
+  tmp.Write("out2/units", "x");
+  std::filesystem::create_directories(tmp / "out3/units/j_1.kxz");
+  struct TCase {
+    std::string Out, Error;
+  };
+  const std::vector<TCase> cases = {
+      {tmp / "afile", "quarvel-cli: --out " + tmp / "afile" + ": that file is in the way"},
+      {tmp / "out2", "quarvel-cli: units/j: " + tmp / "out2/units/j_0.kxz" +
+                         ": cannot write file: " + tmp / "out2/units" + " is a file in the way"},
+      {tmp / "out3", "quarvel-cli: units/j: " + tmp / "out3/units/j_1.kxz" +
+                         ": cannot write file: a folder has that name"},
+  };
+  for (const TCase& c : cases) {
+    for (const char* jobs : {"1", "2"}) {
+      SCOPED_TRACE(c.Out + " --jobs " + jobs);
+      // Two jobs, so that --jobs 2 really uses workers.
+      const CliRun r = Cli(tmp, "render units/j units/j2 --jobs " + std::string(jobs) + " --root " +
+                                    Quote(tmp.str()) + " --out " + Quote(c.Out));
+      EXPECT_EQ(r.status, 1);
+      EXPECT_TRUE(Has(r.err, c.Error)) << r.err;
+      EXPECT_FALSE(Has(r.out, "units/j: Rendering OBJs")) << r.out;
+      EXPECT_FALSE(Has(r.out, "wrote " + c.Out + "/units/j_")) << r.out;
+    }
+  }
+  // The other job is not held up: only the folder in the way of j's second angle matters.
+  EXPECT_EQ(FilesBelow(tmp / "out3"),
+            (std::vector<std::string>{"units/j2_0.kxz", "units/j2_0.p16"}));
+}
+
+TEST(RenderOutputs, FilesOfAnEarlierRenderWithMoreAnglesAreNamedAndKept) {
+  TempRoot tmp("cli");
+  WriteModels(tmp);
+  const std::string out = tmp / "out";
+  const std::string args = "render units/tank --root " + Quote(tmp.str()) + " --out " + Quote(out);
+  const std::string settings = tmp / "units/tank.settings";
+  struct TCase {
+    int Before, After;
+    std::string Format, Warning; // "" = none
+  };
+  const std::vector<TCase> cases = {
+      {4, 2, "kxz",
+       "warning: " + settings +
+           ": 4 files left by an earlier render with more angles were not replaced (this job "
+           "has 2 angles): " +
+           out + "/units/tank_2.kxz, " + out + "/units/tank_2.p16, " + out + "/units/tank_3.kxz, " +
+           out + "/units/tank_3.p16; remove them if no longer wanted\n"},
+      {2, 1, "2p5d",
+       "warning: " + settings +
+           ": a file left by an earlier render with more angles was not replaced (this job has 1 "
+           "angle): " +
+           out + "/units/tank_1.2p5d; remove it if no longer wanted\n"},
+      {2, 2, "kxz", ""},
+  };
+  auto job = [](int angles) {
+    std::string text;
+    for (int a = 0; a < angles; ++a)
+      text += "angle " + std::to_string(a) + " " + std::to_string(a * 90) + "\n";
+    return text + "frame 1 models/box.obj\n";
+  };
+  for (const TCase& c : cases) {
+    SCOPED_TRACE(std::to_string(c.Before) + " -> " + std::to_string(c.After));
+    std::filesystem::remove_all(out);
+    tmp.Write("units/tank.settings", job(c.Before));
+    ASSERT_EQ(Cli(tmp, args + " --format " + c.Format).status, 0);
+    const auto before = FilesBelow(out);
+    tmp.Write("units/tank.settings", job(c.After));
+    const CliRun r = Cli(tmp, args + " --format " + c.Format);
+    EXPECT_EQ(r.status, 0) << r.err;
+    EXPECT_EQ(r.err, c.Warning);
+    EXPECT_EQ(FilesBelow(out), before); // nothing removed
+  }
 }
