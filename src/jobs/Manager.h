@@ -131,6 +131,13 @@ public:
   // (rows bottom-up, BGR, or BGRA when Multisampled, no row padding).
   void RenderView(const TRenderInputs& Inputs, bool DepthPass, bool SidePass,
                   std::vector<uint8_t>& Buffer);
+  // The visual view's colour margin and the model at its own scale (the modelview matrix
+  // is the view's; both leave it scaled by Scale). Literal: 50 enlarged copies, each on a
+  // cleared depth buffer, then the model. Claimed: the same copies smallest first, each
+  // claiming the samples it covers in the stencil buffer (same bytes, less drawing).
+  void DrawMarginLiteral(const TRenderInputs& Inputs, TGLModel* model);
+  void DrawMarginClaimed(const TRenderInputs& Inputs, TGLModel* model);
+  float MarginScale(int I) const;
   // The read-back conversions. Buffer holds ViewWidth x ViewHeight pixels as above.
   void StoreVisual(const uint8_t* Buffer);
   void StoreDepth(const uint8_t* Buffer); // picks the variant by Multisampled
@@ -215,6 +222,10 @@ public:
   std::vector<std::string> Warnings;
   std::vector<std::string> WrittenFiles; // every file the last save wrote, in order
   double GLSeconds = 0; // wall time inside RenderView (drawing and read-back) so far
+  // Draws the colour margin with the literal sequence of 51 draws and 50 depth clears
+  // instead of the stencil-claimed one; the pictures are the same byte for byte (the
+  // benchmark and the tests compare both).
+  bool LiteralColourMargin = false;
 
   // Where ApplySetting's warnings and errors point (set by LoadSettings per line).
   std::string CurrentFile;
