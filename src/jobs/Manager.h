@@ -222,10 +222,11 @@ public:
   std::vector<std::string> Warnings;
   std::vector<std::string> WrittenFiles; // every file the last save wrote, in order
   double GLSeconds = 0; // wall time inside RenderView (drawing and read-back) so far
-  // Draws the colour margin with the literal sequence of 51 draws and 50 depth clears
-  // instead of the stencil-claimed one; the pictures are the same byte for byte (the
-  // benchmark and the tests compare both).
-  bool LiteralColourMargin = false;
+  // Draws as first written: the colour margin with 51 draws and 50 depth clears instead
+  // of the stencil-claimed copies, and the models' display lists face by face with the
+  // material set and reset around every face. The pictures are the same byte for byte
+  // (the benchmark and the tests compare both ways); changing it recompiles the lists.
+  bool LiteralDrawing = false;
 
   // Where ApplySetting's warnings and errors point (set by LoadSettings per line).
   std::string CurrentFile;

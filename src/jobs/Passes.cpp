@@ -120,6 +120,10 @@ void T2P5D_Manager::RenderView(const TRenderInputs& Inputs, bool DepthPass, bool
   TGLModel* model = nullptr;
   if (frame.ModelIndex >= 0 && static_cast<size_t>(frame.ModelIndex) < GLModels.size())
     model = GLModels[static_cast<size_t>(frame.ModelIndex)].get();
+  if (model && model->FaceByFace != LiteralDrawing) {
+    model->FaceByFace = LiteralDrawing;
+    model->RebuildLists = true;
+  }
 
   GLView->BeginFrame();
   const GLfloat clearAlpha = Multisampled ? 0.0f : 1.0f;
@@ -129,7 +133,7 @@ void T2P5D_Manager::RenderView(const TRenderInputs& Inputs, bool DepthPass, bool
     glClearColor(0, 0, 0, clearAlpha);
   // The claimed colour margin needs a clear stencil buffer; clearing it with the depth
   // buffer they share costs nothing more.
-  const bool claimed = !DepthPass && !SidePass && !LiteralColourMargin;
+  const bool claimed = !DepthPass && !SidePass && !LiteralDrawing;
   glClear(GL_COLOR_BUFFER_BIT | GL_DEPTH_BUFFER_BIT | (claimed ? GL_STENCIL_BUFFER_BIT : 0));
   glLoadIdentity();
   glEnable(GL_TEXTURE_2D);
@@ -151,7 +155,7 @@ void T2P5D_Manager::RenderView(const TRenderInputs& Inputs, bool DepthPass, bool
                static_cast<GLfloat>(Angles[static_cast<size_t>(CurrentAngle)] % 360));
 
   if (!DepthPass && !SidePass) {
-    if (LiteralColourMargin)
+    if (LiteralDrawing)
       DrawMarginLiteral(Inputs, model);
     else
       DrawMarginClaimed(Inputs, model);

@@ -108,8 +108,9 @@ TEST(DeviceChoice, ChoosesByKindAndNumber) {
   for (const auto& c : cases) {
     const TGLDeviceChoice choice = ChooseGLDevice(*c.List, {c.Wish, c.Device});
     EXPECT_EQ(choice.Index, c.Index) << c.Name << ": " << choice.Reason;
-    if (choice.Index >= 0)
+    if (choice.Index >= 0) {
       EXPECT_EQ(choice.Software, c.Software) << c.Name;
+    }
     EXPECT_NE(choice.Reason.find(c.Says), std::string::npos) << c.Name << ": " << choice.Reason;
   }
 }

@@ -351,8 +351,9 @@ TEST(GLView, GlInfoListsEveryDeviceAndTheOneChosen) {
   const size_t chosen = out.find("Chosen: yes, " + report.Choice.Reason + "\n");
   ASSERT_NE(chosen, std::string::npos) << out;
   EXPECT_EQ(out.find("Chosen: yes", chosen + 1), std::string::npos) << out;
-  if (report.Choice.Software)
+  if (report.Choice.Software) {
     EXPECT_EQ(report.Choice.Reason, "no hardware OpenGL device was found");
+  }
   EXPECT_NE(out.find("Device: " + std::to_string(report.Choice.Index) + "\n"), std::string::npos)
       << out;
 }
