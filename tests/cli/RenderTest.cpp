@@ -60,8 +60,7 @@ std::string SoftwareNote() {
   if (!choice.Software)
     return "";
   const std::string renderer = quarvel::TOGL::GLRenderer();
-  return "drawing on " + renderer.substr(0, renderer.find(" (")) + " (software); " +
-         choice.Reason;
+  return "drawing on " + renderer.substr(0, renderer.find(" (")) + " (software); " + choice.Reason;
 }
 
 void WriteModels(const TempRoot& root) {
