@@ -42,8 +42,8 @@ void PrintCandidates() {
 RegisterCommand reg("gl-info", [](CLI::App& app) {
   auto args = std::make_shared<TGlInfoArgs>();
   auto* sub = app.add_subcommand(
-      "gl-info", "Print the OpenGL version and renderer of the headless view, whether it is "
-                 "multisampled, and its sample count.");
+      "gl-info", "Print the OpenGL version and renderer of the headless view, why that device "
+                 "was chosen, whether it is multisampled, and its sample count.");
   sub->add_flag("--all", args->All,
                 "List every OpenGL device tried (EGL devices, the surfaceless platform, the "
                 "default display) with its platform, vendor, renderer and version, numbered "
