@@ -4,7 +4,9 @@
 // processes (each its own GL context): the worker is this program run again with the
 // hidden option --worker, which renders one job and reports on its standard output in
 // lines the parent reads:
-//   progress PERCENT TEXT | warning TEXT | wrote FILE | error MESSAGE | interrupted
+//   progress PERCENT TEXT | note TEXT | warning TEXT | wrote FILE | error MESSAGE | interrupted
+// ("note" says once that the worker draws on a software rasteriser; the parent shows the
+// first one only.)
 // A job that fails does not stop the others; the exit status is 0 only when every job
 // succeeded.
 //
@@ -24,6 +26,7 @@
 // well as through the parent, and must count as one request.
 #include "cli/Command.h"
 #include "cli/InputOptions.h"
+#include "cli/GLOptions.h"
 #include "common/Error.h"
 #include "common/FileLists.h"
 #include "common/FileLookup.h"
@@ -47,6 +50,7 @@
 #include <sys/ioctl.h>
 #include <sys/wait.h>
 #include <unistd.h>
+#include <utility>
 
 extern char** environ;
 
@@ -67,6 +71,7 @@ struct TRenderArgs {
   bool HalfAmbient = false;
   TInputOptions Input;
   bool NoWait = false;
+  TGLDeviceOptions GLDevice;
 };
 
 // The GL this process renders with: the view and the shader programs, made at the first
@@ -80,14 +85,18 @@ public:
       Shaders_ = std::make_unique<TShaderSet>(PrepareGL(Args_.Root));
       Inputs_.Shaders = Shaders_.get();
       Inputs_.HalfAmbient = Args_.HalfAmbient;
+      Note_ = SoftwareRendererNote();
     }
     return Inputs_;
   }
+  // What the user is told once about the renderer (empty for a hardware one).
+  std::string TakeNote() { return std::exchange(Note_, std::string()); }
 
 private:
   const TRenderArgs& Args_;
   std::unique_ptr<TShaderSet> Shaders_;
   TRenderInputs Inputs_;
+  std::string Note_;
 };
 
 // What the user sees while jobs run. Progress goes to standard output: on a terminal as
@@ -241,8 +250,11 @@ TJobOptions OptionsOf(const TRenderArgs& args) {
 TOutcome RenderHere(const TRenderArgs& args, const std::string& name, TProgressDisplay& display,
                     TRenderSession& session) {
   try {
+    const TRenderInputs& inputs = session.Inputs();
+    if (const std::string note = session.TakeNote(); !note.empty())
+      display.Line(note);
     const std::vector<std::string> files = RunJob(
-        OptionsOf(args), name, session.Inputs(),
+        OptionsOf(args), name, inputs,
         [&](int32_t percent, const std::string& text) { display.Progress(name, percent, text); },
         [&](const std::string& text) { display.Warning(text); });
     display.ClearLine();
@@ -269,8 +281,11 @@ int RunWorker(const TRenderArgs& args) {
   try {
     const std::string& name = args.Settings.at(0);
     TRenderSession session(args);
+    const TRenderInputs& inputs = session.Inputs();
+    if (const std::string note = session.TakeNote(); !note.empty())
+      say("note", note);
     const std::vector<std::string> files = RunJob(
-        OptionsOf(args), name, session.Inputs(),
+        OptionsOf(args), name, inputs,
         [&](int32_t percent, const std::string& text) {
           say("progress", std::to_string(percent) + " " + text);
         },
@@ -317,6 +332,8 @@ pid_t SpawnWorker(const TRenderArgs& args, const std::string& name, int& readFd)
   args.Input.AppendArguments(argv);
   if (args.NoWait)
     argv.push_back("--no-wait");
+  for (const std::string& a : GLDeviceArguments(args.GLDevice))
+    argv.push_back(a);
   argv.push_back("--");
   argv.push_back(name);
   std::vector<char*> cargv;
@@ -350,6 +367,7 @@ std::vector<TOutcome> RenderInWorkers(const TRenderArgs& args,
   // Set when the workers can no longer be watched: the running jobs are stopped and count
   // as failed, no other starts.
   bool abandoned = false;
+  bool noted = false; // every worker notes the renderer; the user is told once
 
   // The self-pipe stays open until the program ends: closing it could hand its number to
   // another file while a handler is about to write to it.
@@ -366,6 +384,9 @@ std::vector<TOutcome> RenderInWorkers(const TRenderArgs& args,
       const size_t s2 = rest.find(' ');
       int percent = std::atoi(rest.substr(0, s2).c_str());
       display.Progress(w.Name, percent, s2 == std::string::npos ? "" : rest.substr(s2 + 1));
+    } else if (kind == "note") {
+      if (!std::exchange(noted, true))
+        display.Line(rest);
     } else if (kind == "warning") {
       display.Warning(rest);
     } else if (kind == "wrote") {
@@ -526,6 +547,7 @@ std::string Summary(const std::vector<std::string>& names, const std::vector<TOu
 void RunRender(TRenderArgs& args) {
   LowerCaseASCII(args.Format);
   args.Input.Apply();
+  ApplyGLDeviceOptions(args.GLDevice);
   if (args.Worker) {
     SetExitCode(RunWorker(args));
     return;
@@ -619,6 +641,7 @@ RegisterCommand reg("render", [](CLI::App& app) {
   sub->add_flag("--no-wait", args->NoWait,
                 "Fail a job at once when another render is writing the same output files, "
                 "instead of waiting for it to finish");
+  AddGLDeviceOptions(*sub, args->GLDevice);
   sub->add_flag("--worker", args->Worker, "Internal: run one job for a parent process")->group("");
   sub->callback([args] { RunRender(*args); });
 });

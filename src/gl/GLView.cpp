@@ -1,6 +1,7 @@
 #include "gl/GLView.h"
 
 #include "common/Error.h"
+#include "gl/DeviceChoice.h"
 #include "image/Image.h"
 
 #include <EGL/egl.h>
@@ -55,31 +56,32 @@ EGLDisplay PlatformDisplay(EGLenum platform, void* native) {
   return get(platform, native, nullptr);
 }
 
-// Candidate displays in order of preference: surfaceless, each EGL device, default.
+// Candidate displays in the order they are tried: each EGL device (a vendor's EGL offers
+// its GPUs only here), Mesa's surfaceless platform, the default display. A display that
+// an earlier way already gave is listed once.
 std::vector<std::pair<std::string, EGLDisplay>> CandidateDisplays() {
   std::vector<std::pair<std::string, EGLDisplay>> out;
+  auto add = [&out](std::string name, EGLDisplay d) {
+    if (d == EGL_NO_DISPLAY)
+      return;
+    for (const auto& known : out)
+      if (known.second == d)
+        return;
+    out.emplace_back(std::move(name), d);
+  };
   const char* client = eglQueryString(EGL_NO_DISPLAY, EGL_EXTENSIONS);
-  if (HasExtension(client, "EGL_MESA_platform_surfaceless")) {
-    EGLDisplay d = PlatformDisplay(EGL_PLATFORM_SURFACELESS_MESA, EGL_DEFAULT_DISPLAY);
-    if (d != EGL_NO_DISPLAY)
-      out.emplace_back("surfaceless", d);
-  }
   if (HasExtension(client, "EGL_EXT_platform_device")) {
     auto query =
         reinterpret_cast<PFNEGLQUERYDEVICESEXTPROC>(eglGetProcAddress("eglQueryDevicesEXT"));
-    EGLDeviceEXT devices[8];
+    EGLDeviceEXT devices[16];
     EGLint count = 0;
-    if (query && query(8, devices, &count)) {
-      for (EGLint i = 0; i < count; ++i) {
-        EGLDisplay d = PlatformDisplay(EGL_PLATFORM_DEVICE_EXT, devices[i]);
-        if (d != EGL_NO_DISPLAY)
-          out.emplace_back("device " + std::to_string(i), d);
-      }
-    }
+    if (query && query(16, devices, &count))
+      for (EGLint i = 0; i < count && i < 16; ++i)
+        add("device " + std::to_string(i), PlatformDisplay(EGL_PLATFORM_DEVICE_EXT, devices[i]));
   }
-  EGLDisplay d = eglGetDisplay(EGL_DEFAULT_DISPLAY);
-  if (d != EGL_NO_DISPLAY)
-    out.emplace_back("default", d);
+  if (HasExtension(client, "EGL_MESA_platform_surfaceless"))
+    add("surfaceless", PlatformDisplay(EGL_PLATFORM_SURFACELESS_MESA, EGL_DEFAULT_DISPLAY));
+  add("default", eglGetDisplay(EGL_DEFAULT_DISPLAY));
   return out;
 }
 
@@ -162,43 +164,67 @@ bool ContextIsUsable(std::string& why) {
   return true;
 }
 
+std::string GLString(GLenum name) {
+  const char* text = reinterpret_cast<const char*>(glGetString(name));
+  return text ? text : "";
+}
+
+void ReleaseContext(const TEGLContext& made) {
+  eglMakeCurrent(made.Display, EGL_NO_SURFACE, EGL_NO_SURFACE, EGL_NO_CONTEXT);
+  if (made.Surface != EGL_NO_SURFACE)
+    eglDestroySurface(made.Display, made.Surface);
+  eglDestroyContext(made.Display, made.Context);
+}
+
+TGLDeviceRequest Request;
+TGLDeviceReport Report;
+
+// Tries every candidate (a context on each in turn, kept until the choice is made), takes
+// the one ChooseGLDevice picks and makes its context current; the others are released.
 void EnsureContext() {
   if (Context)
     return;
-  auto candidates = CandidateDisplays();
-  if (candidates.empty())
-    throw Error(std::string("Cannot create the OpenGL view: no EGL display (tried the "
-                            "surfaceless, device and default platforms). ") +
-                NeedDriver);
-  std::string failures;
-  bool anyInitialised = false;
-  for (auto& [name, display] : candidates) {
+  TGLDeviceRequest request = Request;
+  if (request.Device < 0)
+    request.Device = GLDeviceFromEnvironment();
+  Report = TGLDeviceReport{};
+  std::vector<TEGLContext> made;
+  for (auto& [name, display] : CandidateDisplays()) {
+    TGLCandidate candidate;
+    candidate.Platform = name;
+    TEGLContext context;
     EGLint major = 0, minor = 0;
     if (!eglInitialize(display, &major, &minor)) {
-      failures += "; " + name + ": eglInitialize failed";
-      continue;
-    }
-    anyInitialised = true;
-    TEGLContext made;
-    std::string why;
-    if (MakeContext(display, made, why)) {
-      if (ContextIsUsable(why)) {
-        made.Platform = name;
-        Context = new TEGLContext(made);
-        return;
-      }
+      candidate.Failure = "eglInitialize failed";
+    } else if (!MakeContext(display, context, candidate.Failure)) {
+      eglTerminate(display);
+    } else {
+      candidate.Vendor = GLString(GL_VENDOR);
+      candidate.Renderer = GLString(GL_RENDERER);
+      candidate.Version = GLString(GL_VERSION);
+      candidate.Usable = ContextIsUsable(candidate.Failure);
       eglMakeCurrent(display, EGL_NO_SURFACE, EGL_NO_SURFACE, EGL_NO_CONTEXT);
-      if (made.Surface != EGL_NO_SURFACE)
-        eglDestroySurface(display, made.Surface);
-      eglDestroyContext(display, made.Context);
     }
-    failures += "; " + name + ": " + why;
-    eglTerminate(display);
+    context.Platform = name;
+    made.push_back(context);
+    Report.Candidates.push_back(std::move(candidate));
   }
-  const std::string what =
-      anyInitialised ? "no OpenGL 2.0 context" : "no EGL display could be initialised";
-  throw Error("Cannot create the OpenGL view: " + what + " (" + failures.substr(2) + "). " +
-              NeedDriver);
+  Report.Choice = ChooseGLDevice(Report.Candidates, request);
+  for (size_t i = 0; i < made.size(); ++i) {
+    if (static_cast<int>(i) == Report.Choice.Index || made[i].Context == EGL_NO_CONTEXT)
+      continue;
+    ReleaseContext(made[i]);
+    eglTerminate(made[i].Display);
+  }
+  if (Report.Choice.Index < 0)
+    throw Error("Cannot create the OpenGL view: " + Report.Choice.Reason + ". " + NeedDriver);
+  const TEGLContext& chosen = made[static_cast<size_t>(Report.Choice.Index)];
+  if (!eglMakeCurrent(chosen.Display, chosen.Surface, chosen.Surface, chosen.Context)) {
+    ReleaseContext(chosen);
+    throw Error("Cannot create the OpenGL view: eglMakeCurrent failed on " + chosen.Platform +
+                ". " + NeedDriver);
+  }
+  Context = new TEGLContext(chosen);
 }
 
 void DrainErrors() {
@@ -464,6 +490,17 @@ std::string TOGL::GLRenderer() {
 
 std::string TOGL::EGLPlatform() {
   return Context ? Context->Platform : std::string();
+}
+
+void SetGLDeviceRequest(const TGLDeviceRequest& request) {
+  if (Context && (request.Wish != Request.Wish || request.Device != Request.Device))
+    throw Error("the OpenGL device is chosen once per process; it cannot change after the "
+                "first view");
+  Request = request;
+}
+
+const TGLDeviceReport& GLDeviceReport() {
+  return Report;
 }
 
 TOGL& CreateGLView(int width, int height) {

@@ -3,9 +3,11 @@
 // Every picture - the preview and every view of a render job - is drawn into an
 // offscreen framebuffer of the program's single GL context; a window, when there is
 // one, only shows finished pictures (through the presenter of EndFrame). The context
-// is made headless with EGL (Mesa's surfaceless platform, then the EGL device
-// platform, then the default display), desktop OpenGL, compatibility profile: display
-// lists, fixed-function lighting and GLSL 1.20 are all in use.
+// is made headless with EGL, desktop OpenGL, compatibility profile: display lists,
+// fixed-function lighting and GLSL 1.20 are all in use. Every way to a context is tried
+// (each EGL device, Mesa's surfaceless platform, the default display) and the device is
+// chosen as gl/DeviceChoice.h says: the first hardware renderer, else a software one,
+// unless SetGLDeviceRequest asked for something else.
 //
 // The framebuffer is Width x Height, RGBA8 colour with a 24-bit depth and 8-bit stencil
 // buffer. It is multisampled with the highest of 32, 16, 8, 4, 2 samples that the driver
@@ -24,6 +26,8 @@
 // belongs to the process: it is made with the first view and never torn down, so
 // textures, display lists and shader programs survive any view.
 #pragma once
+
+#include "gl/DeviceChoice.h"
 
 #include <GL/gl.h>
 
@@ -121,6 +125,20 @@ private:
   GLuint ResolveColourRB_ = 0;
   TPresenter Presenter_;
 };
+
+// What the first view is made on: a renderer kind and optionally a device number (-1:
+// the number in QUARVEL_GL_DEVICE, if any). Set it before the first view; the device is
+// chosen once per process, so a different request afterwards throws quarvel::Error.
+void SetGLDeviceRequest(const TGLDeviceRequest& request);
+
+// Every candidate tried when the context was made, in list order, and the choice made
+// among them (also after a failed attempt, whose Choice.Reason says why none was taken).
+// Empty before the first view.
+struct TGLDeviceReport {
+  std::vector<TGLCandidate> Candidates;
+  TGLDeviceChoice Choice;
+};
+const TGLDeviceReport& GLDeviceReport();
 
 // The program's view: made once by the program (window or command line) and kept until
 // the process ends.

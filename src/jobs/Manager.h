@@ -146,6 +146,13 @@ public:
   // (rows bottom-up, BGR, or BGRA when Multisampled, no row padding).
   void RenderView(const TRenderInputs& Inputs, bool DepthPass, bool SidePass,
                   std::vector<uint8_t>& Buffer);
+  // The visual view's colour margin and the model at its own scale (the modelview matrix
+  // is the view's; both leave it scaled by Scale). Literal: 50 enlarged copies, each on a
+  // cleared depth buffer, then the model. Claimed: the same copies smallest first, each
+  // claiming the samples it covers in the stencil buffer (same bytes, less drawing).
+  void DrawMarginLiteral(const TRenderInputs& Inputs, TGLModel* model);
+  void DrawMarginClaimed(const TRenderInputs& Inputs, TGLModel* model);
+  float MarginScale(int I) const;
   // The read-back conversions. Buffer holds ViewWidth x ViewHeight pixels as above.
   void StoreVisual(const uint8_t* Buffer);
   void StoreDepth(const uint8_t* Buffer); // picks the variant by Multisampled
@@ -232,6 +239,11 @@ public:
   TTextureLimits TextureLimits;          // RenderAll sets MaxDimension from the GL
   std::vector<std::string> WrittenFiles; // every file the last save wrote, in order
   double GLSeconds = 0; // wall time inside RenderView (drawing and read-back) so far
+  // Draws as first written: the colour margin with 51 draws and 50 depth clears instead
+  // of the stencil-claimed copies, and the models' display lists face by face with the
+  // material set and reset around every face. The pictures are the same byte for byte
+  // (the benchmark and the tests compare both ways); changing it recompiles the lists.
+  bool LiteralDrawing = false;
 
   // Where ApplySetting's warnings and errors point (set by LoadSettings per line).
   std::string CurrentFile;

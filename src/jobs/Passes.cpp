@@ -130,6 +130,10 @@ void T2P5D_Manager::RenderView(const TRenderInputs& Inputs, bool DepthPass, bool
   TGLModel* model = nullptr;
   if (frame.ModelIndex >= 0 && static_cast<size_t>(frame.ModelIndex) < GLModels.size())
     model = GLModels[static_cast<size_t>(frame.ModelIndex)].get();
+  if (model && model->FaceByFace != LiteralDrawing) {
+    model->FaceByFace = LiteralDrawing;
+    model->RebuildLists = true;
+  }
 
   GLView->BeginFrame();
   const GLfloat clearAlpha = Multisampled ? 0.0f : 1.0f;
@@ -137,7 +141,10 @@ void T2P5D_Manager::RenderView(const TRenderInputs& Inputs, bool DepthPass, bool
     glClearColor(1, 0, 1, clearAlpha);
   else
     glClearColor(0, 0, 0, clearAlpha);
-  glClear(GL_COLOR_BUFFER_BIT | GL_DEPTH_BUFFER_BIT);
+  // The claimed colour margin needs a clear stencil buffer; clearing it with the depth
+  // buffer they share costs nothing more.
+  const bool claimed = !DepthPass && !SidePass && !LiteralDrawing;
+  glClear(GL_COLOR_BUFFER_BIT | GL_DEPTH_BUFFER_BIT | (claimed ? GL_STENCIL_BUFFER_BIT : 0));
   glLoadIdentity();
   glEnable(GL_TEXTURE_2D);
   glBindTexture(GL_TEXTURE_2D, GLView->WhiteTexture());
@@ -158,32 +165,89 @@ void T2P5D_Manager::RenderView(const TRenderInputs& Inputs, bool DepthPass, bool
                static_cast<GLfloat>(Angles[static_cast<size_t>(CurrentAngle)] % 360));
 
   if (!DepthPass && !SidePass) {
-    // The colour margin: copies shrinking from 1.5 to 1.01 times the scale, each on a
-    // fresh depth buffer, so the pixels around the silhouette take the colour of the
-    // smallest enlarged copy that covers them and edge pixels blend with model colours
-    // rather than with the clear colour. The model's display lists serve all 51 draws.
-    for (int I = 1; I <= 50; ++I) {
-      glPushMatrix();
-      glPushAttrib(GL_ALL_ATTRIB_BITS);
-      const GLfloat S = static_cast<GLfloat>(Scale / (2 * I) + Scale);
-      glScalef(S, S, S);
-      if (model)
-        model->Draw(Inputs);
-      glPopMatrix();
-      glPopAttrib();
-      glClear(GL_DEPTH_BUFFER_BIT);
-    }
+    if (LiteralDrawing)
+      DrawMarginLiteral(Inputs, model);
+    else
+      DrawMarginClaimed(Inputs, model);
+  } else {
+    const GLfloat s = static_cast<GLfloat>(Scale);
+    glScalef(s, s, s);
+    if (model)
+      model->Draw(Inputs);
   }
-  const GLfloat s = static_cast<GLfloat>(Scale);
-  glScalef(s, s, s);
-  if (model)
-    model->Draw(Inputs);
   glDisable(GL_LIGHTING);
   glDisable(GL_LIGHT1);
 
   Buffer = GLView->ReadPixels(Multisampled ? GL_BGRA : GL_BGR);
   GLView->EndFrame();
   GLSeconds += std::chrono::duration<double>(std::chrono::steady_clock::now() - started).count();
+}
+
+// The colour margin as it was first written: copies shrinking from 1.5 to 1.01 times the
+// scale, each on a fresh depth buffer, so the pixels around the silhouette take the
+// colour of the smallest enlarged copy that covers them and edge pixels blend with model
+// colours rather than with the clear colour; then the model at its own scale on a
+// cleared depth buffer. The model's display lists serve all 51 draws.
+void T2P5D_Manager::DrawMarginLiteral(const TRenderInputs& Inputs, TGLModel* model) {
+  for (int I = 1; I <= 50; ++I) {
+    glPushMatrix();
+    glPushAttrib(GL_ALL_ATTRIB_BITS);
+    const GLfloat S = MarginScale(I);
+    glScalef(S, S, S);
+    if (model)
+      model->Draw(Inputs);
+    glPopMatrix();
+    glPopAttrib();
+    glClear(GL_DEPTH_BUFFER_BIT);
+  }
+  const GLfloat s = static_cast<GLfloat>(Scale);
+  glScalef(s, s, s);
+  if (model)
+    model->Draw(Inputs);
+}
+
+// The same picture with less work. Every sample ends with the colour of the smallest copy
+// that covers it, so the copies are drawn smallest first (the model's own scale, then I =
+// 50 down to 1) and the first copy to cover a sample claims it in the stencil buffer:
+// copy c (51 for the own scale, else I) passes where the stencil value is at most c and
+// writes c, so a larger copy never reaches a claimed sample, while inside one copy the
+// depth test still decides between its faces. An unclaimed sample has seen no copy, so
+// its depth is still the cleared one and no depth clear is needed between copies.
+// Blending is never on, so the order of whole copies changes no colour; the samples a
+// copy is refused are the ones whose shading the literal sequence overwrote later.
+//
+// Every copy starts from the state the view set (push/pop around each), like the
+// literal copies; the last copy drawn is left unwrapped, so the state after the view is
+// what the literal sequence's unwrapped last draw leaves (drawing the model changes the
+// same state at any scale), and the stencil state is restored around it all.
+void T2P5D_Manager::DrawMarginClaimed(const TRenderInputs& Inputs, TGLModel* model) {
+  glPushAttrib(GL_STENCIL_BUFFER_BIT);
+  glEnable(GL_STENCIL_TEST);
+  glStencilMask(0xFF);
+  glStencilOp(GL_KEEP, GL_KEEP, GL_REPLACE);
+  for (int c = 51; c >= 1; --c) {
+    const bool last = c == 1;
+    glStencilFunc(GL_GEQUAL, c, 0xFF);
+    glPushMatrix();
+    if (!last)
+      glPushAttrib(GL_ALL_ATTRIB_BITS);
+    const GLfloat S = c == 51 ? static_cast<GLfloat>(Scale) : MarginScale(c);
+    glScalef(S, S, S);
+    if (model)
+      model->Draw(Inputs);
+    glPopMatrix();
+    if (!last)
+      glPopAttrib();
+  }
+  glPopAttrib();
+  // The modelview matrix as the literal sequence leaves it.
+  const GLfloat s = static_cast<GLfloat>(Scale);
+  glScalef(s, s, s);
+}
+
+// Scale of margin copy I: Scale / (2 I) + Scale in extended precision, as a float.
+float T2P5D_Manager::MarginScale(int I) const {
+  return static_cast<GLfloat>(Scale / (2 * I) + Scale);
 }
 
 std::vector<uint8_t> T2P5D_Manager::DropAlpha(const uint8_t* Buffer) const {

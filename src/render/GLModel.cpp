@@ -7,6 +7,8 @@
 #include "gl/Texture.h"
 #include "models/TextureFiles.h"
 
+#include <cstring>
+
 namespace quarvel {
 
 namespace {
@@ -112,34 +114,100 @@ void TGLModel::DrawGroupFaces(int32_t index, const TRenderInputs& inputs) {
   glBindTexture(GL_TEXTURE_2D, 0);
   ResetMaterial();
   glColor4f(1.0f, 1.0f, 1.0f, 1.0f);
-  for (const TOBJFace& face : Model.Groups[static_cast<size_t>(index)].Faces)
-    DrawFace(face, inputs);
+  // Each face is drawn with the material and texture that setting and resetting them
+  // around every face would give (DrawFace), but a value is only sent when it changes:
+  // a run of faces in one material becomes one stretch of vertices without state changes
+  // between them, which the driver draws in one go instead of face by face.
+  const bool faceByFace = FaceByFace || CornersMixed();
+  TFaceState state;
+  for (const TOBJFace& face : Model.Groups[static_cast<size_t>(index)].Faces) {
+    if (faceByFace)
+      DrawFace(face, inputs);
+    else
+      DrawFaceIn(state, face, inputs);
+  }
+  if (faceByFace) {
+    ResetMaterial();
+    glColor4f(1.0f, 1.0f, 1.0f, 1.0f);
+    return;
+  }
+  // The state the face-by-face sequence leaves: the default material, and the white
+  // texture bound once a textured face was drawn (texture 0 before).
   ResetMaterial();
+  if (state.Bound != state.AfterFaces)
+    glBindTexture(GL_TEXTURE_2D, state.AfterFaces);
   glColor4f(1.0f, 1.0f, 1.0f, 1.0f);
 }
 
-void TGLModel::DrawFace(const TOBJFace& face, const TRenderInputs& inputs) {
+bool TGLModel::CornersMixed() {
+  if (Mixed_ < 0) {
+    const auto texCount = static_cast<int64_t>(Model.TexCoords.size());
+    const auto normalCount = static_cast<int64_t>(Model.Normals.size());
+    bool withTex = false, withoutTex = false, withNormal = false, withoutNormal = false;
+    for (const TOBJGroup& group : Model.Groups)
+      for (const TOBJFace& face : group.Faces) {
+        const TOBJFaceVertex* corners = Model.FaceCorners(face);
+        for (int32_t k = 0; k < face.CornerCount; ++k) {
+          const TOBJFaceVertex& c = corners[k];
+          (c.TexCoordIndex >= 1 && c.TexCoordIndex <= texCount ? withTex : withoutTex) = true;
+          (c.NormalIndex >= 1 && c.NormalIndex <= normalCount ? withNormal : withoutNormal) = true;
+        }
+      }
+    Mixed_ = (withTex && withoutTex) || (withNormal && withoutNormal) ? 1 : 0;
+  }
+  return Mixed_ == 1;
+}
+
+// The material and texture a face is drawn with, as DrawFace would set them.
+const TOBJMaterial* TGLModel::FaceMaterial(const TOBJFace& face, GLuint& texture) const {
+  texture = 0;
+  const TOBJMaterialFile* materials = Model.ActiveMaterials();
+  // An index the library does not hold draws with a fresh material's values.
+  static const TOBJMaterial FreshMaterial;
+  if (materials == nullptr || face.MaterialIndex == -1)
+    return nullptr;
+  texture = MaterialTexture(face.MaterialIndex);
+  return (face.MaterialIndex >= 0 && face.MaterialIndex < materials->Count())
+             ? &materials->Materials[static_cast<size_t>(face.MaterialIndex)]
+             : &FreshMaterial;
+}
+
+void TGLModel::DrawFaceIn(TFaceState& state, const TOBJFace& face, const TRenderInputs& inputs) {
   if (face.CornerCount < 3)
     return;
-  const TOBJMaterialFile* materials = Model.ActiveMaterials();
-  // The material is read in place rather than copied (its strings are not needed);
-  // an index the library does not hold draws with a fresh material's values.
-  static const TOBJMaterial FreshMaterial;
-  const TOBJMaterial* applied = nullptr;
   GLuint texture = 0;
-  if (materials != nullptr && face.MaterialIndex != -1) {
-    applied = (face.MaterialIndex >= 0 && face.MaterialIndex < materials->Count())
-                  ? &materials->Materials[static_cast<size_t>(face.MaterialIndex)]
-                  : &FreshMaterial;
-    const TOBJMaterial& material = *applied;
-    const GLfloat diffuse[4] = {material.Kd.X, material.Kd.Y, material.Kd.Z, 1.0f};
-    const GLfloat ambient[4] = {material.Ka.X, material.Ka.Y, material.Ka.Z, 1.0f};
-    glMaterialfv(GL_FRONT, GL_DIFFUSE, diffuse);
-    glMaterialfv(GL_FRONT, GL_AMBIENT, inputs.HalfAmbient ? HalfAmbient : ambient);
-    texture = MaterialTexture(face.MaterialIndex);
-    if (texture != 0)
-      glBindTexture(GL_TEXTURE_2D, texture);
+  const TOBJMaterial* applied = FaceMaterial(face, texture);
+  std::array<GLfloat, 4> diffuse = {DefaultDiffuse[0], DefaultDiffuse[1], DefaultDiffuse[2],
+                                    DefaultDiffuse[3]};
+  std::array<GLfloat, 4> ambient = {DefaultAmbient[0], DefaultAmbient[1], DefaultAmbient[2],
+                                    DefaultAmbient[3]};
+  if (applied != nullptr) {
+    diffuse = {applied->Kd.X, applied->Kd.Y, applied->Kd.Z, 1.0f};
+    ambient =
+        inputs.HalfAmbient
+            ? std::array<GLfloat, 4>{HalfAmbient[0], HalfAmbient[1], HalfAmbient[2], HalfAmbient[3]}
+            : std::array<GLfloat, 4>{applied->Ka.X, applied->Ka.Y, applied->Ka.Z, 1.0f};
   }
+  if (std::memcmp(diffuse.data(), state.Diffuse.data(), sizeof diffuse) != 0) {
+    glMaterialfv(GL_FRONT, GL_DIFFUSE, diffuse.data());
+    state.Diffuse = diffuse;
+  }
+  if (std::memcmp(ambient.data(), state.Ambient.data(), sizeof ambient) != 0) {
+    glMaterialfv(GL_FRONT, GL_AMBIENT, ambient.data());
+    state.Ambient = ambient;
+  }
+  // A face without a texture of its own shows whatever the faces before it left bound.
+  const GLuint wanted = texture != 0 ? texture : state.AfterFaces;
+  if (wanted != state.Bound) {
+    glBindTexture(GL_TEXTURE_2D, wanted);
+    state.Bound = wanted;
+  }
+  DrawCorners(face);
+  if (texture != 0)
+    state.AfterFaces = GLView ? GLView->WhiteTexture() : 0;
+}
+
+void TGLModel::DrawCorners(const TOBJFace& face) const {
   glBegin(face.CornerCount == 3 ? GL_TRIANGLES : GL_POLYGON);
   const std::vector<TOBJTexCoord>& TexCoords = Model.TexCoords;
   const std::vector<TVec3>& Normals = Model.Normals;
@@ -158,6 +226,23 @@ void TGLModel::DrawFace(const TOBJFace& face, const TRenderInputs& inputs) {
       glVertex3fv(&Vertices[static_cast<size_t>(c.VertexIndex - 1)].X);
   }
   glEnd();
+}
+
+void TGLModel::DrawFace(const TOBJFace& face, const TRenderInputs& inputs) {
+  if (face.CornerCount < 3)
+    return;
+  GLuint texture = 0;
+  const TOBJMaterial* applied = FaceMaterial(face, texture);
+  if (applied != nullptr) {
+    const TOBJMaterial& material = *applied;
+    const GLfloat diffuse[4] = {material.Kd.X, material.Kd.Y, material.Kd.Z, 1.0f};
+    const GLfloat ambient[4] = {material.Ka.X, material.Ka.Y, material.Ka.Z, 1.0f};
+    glMaterialfv(GL_FRONT, GL_DIFFUSE, diffuse);
+    glMaterialfv(GL_FRONT, GL_AMBIENT, inputs.HalfAmbient ? HalfAmbient : ambient);
+    if (texture != 0)
+      glBindTexture(GL_TEXTURE_2D, texture);
+  }
+  DrawCorners(face);
   if (applied != nullptr) {
     ResetMaterial();
     if (texture != 0)

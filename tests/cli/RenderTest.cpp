@@ -1,9 +1,11 @@
 // quarvel-cli render: progress lines, formats, dumps, several jobs and workers, refusals,
 // outputs that cannot be written.
+#include "gl/GLTestUtil.h"
 #include "jobs/JobTestUtil.h"
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstdlib>
 #include <map>
 #include <sstream>
@@ -53,6 +55,16 @@ bool Has(const std::string& text, const std::string& part) {
   return text.find(part) != std::string::npos;
 }
 
+// What render says first when this machine draws on a software rasteriser, else "".
+std::string SoftwareNote() {
+  quarvel::test::EnsureGLView();
+  const quarvel::TGLDeviceChoice& choice = quarvel::GLDeviceReport().Choice;
+  if (!choice.Software)
+    return "";
+  const std::string renderer = quarvel::TOGL::GLRenderer();
+  return "drawing on " + renderer.substr(0, renderer.find(" (")) + " (software); " + choice.Reason;
+}
+
 void WriteModels(const TempRoot& root) {
   root.Write("models/box.mtl", BoxMTL());
   root.Write("models/box.obj", BoxOBJ(2.0f, 1.0f, 1.5f, true));
@@ -72,7 +84,13 @@ TEST(RenderCommand, ExampleRendersWithOneLinePerNewStatus) {
             (std::vector<std::string>{"units/tank_0.kxz", "units/tank_0.p16", "units/tank_1.kxz",
                                       "units/tank_1.p16", "units/tank_2.kxz", "units/tank_2.p16",
                                       "units/tank_3.kxz", "units/tank_3.p16"}));
-  const auto lines = r.OutLines();
+  auto lines = r.OutLines();
+  ASSERT_FALSE(lines.empty());
+  // On the software rasteriser the first line says so.
+  if (SoftwareNote() != "") {
+    EXPECT_EQ(lines.front(), SoftwareNote());
+    lines.erase(lines.begin());
+  }
   ASSERT_FALSE(lines.empty());
   EXPECT_EQ(lines.front(), "Loading");
   EXPECT_EQ(lines.back(), "1 of 1 job rendered");
@@ -358,5 +376,45 @@ TEST(RenderOutputs, FilesOfAnEarlierRenderWithMoreAnglesAreNamedAndKept) {
     EXPECT_EQ(r.status, 0) << r.err;
     EXPECT_EQ(r.err, c.Warning);
     EXPECT_EQ(FilesBelow(out), before); // nothing removed
+TEST(RenderCommand, TheRendererIsNamedOnceAndItsChoiceReachesWorkers) {
+  TempRoot tmp("cli");
+  WriteModels(tmp);
+  tmp.Write("a.settings", "angle 0 0\nframe 1 models/box.obj\n");
+  tmp.Write("b.settings", "angle 0 45\nframe 1 models/box.obj\n");
+  const std::string note = SoftwareNote();
+  if (note.empty())
+    GTEST_SKIP() << "this machine draws on a hardware renderer";
+  EXPECT_EQ(note, "drawing on llvmpipe (software); no hardware OpenGL device was found");
+  const std::string common = " --root " + Quote(tmp.str()) + " --out " + Quote(tmp / "out");
+  for (const char* jobs : {"", " --jobs 2"}) {
+    CliRun r = Cli(tmp, std::string("render a b") + jobs + common);
+    ASSERT_EQ(r.status, 0) << jobs << ": " << r.err;
+    const auto lines = r.OutLines();
+    EXPECT_EQ(std::count(lines.begin(), lines.end(), note), 1) << jobs << ": " << r.out;
+    EXPECT_EQ(r.err, "") << jobs;
+
+    r = Cli(tmp, std::string("render a b --quiet") + jobs + common);
+    EXPECT_EQ(r.status, 0) << jobs << ": " << r.err;
+    EXPECT_EQ(r.out, "") << jobs;
+
+    // Asked for software, it is said with that reason.
+    r = Cli(tmp, std::string("render a b --renderer SOFTWARE") + jobs + common);
+    EXPECT_EQ(r.status, 0) << jobs << ": " << r.err;
+    EXPECT_TRUE(Has(r.out, "(software); the first software renderer, as --renderer software "
+                           "asks\n"))
+        << jobs << ": " << r.out;
+
+    // Without a hardware renderer, --renderer hardware fails every job, in workers too.
+    r = Cli(tmp, std::string("render a b --renderer hardware") + jobs + common);
+    EXPECT_EQ(r.status, 1) << jobs;
+    EXPECT_TRUE(Has(r.err, "quarvel-cli: a: Cannot create the OpenGL view: no hardware OpenGL "
+                           "device was found"))
+        << jobs << ": " << r.err;
+    EXPECT_TRUE(Has(r.err, "0 of 2 jobs rendered")) << jobs << ": " << r.err;
+
+    // A device number that does not exist is passed on as well.
+    r = Cli(tmp, std::string("render a b --gl-device 42") + jobs + common);
+    EXPECT_EQ(r.status, 1) << jobs;
+    EXPECT_TRUE(Has(r.err, "there is no OpenGL device 42")) << jobs << ": " << r.err;
   }
 }

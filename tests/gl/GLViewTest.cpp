@@ -10,6 +10,8 @@
 #include <cstdio>
 #include <memory>
 #include <set>
+#include <sys/wait.h>
+#include <utility>
 #include <vector>
 
 using namespace quarvel;
@@ -306,4 +308,98 @@ TEST(GLView, GlInfoCommandDescribesTheView) {
       "Multisampled: " + std::string(GLView->Multisampled() ? "yes" : "no") +
       "\nSamples: " + std::to_string(GLView->Samples()) + "\n";
   EXPECT_NE(out.find(samples), std::string::npos) << out;
+}
+
+namespace {
+
+// Standard output and error of `ENV quarvel-cli ARGS`, and its exit status.
+std::pair<int, std::string> RunCli(const std::string& args, const std::string& env = "") {
+  const std::string command = env + " " + std::string(QUARVEL_CLI) + " " + args + " 2>&1";
+  FILE* pipe = popen(command.c_str(), "r");
+  if (!pipe)
+    return {-1, "popen failed"};
+  std::string out;
+  char buffer[256];
+  while (size_t n = fread(buffer, 1, sizeof buffer, pipe))
+    out.append(buffer, n);
+  const int status = pclose(pipe);
+  return {WIFEXITED(status) ? WEXITSTATUS(status) : -1, out};
+}
+
+} // namespace
+
+TEST(GLView, GlInfoListsEveryDeviceAndTheOneChosen) {
+  EnsureGLView();
+  const TGLDeviceReport& report = GLDeviceReport();
+  ASSERT_GE(report.Choice.Index, 0);
+  ASSERT_LT(static_cast<size_t>(report.Choice.Index), report.Candidates.size());
+  EXPECT_EQ(report.Candidates[static_cast<size_t>(report.Choice.Index)].Renderer,
+            TOGL::GLRenderer());
+  EXPECT_EQ(report.Choice.Software, IsSoftwareRenderer(TOGL::GLRenderer()));
+
+  const auto [status, out] = RunCli("gl-info --all");
+  ASSERT_EQ(status, 0) << out;
+  EXPECT_NE(out.find("OpenGL devices (" + std::to_string(report.Candidates.size()) + "):\n"),
+            std::string::npos)
+      << out;
+  for (size_t i = 0; i < report.Candidates.size(); ++i)
+    EXPECT_NE(out.find(std::to_string(i) + ": " + report.Candidates[i].Platform + "\n"),
+              std::string::npos)
+        << out;
+  // Exactly one is chosen, with its reason; on a machine without a GPU (CI) it is the
+  // software rasteriser, taken because nothing else was found.
+  const size_t chosen = out.find("Chosen: yes, " + report.Choice.Reason + "\n");
+  ASSERT_NE(chosen, std::string::npos) << out;
+  EXPECT_EQ(out.find("Chosen: yes", chosen + 1), std::string::npos) << out;
+  if (report.Choice.Software) {
+    EXPECT_EQ(report.Choice.Reason, "no hardware OpenGL device was found");
+  }
+  EXPECT_NE(out.find("Device: " + std::to_string(report.Choice.Index) + "\n"), std::string::npos)
+      << out;
+}
+
+TEST(GLView, DevicesArePickedByNumberAndByKind) {
+  EnsureGLView();
+  const TGLDeviceReport& report = GLDeviceReport();
+  for (size_t i = 0; i < report.Candidates.size(); ++i) {
+    const TGLCandidate& c = report.Candidates[i];
+    const std::string n = std::to_string(i);
+    for (const auto& [args, env] :
+         {std::pair<std::string, std::string>{"gl-info --gl-device " + n, ""},
+          {"gl-info", "QUARVEL_GL_DEVICE=" + n}}) {
+      const auto [status, out] = RunCli(args, env);
+      if (c.Usable) {
+        EXPECT_EQ(status, 0) << env << " " << args << ": " << out;
+        EXPECT_NE(out.find("Renderer: " + c.Renderer + "\n"), std::string::npos) << out;
+        EXPECT_NE(out.find("Device: " + n + "\n"), std::string::npos) << out;
+      } else {
+        EXPECT_EQ(status, 1) << env << " " << args << ": " << out;
+        EXPECT_NE(out.find(c.Failure), std::string::npos) << out;
+      }
+    }
+  }
+
+  const struct {
+    const char* Args;
+    const char* Env;
+    const char* Says;
+  } refused[] = {
+      {"gl-info --gl-device 99", "", "there is no OpenGL device 99"},
+      {"gl-info", "QUARVEL_GL_DEVICE=99", "there is no OpenGL device 99"},
+      {"gl-info", "QUARVEL_GL_DEVICE=x3", "QUARVEL_GL_DEVICE is \"x3\""},
+      {"gl-info --renderer gpu", "", "--renderer"},
+  };
+  for (const auto& c : refused) {
+    const auto [status, out] = RunCli(c.Args, c.Env);
+    EXPECT_NE(status, 0) << c.Args;
+    EXPECT_NE(out.find(c.Says), std::string::npos) << c.Env << " " << c.Args << ": " << out;
+  }
+  if (report.Choice.Software) {
+    const auto [status, out] = RunCli("gl-info --renderer hardware");
+    EXPECT_EQ(status, 1) << out;
+    EXPECT_NE(out.find("no hardware OpenGL device was found"), std::string::npos) << out;
+  }
+  const auto [status, out] = RunCli("gl-info --renderer software");
+  EXPECT_EQ(status, 0) << out;
+  EXPECT_NE(out.find("Renderer kind: software"), std::string::npos) << out;
 }
