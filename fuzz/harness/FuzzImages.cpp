@@ -10,13 +10,13 @@ const char* const FuzzImageName = "fuzz-picture";
 
 namespace {
 
-using TDecoder = TDecodedImage (*)(const uint8_t*, size_t, const std::string&, int);
+using TDecoder = TDecodedImage (*)(const uint8_t*, size_t, const std::string&, int, long long);
 
 std::string Decode(TDecoder decode, const uint8_t* data, size_t size) {
   const std::string name = FuzzImageName;
   TDecodedImage image;
   try {
-    image = decode(data, size, name, FuzzImageMaxDimension);
+    image = decode(data, size, name, FuzzImageMaxDimension, MaxImagePixels);
   } catch (const Error& e) {
     // Every refusal names the picture it is about.
     const std::string message = e.what();
