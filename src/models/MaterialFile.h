@@ -13,9 +13,11 @@
 // Data only: the GL side (render/GLModel.h) makes the textures that MapKd names.
 #pragma once
 
+#include "image/Image.h"
 #include "maths/Maths3D.h"
 
 #include <cstdint>
+#include <memory>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -31,6 +33,9 @@ struct TOBJMaterial {
   int32_t Illum = 2;                 // stored only
   std::string MapKd; // as written after "map_kd ", lower-cased, relative to the model's folder
   std::string Name;  // lower-cased
+  // A picture already decoded (the texture of a scene file, embedded in it or read beside
+  // it); when set, the GL side makes the texture from it instead of looking up MapKd.
+  std::shared_ptr<const TDecodedImage> Texture;
 };
 
 class TOBJMaterialFile {

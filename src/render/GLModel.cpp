@@ -28,6 +28,10 @@ TGLModel::TGLModel(const TOBJFile& model, std::vector<std::string>* warnings) : 
   Textures_.assign(materials.size(), 0);
   try {
     for (size_t i = 0; i < materials.size(); ++i) {
+      if (materials[i].Texture != nullptr) {
+        Textures_[i] = MakeTexture(*materials[i].Texture, warnings);
+        continue;
+      }
       std::string name = materials[i].MapKd;
       if (name.empty() || !FindTextureFile(Model.TextureDir, name))
         continue;
