@@ -21,8 +21,9 @@ declare -A max_len=(
   [obj]=4096 [mtl]=2048 [settings]=4096
   [png]=8192 [jpeg]=8192 [bmp]=4096
   [kxz]=4096 [p16]=1024 [2p5d]=4096
+  [scene]=16384
 )
-all=(obj mtl settings png jpeg bmp kxz p16 2p5d)
+all=(obj mtl settings png jpeg bmp kxz p16 2p5d scene)
 targets=("$@")
 if [ ${#targets[@]} -eq 0 ]; then
   targets=("${all[@]}")

@@ -114,10 +114,14 @@ def main():
     chest = (1, 0, 0, 0, 0, 1, 0, 0, 0, 0, 1, 0, 0, -1, 0, 1)
     ibm = add([identity, chest], "16f", 2, "MAT4", FLOAT)
 
-    walk_times = [0.0, 0.25, 0.5, 0.75, 1.0]
-    wt = add(walk_times, "f", 5, "SCALAR", FLOAT, minmax=([0.0], [1.0]))
+    # The two halves of the step differ (the sway peaks early, the second bob is lower),
+    # so that eight evenly spaced frames of the clip show eight different poses.
+    sway_times = [0.0, 0.3, 0.5, 0.8, 1.0]
+    bob_times = [0.0, 0.25, 0.5, 0.75, 1.0]
+    wt = add(sway_times, "f", 5, "SCALAR", FLOAT, minmax=([0.0], [1.0]))
     wr = add([tuple(quat_z(d)) for d in (0, 30, 0, -30, 0)], "4f", 5, "VEC4", FLOAT)
-    wp = add([(0, 0, 0), (0, 0.15, 0), (0, 0, 0), (0, 0.15, 0), (0, 0, 0)], "3f", 5, "VEC3",
+    bt = add(bob_times, "f", 5, "SCALAR", FLOAT, minmax=([0.0], [1.0]))
+    wp = add([(0, 0, 0), (0, 0.15, 0), (0, 0.05, 0), (0, 0.15, 0), (0, 0, 0)], "3f", 5, "VEC3",
              FLOAT)
     idle_times = [0.0, 1.0, 2.0]
     it = add(idle_times, "f", 3, "SCALAR", FLOAT, minmax=([0.0], [2.0]))
@@ -145,7 +149,7 @@ def main():
         "animations": [
             {"name": "walk",
              "samplers": [{"input": wt, "output": wr, "interpolation": "LINEAR"},
-                          {"input": wt, "output": wp, "interpolation": "LINEAR"}],
+                          {"input": bt, "output": wp, "interpolation": "LINEAR"}],
              "channels": [{"sampler": 0, "target": {"node": 2, "path": "rotation"}},
                           {"sampler": 1, "target": {"node": 1, "path": "translation"}}]},
             {"name": "idle",

@@ -591,6 +591,13 @@ std::shared_ptr<const TScene> ReadSceneFile(const std::string& rootDir, const st
   } catch (const Error& e) {
     throw Error(shown + ": " + e.what());
   }
+  return ReadSceneBytes(rootDir, shown, bytes, warnings);
+}
+
+std::shared_ptr<const TScene> ReadSceneBytes(const std::string& rootDir, const std::string& name,
+                                             const std::string& bytes,
+                                             std::vector<std::string>& warnings) {
+  const std::string shown = NormaliseSeparators(name);
   Assimp::Importer importer;
   auto* io = new TSceneIOSystem(rootDir, shown, &bytes);
   importer.SetIOHandler(io); // the importer owns it from here
@@ -608,7 +615,13 @@ std::shared_ptr<const TScene> ReadSceneFile(const std::string& rootDir, const st
     std::string why = importer.GetErrorString();
     if (why.size() > 200)
       why = why.substr(0, 200) + "...";
+    // Assimp tries a missing file under several names; the first two refusals tell why.
+    std::vector<std::string> shownRefusals;
     for (const std::string& refusal : io->Refusals)
+      if (shownRefusals.size() < 2 &&
+          std::find(shownRefusals.begin(), shownRefusals.end(), refusal) == shownRefusals.end())
+        shownRefusals.push_back(refusal);
+    for (const std::string& refusal : shownRefusals)
       why += "; " + refusal;
     throw Error(shown + ": cannot read the scene: " + (why.empty() ? "unknown error" : why));
   }

@@ -44,6 +44,12 @@ std::string ReadSceneInput(const std::string& rootDir, const std::string& path);
 std::shared_ptr<const TScene> ReadSceneFile(const std::string& rootDir, const std::string& name,
                                             std::vector<std::string>& warnings);
 
+// As ReadSceneFile for a scene file whose bytes are given (the files it refers to are
+// still read from below rootDir); `name` says where it lies and which format it is.
+std::shared_ptr<const TScene> ReadSceneBytes(const std::string& rootDir, const std::string& name,
+                                             const std::string& bytes,
+                                             std::vector<std::string>& warnings);
+
 // The scene posed at `seconds` of clip `clip` (-1: rest pose) as model data.
 std::unique_ptr<TOBJFile> PosedSceneModel(const TScene& scene, int32_t clip, double seconds,
                                           const std::string& fileName);

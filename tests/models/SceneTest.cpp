@@ -235,11 +235,11 @@ TEST(ScenePose, APosedSceneBecomesModelDataLikeAnOBJ) {
   EXPECT_EQ(model->MaterialFile->Materials[0].MapKd, "");
   EXPECT_EQ(model->VertexCount(), 3);
   EXPECT_EQ(model->TexCoords.size(), 3u);
-  // No normals in the scene: one face normal generated as for an OBJ face (the corners
-  // turn clockwise seen from +Z, so it points to -Z).
+  // No normals in the scene: one face normal generated as for an OBJ face (the sum of
+  // the edges' unit Newell terms: two edges give +Z, one -Z).
   EXPECT_EQ(model->GeneratedNormalCount, 1);
   ASSERT_EQ(model->Normals.size(), 1u);
-  EXPECT_NEAR(model->Normals[0].Z, -1.0f, 1e-6);
+  EXPECT_NEAR(model->Normals[0].Z, 1.0f, 1e-6);
   const TOBJFaceVertex* corners = model->FaceCorners(face);
   for (int k = 0; k < 3; ++k) {
     EXPECT_EQ(corners[k].VertexIndex, k + 1);
