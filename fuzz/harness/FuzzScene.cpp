@@ -21,12 +21,17 @@ namespace {
 const std::string& EmptyRoot() {
   static const std::string root = [] {
     const char* tmp = std::getenv("TMPDIR");
-    std::string pattern = std::string(tmp != nullptr && *tmp != '\0' ? tmp : "/tmp") +
-                          "/quarvel-fuzz-scene-XXXXXX";
+    std::string pattern =
+        std::string(tmp != nullptr && *tmp != '\0' ? tmp : "/tmp") + "/quarvel-fuzz-scene-XXXXXX";
     if (mkdtemp(pattern.data()) == nullptr)
       std::abort();
     return pattern;
   }();
+  static const bool removedAtExit = [] {
+    std::atexit([] { rmdir(EmptyRoot().c_str()); });
+    return true;
+  }();
+  (void)removedAtExit;
   return root;
 }
 
@@ -53,8 +58,7 @@ std::string FuzzSceneBytes(const uint8_t* data, size_t size) {
   std::vector<std::string> warnings;
   try {
     const auto scene = ReadSceneBytes(EmptyRoot(), name, bytes, warnings);
-    for (int32_t clip = -1; clip < static_cast<int32_t>(scene->Clips.size()) && clip < 4;
-         ++clip) {
+    for (int32_t clip = -1; clip < static_cast<int32_t>(scene->Clips.size()) && clip < 4; ++clip) {
       const double at = clip < 0 ? 0.0 : scene->Clips[static_cast<size_t>(clip)].Duration / 2;
       const auto model = PosedSceneModel(*scene, clip, at, name);
       FuzzCheck(model->GroupCount() >= 1);
@@ -66,7 +70,8 @@ std::string FuzzSceneBytes(const uint8_t* data, size_t size) {
           const TOBJFaceVertex* corners = model->FaceCorners(face);
           for (int32_t k = 0; k < face.CornerCount; ++k) {
             FuzzCheck(corners[k].VertexIndex >= 1 && corners[k].VertexIndex <= vertices);
-            FuzzCheck(corners[k].NormalIndex >= 1 && corners[k].NormalIndex <= model->NormalCount());
+            FuzzCheck(corners[k].NormalIndex >= 1 &&
+                      corners[k].NormalIndex <= model->NormalCount());
           }
         }
       (void)PreviewFitFor(*model);

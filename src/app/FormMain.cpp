@@ -31,8 +31,8 @@
 #include "image/Image.h"
 #include "jobs/JobRunner.h"
 #include "models/ModelLoader.h"
-#include "models/SceneFile.h"
 #include "models/OBJFile.h"
+#include "models/SceneFile.h"
 #include "render/GLModel.h"
 
 namespace quarvel {

@@ -72,9 +72,9 @@ void RunInfoJob(const TInfoJobArgs& args) {
               << Number(job.Frames[f].MinY) << ", max y " << Number(job.Frames[f].MaxY) << ")";
     if (IsSceneFileName(source.File))
       std::cout << " from " << source.File
-                << (source.Clip.empty() ? std::string(", rest pose")
-                                        : ", clip " + source.Clip + " at " +
-                                              Number(source.Seconds) + " s");
+                << (source.Clip.empty()
+                        ? std::string(", rest pose")
+                        : ", clip " + source.Clip + " at " + Number(source.Seconds) + " s");
     std::cout << "\n";
   }
   std::cout << "models: " << models.size() << "\n";

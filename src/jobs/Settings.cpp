@@ -353,8 +353,7 @@ void T2P5D_Manager::ApplySceneSetting(const std::string& Keyword, const std::str
     if (at >= words.size())
       return fallback;
     if (!TryStrToFloat(words[at], value) || !std::isfinite(value)) {
-      Warn(Here(InvalidFloatMessage(words[at]) + "; " + FormatScale(fallback) +
-                " seconds taken"));
+      Warn(Here(InvalidFloatMessage(words[at]) + "; " + FormatScale(fallback) + " seconds taken"));
       return fallback;
     }
     return value;

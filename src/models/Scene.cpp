@@ -137,16 +137,16 @@ int32_t FindClip(const TScene& scene, const std::string& text) {
   }
   if (scene.Clips.size() > shown)
     list += ", ... (" + std::to_string(scene.Clips.size()) + " in all)";
-  throw Error(scene.FileName + ": no clip '" + text.substr(0, 60) + "'; " +
-              (scene.Clips.empty() ? std::string("the file has no clips")
-                                   : "the file has " + list));
+  throw Error(
+      scene.FileName + ": no clip '" + text.substr(0, 60) + "'; " +
+      (scene.Clips.empty() ? std::string("the file has no clips") : "the file has " + list));
 }
 
 namespace {
 
 // The segment of a sorted key list around t: indices a, b and the fraction between.
-template <typename Key> void Bracket(const std::vector<Key>& keys, double t, size_t& a, size_t& b,
-                                     double& f) {
+template <typename Key>
+void Bracket(const std::vector<Key>& keys, double t, size_t& a, size_t& b, double& f) {
   f = 0;
   if (keys.size() == 1 || !(t > keys.front().Time)) {
     a = b = 0;
@@ -288,8 +288,8 @@ TScenePose PoseScene(const TScene& scene, int32_t clip, double seconds) {
     std::vector<TMat4> boneMatrices(mesh.Bones.size());
     for (size_t b = 0; b < mesh.Bones.size(); ++b) {
       const int32_t node = mesh.Bones[b].Node;
-      boneMatrices[b] = (node >= 0 ? globals[static_cast<size_t>(node)] : nodeMatrix) *
-                        mesh.Bones[b].Offset;
+      boneMatrices[b] =
+          (node >= 0 ? globals[static_cast<size_t>(node)] : nodeMatrix) * mesh.Bones[b].Offset;
     }
     std::vector<TVec3>& positions = pose.Positions[i];
     std::vector<TVec3>& normals = pose.Normals[i];

@@ -80,8 +80,8 @@ struct TSceneChannel {
 };
 
 struct TSceneClip {
-  std::string Name;       // as in the file; may be empty
-  double Duration = 0;    // seconds
+  std::string Name;    // as in the file; may be empty
+  double Duration = 0; // seconds
   std::vector<TSceneChannel> Channels;
 };
 
@@ -111,10 +111,10 @@ struct TSceneMesh {
   std::string Name;
   int32_t Material = -1; // index into TScene::Materials
   std::vector<TVec3> Positions;
-  std::vector<TVec3> Normals;              // empty, or one per position
-  std::vector<TOBJTexCoord> TexCoords;     // empty, or one per position (V up, as OBJ)
-  std::vector<uint32_t> FaceSizes;         // corners per face (3 after triangulation)
-  std::vector<uint32_t> FaceIndices;       // the corners, face after face
+  std::vector<TVec3> Normals;          // empty, or one per position
+  std::vector<TOBJTexCoord> TexCoords; // empty, or one per position (V up, as OBJ)
+  std::vector<uint32_t> FaceSizes;     // corners per face (3 after triangulation)
+  std::vector<uint32_t> FaceIndices;   // the corners, face after face
   std::vector<TSceneBone> Bones;
   std::vector<TSceneInfluences> Influences; // empty without bones, else one per position
   int32_t MostWeights = 0;                  // most influences one vertex had in the file

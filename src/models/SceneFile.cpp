@@ -382,8 +382,7 @@ private:
         if (embedded->mHeight > 0)
           return RawTexture(*embedded);
         std::string why;
-        const std::string bytes(reinterpret_cast<const char*>(embedded->pcData),
-                                embedded->mWidth);
+        const std::string bytes(reinterpret_cast<const char*>(embedded->pcData), embedded->mWidth);
         auto image = DecodePicture(bytes, Name_ + " (" + shown + ")", why);
         if (!image) {
           Warn("the embedded " + shown + " " + why + " (format hint " +
@@ -610,7 +609,8 @@ std::shared_ptr<const TScene> ReadSceneBytes(const std::string& rootDir, const s
   // a file whose indices point outside its arrays is refused instead of read past.
   // Nothing that merges, reorders or generates vertices: the model keeps the file's
   // vertex order, and normals missing from the file are generated as for OBJ files.
-  const aiScene* in = importer.ReadFile(shown, aiProcess_Triangulate | aiProcess_ValidateDataStructure);
+  const aiScene* in =
+      importer.ReadFile(shown, aiProcess_Triangulate | aiProcess_ValidateDataStructure);
   if (in == nullptr) {
     std::string why = importer.GetErrorString();
     if (why.size() > 200)

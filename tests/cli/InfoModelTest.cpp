@@ -110,8 +110,7 @@ TEST_F(InfoModel, TextReportAndErrors) {
 // A scene file: what an OBJ shows (in its rest pose) plus its clips and its skin.
 TEST(InfoModelScene, TheExampleShowsItsClipsAndSkin) {
   const std::string examples = std::string(QUARVEL_SOURCE_DIR) + "/examples";
-  const RunResult json =
-      RunCli("info model units/walker.gltf --json --root '" + examples + "'");
+  const RunResult json = RunCli("info model units/walker.gltf --json --root '" + examples + "'");
   ASSERT_EQ(json.ExitCode, 0) << json.Out;
   const auto j = nlohmann::json::parse(json.Out);
   EXPECT_EQ(j["vertices"], 45);

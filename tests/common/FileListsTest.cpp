@@ -64,10 +64,10 @@ TEST_F(FileListsTest, PreviewModelsAreOBJAndSceneFilesInOneOrder) {
   std::vector<std::string> models;
   ScanPreviewModels(Dir(), Dir() + "/", models);
   // OBJ files lose their extension; scene files keep theirs, which says how to read them.
-  EXPECT_EQ(models, (std::vector<std::string>{"formats/s.3ds", "formats/s.dae", "formats/s.fbx",
-                                              "formats/s.ply", "formats/s.stl", "models/a",
-                                              "models/Arm.GLB", "models/sub/b",
-                                              "models/walker.gltf"}));
+  EXPECT_EQ(models,
+            (std::vector<std::string>{"formats/s.3ds", "formats/s.dae", "formats/s.fbx",
+                                      "formats/s.ply", "formats/s.stl", "models/a",
+                                      "models/Arm.GLB", "models/sub/b", "models/walker.gltf"}));
   EXPECT_TRUE(IsSceneFileName("x/Y.GLTF"));
   EXPECT_FALSE(IsSceneFileName("x/y.obj"));
   EXPECT_FALSE(IsSceneFileName("gltf"));

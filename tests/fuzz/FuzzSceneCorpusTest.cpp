@@ -16,9 +16,9 @@ TEST(FuzzSceneCorpus, EveryInputIsReadOrRefusedByName) {
   EXPECT_GE(replay.Read("scene"), 6u);
   auto outcome = [&](const char* name) { return replay.Outcome("scene", name); };
   // Each format the program names is reached and read.
-  for (const char* name : {"triangle.gltf", "triangle.glb", "triangle.dae", "triangle.ply",
-                           "triangle_ascii.stl", "triangle_binary.stl", "walker.gltf",
-                           "step_rotation.gltf"})
+  for (const char* name :
+       {"triangle.gltf", "triangle.glb", "triangle.dae", "triangle.ply", "triangle_ascii.stl",
+        "triangle_binary.stl", "walker.gltf", "step_rotation.gltf"})
     EXPECT_EQ(outcome(name), "") << name;
   // A buffer outside the (empty) root is refused by the file gate.
   const std::string outside = outcome("outside_buffer.gltf");

@@ -144,7 +144,7 @@ struct TWedge {
   std::vector<float> UVs;       // u, v per vertex, OBJ's V (0 at the picture's bottom)
   std::vector<uint16_t> Indices;
   TWedge() {
-    const float c[8][3] = {{-1, 0, -0.5f}, {1, 0, -0.5f}, {1, 0, 0.5f},  {-1, 0, 0.5f},
+    const float c[8][3] = {{-1, 0, -0.5f}, {1, 0, -0.5f},       {1, 0, 0.5f},       {-1, 0, 0.5f},
                            {-1, 2, -0.5f}, {0.5f, 1.5f, -0.5f}, {0.5f, 1.5f, 0.5f}, {-1, 2, 0.5f}};
     // Counter-clockwise seen from outside.
     const int sides[6][4] = {{3, 2, 6, 7}, {1, 0, 4, 5}, {2, 1, 5, 6},
@@ -240,8 +240,8 @@ TEST(SceneJob, SceneAndClipLinesMakeFramesWithTheirSources) {
     double Seconds;
   };
   const Expected expected[] = {
-      {"units/walker.gltf", "", 0},      {"units/walker.gltf", "walk", 0.5},
-      {"units/walker.gltf", "#1", 0},    {"units/walker.gltf", "walk", 0},
+      {"units/walker.gltf", "", 0},        {"units/walker.gltf", "walk", 0.5},
+      {"units/walker.gltf", "#1", 0},      {"units/walker.gltf", "walk", 0},
       {"units/walker.gltf", "walk", 0.25}, {"units/walker.gltf", "walk", 0.5},
       {"units/walker.gltf", "walk", 0.75}, {"units/walker.gltf", "idle", 0.5},
       {"units/walker.gltf", "idle", 1.0},  {"units/walker.obj", "", 0},
@@ -347,8 +347,7 @@ TEST(SceneJob, ClipsRenderFramesWhosePosesDiffer) {
     jobs.Write("clip.settings", "angle 0 0\nangle 1 45\n" + c.Line + "\n");
     // The scene is read in place below its root; the settings file, in a folder of its
     // own, is named from that root.
-    const std::string name =
-        std::filesystem::relative(jobs.path / "clip", c.Root).generic_string();
+    const std::string name = std::filesystem::relative(jobs.path / "clip", c.Root).generic_string();
     auto job = Rendered(c.Root, name);
     EXPECT_GE(DistinctFrames(*job), c.AtLeast) << c.Line;
   }

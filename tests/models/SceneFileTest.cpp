@@ -1,12 +1,12 @@
 // Scene files through Assimp: the file gate every read goes through, the bundled example,
 // a real FBX file against the same model as OBJ, and every scene file of Debian's
 // assimp-testmodels (read in place, skipped when the package is absent).
+#include "models/SceneFile.h"
 #include "TempFolder.h"
 #include "common/Error.h"
 #include "models/Geometry.h"
 #include "models/ModelLoader.h"
 #include "models/OBJFile.h"
-#include "models/SceneFile.h"
 
 #include <gtest/gtest.h>
 
@@ -153,8 +153,7 @@ TEST(SceneFile, TheExampleWalkerHasClipsASkinAndItsEmbeddedTexture) {
 }
 
 TEST(SceneFile, TheFBXSpiderMeasuresAsTheOBJSpider) {
-  const std::string objDir =
-      std::string(QUARVEL_SHARED_TESTDATA) + "/real-obj/assimp-spider";
+  const std::string objDir = std::string(QUARVEL_SHARED_TESTDATA) + "/real-obj/assimp-spider";
   if (!fs::exists(TestModels + "/FBX/spider.fbx") || !fs::exists(objDir + "/spider.obj"))
     GTEST_SKIP() << "assimp-testmodels or the shared spider OBJ is absent";
   std::vector<std::string> warnings;
@@ -195,7 +194,7 @@ TEST(SceneFile, TheFBXSpiderMeasuresAsTheOBJSpider) {
 TEST(SceneFile, EveryTestModelLoadsOrFailsClearly) {
   if (!fs::exists(TestModels))
     GTEST_SKIP() << TestModels << " is absent (Debian package assimp-testmodels)";
-  const std::map<std::string, std::string> folders = {{"glTF2", "glTF 2.0"}, {"FBX", "FBX"},
+  const std::map<std::string, std::string> folders = {{"glTF2", "glTF 2.0"},  {"FBX", "FBX"},
                                                       {"Collada", "COLLADA"}, {"3DS", "3DS"},
                                                       {"PLY", "PLY"},         {"STL", "STL"}};
   std::map<std::string, std::pair<int, int>> counts; // format -> loaded, failed

@@ -1,8 +1,8 @@
 // Scenes as data and their poses: key sampling, the node tree, linear blend skinning
 // against positions worked out by hand, and the model data a posed scene becomes.
+#include "models/Scene.h"
 #include "common/Error.h"
 #include "models/OBJFile.h"
-#include "models/Scene.h"
 
 #include <gtest/gtest.h>
 
@@ -145,14 +145,14 @@ TEST(ScenePose, KeysAreSampledLinearlyStepwiseAndTheShortWay) {
   struct Case {
     bool Step;
     double Seconds;
-    double X, Y;     // the translation
-    double Degrees;  // the rotation about Z
+    double X, Y;    // the translation
+    double Degrees; // the rotation about Z
   };
   const Case cases[] = {
-      {false, -1.0, 0, 0, 0},    // before the first key: the first value
+      {false, -1.0, 0, 0, 0}, // before the first key: the first value
       {false, 0.25, 0.5, 1, 22.5}, {false, 0.5, 1, 2, 45},
-      {false, 3.0, 2, 4, 90},    // after the last key: the last value
-      {true, 0.75, 0, 0, 0},     // a step key holds until the next key
+      {false, 3.0, 2, 4, 90}, // after the last key: the last value
+      {true, 0.75, 0, 0, 0},  // a step key holds until the next key
       {true, 1.0, 2, 4, 90},
   };
   for (const Case& c : cases) {
