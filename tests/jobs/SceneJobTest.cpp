@@ -352,3 +352,76 @@ TEST(SceneJob, ClipsRenderFramesWhosePosesDiffer) {
     EXPECT_GE(DistinctFrames(*job), c.AtLeast) << c.Line;
   }
 }
+
+namespace {
+
+// The pixels with depth of frame 0 of sheet 0, cut to their bounding box.
+struct TMask {
+  int32_t Width = 0, Height = 0;
+  std::vector<uint8_t> Covered;
+  bool At(int32_t x, int32_t y) const {
+    return x >= 0 && y >= 0 && x < Width && y < Height &&
+           Covered[static_cast<size_t>(y) * Width + x] != 0;
+  }
+};
+
+TMask CoverageOf(TAngleSheet& sheet) {
+  int32_t left = INT32_MAX, top = INT32_MAX, right = -1, bottom = -1;
+  for (int32_t y = 0; y < sheet.Height; ++y)
+    for (int32_t x = 0; x < sheet.FrameWidth; ++x)
+      if (*T2P5D_Manager::PlanePixel(sheet.DepthPlane, sheet, 0, x, y) != 0) {
+        left = std::min(left, x);
+        right = std::max(right, x);
+        top = std::min(top, y);
+        bottom = std::max(bottom, y);
+      }
+  TMask m;
+  if (right < 0)
+    return m;
+  m.Width = right - left + 1;
+  m.Height = bottom - top + 1;
+  for (int32_t y = top; y <= bottom; ++y)
+    for (int32_t x = left; x <= right; ++x)
+      m.Covered.push_back(*T2P5D_Manager::PlanePixel(sheet.DepthPlane, sheet, 0, x, y) != 0);
+  return m;
+}
+
+// Intersection over union of two masks laid on each other at their top left corners,
+// the second one mirrored left to right when asked.
+double Overlap(const TMask& a, const TMask& b, bool mirrored) {
+  int64_t both = 0, either = 0;
+  for (int32_t y = 0; y < std::max(a.Height, b.Height); ++y)
+    for (int32_t x = 0; x < std::max(a.Width, b.Width); ++x) {
+      const bool pa = a.At(x, y), pb = b.At(mirrored ? b.Width - 1 - x : x, y);
+      both += pa && pb;
+      either += pa || pb;
+    }
+  return either == 0 ? 0.0 : static_cast<double>(both) / static_cast<double>(either);
+}
+
+} // namespace
+
+// The FBX spider (centimetres, its axes in the file's settings) is the OBJ spider: seen
+// from the same angle, the two cover the same pixels.
+TEST(SceneJob, TheFBXSpiderRendersInTheOBJSpidersOrientation) {
+  const std::string objRoot = std::string(QUARVEL_SHARED_TESTDATA) + "/real-obj";
+  if (!std::filesystem::exists(TestModels + "/FBX/spider.fbx") ||
+      !std::filesystem::exists(objRoot + "/assimp-spider/spider.obj"))
+    GTEST_SKIP() << "assimp-testmodels or the shared spider OBJ is absent";
+  TempRoot jobs;
+  jobs.Write("obj.settings", "scale 0.05\nangle 0 30\nframe 1 assimp-spider/spider.obj\n");
+  jobs.Write("fbx.settings", "scale 0.05\nangle 0 30\nscene 1 FBX/spider.fbx\n");
+  auto obj = Rendered(objRoot,
+                      std::filesystem::relative(jobs.path / "obj", objRoot).generic_string());
+  auto fbx = Rendered(TestModels,
+                      std::filesystem::relative(jobs.path / "fbx", TestModels).generic_string());
+  const TMask a = CoverageOf(obj->Sheets[0]);
+  const TMask b = CoverageOf(fbx->Sheets[0]);
+  ASSERT_GT(a.Width, 50);
+  EXPECT_NEAR(a.Width, b.Width, 2);
+  EXPECT_NEAR(a.Height, b.Height, 2);
+  const double same = Overlap(a, b, false), mirrored = Overlap(a, b, true);
+  EXPECT_GT(same, 0.95) << "mirrored: " << mirrored;
+  std::cout << "spider coverage " << a.Width << " x " << a.Height << " (OBJ), " << b.Width << " x "
+            << b.Height << " (FBX); overlap " << same << ", mirrored " << mirrored << "\n";
+}
