@@ -5,6 +5,7 @@
 #include "common/Text.h"
 #include "models/OBJFile.h"
 
+#include <assimp/BaseImporter.h>
 #include <assimp/IOStream.hpp>
 #include <assimp/IOSystem.hpp>
 #include <assimp/Importer.hpp>
@@ -317,6 +318,37 @@ std::string FolderOf(const std::string& name) {
   return slash == std::string::npos ? std::string() : name.substr(0, slash + 1);
 }
 
+// Leaves `importer` only the importers of the formats the program reads. Assimp picks an
+// importer by the file's extension, but when that one declines the file it tries every
+// importer it has on the bytes; a file named ".gltf" must not reach one of the dozens of
+// other readers, which were never meant for untrusted input.
+void KeepSceneImporters(Assimp::Importer& importer) {
+  static const char* const kept[] = {"gltf", "glb", "fbx", "dae", "3ds", "ply", "stl"};
+  std::vector<Assimp::BaseImporter*> others;
+  for (size_t i = 0; i < importer.GetImporterCount(); ++i) {
+    const aiImporterDesc* info = importer.GetImporterInfo(i);
+    const std::string extensions =
+        info != nullptr && info->mFileExtensions != nullptr ? info->mFileExtensions : "";
+    bool keep = false;
+    size_t start = 0;
+    while (start < extensions.size()) {
+      size_t end = extensions.find(' ', start);
+      if (end == std::string::npos)
+        end = extensions.size();
+      const std::string ext = ToLowerASCII(extensions.substr(start, end - start));
+      for (const char* k : kept)
+        keep = keep || ext == k;
+      start = end + 1;
+    }
+    if (!keep)
+      others.push_back(importer.GetImporter(i));
+  }
+  // Unregistered importers are no longer the importer's to delete.
+  for (Assimp::BaseImporter* other : others)
+    if (other != nullptr && importer.UnregisterLoader(other) == AI_SUCCESS)
+      delete other;
+}
+
 class TSceneReader {
 public:
   TSceneReader(const std::string& rootDir, const std::string& name,
@@ -397,8 +429,22 @@ private:
         return nullptr;
       }
       std::string why;
-      const std::string file = FolderOf(Name_) + NormaliseSeparators(path);
-      auto image = DecodePicture(ReadSceneInput(Root_, file), file, why);
+      std::string file = FolderOf(Name_) + NormaliseSeparators(path);
+      std::string bytes;
+      try {
+        bytes = ReadSceneInput(Root_, file);
+      } catch (const Error&) {
+        // Exporters often write the path the picture had on the artist's disk
+        // ("C:\art\skin.png"): the same name beside the scene is taken instead.
+        const std::string written = NormaliseSeparators(path);
+        const size_t cut = written.find_last_of("/:");
+        const std::string base = cut == std::string::npos ? written : written.substr(cut + 1);
+        if (base.empty() || FolderOf(Name_) + base == file)
+          throw;
+        file = FolderOf(Name_) + base;
+        bytes = ReadSceneInput(Root_, file);
+      }
+      auto image = DecodePicture(bytes, file, why);
       if (!image) {
         Warn(shown + " " + why + "; the material keeps its colour");
         return nullptr;
@@ -600,6 +646,7 @@ std::shared_ptr<const TScene> ReadSceneBytes(const std::string& rootDir, const s
   Assimp::Importer importer;
   auto* io = new TSceneIOSystem(rootDir, shown, &bytes);
   importer.SetIOHandler(io); // the importer owns it from here
+  KeepSceneImporters(importer);
   // A scene of bones only (BVH and the like) would otherwise get made-up bone meshes.
   importer.SetPropertyBool(AI_CONFIG_IMPORT_NO_SKELETON_MESHES, true);
   // FBX pivots as separate helper nodes would split one animated node into several.

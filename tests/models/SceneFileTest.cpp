@@ -113,6 +113,15 @@ TEST(SceneFile, AssimpReadsBuffersThroughTheGate) {
   tmp.Write("root/broken.gltf", TriangleGLTF("ok.bin").substr(0, 90));
   const std::string broken = Message([&] { ReadSceneFile(root, "broken.gltf", warnings); });
   EXPECT_TRUE(Contains(broken, "broken.gltf: cannot read the scene")) << broken;
+  // Only the importers of the formats named stay: an OBJ file is no scene, under its own
+  // name or another.
+  const std::string obj = "v 0 0 0\nv 1 0 0\nv 0 1 0\nf 1 2 3\n";
+  tmp.Write("root/tri.obj", obj);
+  tmp.Write("root/tri.gltf", obj);
+  for (const char* name : {"tri.obj", "tri.gltf"}) {
+    const std::string said = Message([&] { ReadSceneFile(root, name, warnings); });
+    EXPECT_TRUE(Contains(said, std::string(name) + ": cannot read the scene")) << said;
+  }
 }
 
 TEST(SceneFile, TheExampleWalkerHasClipsASkinAndItsEmbeddedTexture) {
