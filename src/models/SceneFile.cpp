@@ -349,6 +349,79 @@ void KeepSceneImporters(Assimp::Importer& importer) {
       delete other;
 }
 
+// Assimp's PLY reader loops for ever on some malformed headers and reserves what an
+// element line's count asks for, so a PLY header is checked before Assimp sees it: only
+// the statements of the format, a count no larger than the bytes that follow could hold,
+// and an end. Returns what is wrong, or "" for a header that may go on.
+std::string CheckPLYHeader(const std::string& bytes) {
+  static const char* const types[] = {"char",  "uchar",  "short",   "ushort", "int",   "uint",
+                                      "float", "double", "int8",    "uint8",  "int16", "uint16",
+                                      "int32", "uint32", "float32", "float64"};
+  auto isType = [](const std::string& t) {
+    for (const char* known : types)
+      if (t == known)
+        return true;
+    return false;
+  };
+  constexpr size_t MaxHeader = size_t{1} << 20;
+  const size_t end = bytes.find("end_header");
+  if (end == std::string::npos || end > MaxHeader)
+    return "the PLY header has no end_header line within its first 1 MiB";
+  const size_t dataStart = bytes.find('\n', end);
+  const size_t dataBytes = dataStart == std::string::npos ? 0 : bytes.size() - dataStart - 1;
+  size_t at = 0;
+  int line = 0;
+  unsigned long long elements = 0;
+  while (at < end) {
+    size_t next = bytes.find('\n', at);
+    if (next == std::string::npos || next > end)
+      return "the PLY header's end_header does not start a line";
+    std::vector<std::string> words;
+    size_t i = at;
+    while (i < next) {
+      while (i < next && (bytes[i] == ' ' || bytes[i] == '\t' || bytes[i] == '\r'))
+        ++i;
+      const size_t start = i;
+      while (i < next && bytes[i] != ' ' && bytes[i] != '\t' && bytes[i] != '\r')
+        ++i;
+      if (i > start)
+        words.push_back(bytes.substr(start, i - start));
+    }
+    ++line;
+    at = next + 1;
+    const std::string what = "line " + std::to_string(line) + " of the PLY header";
+    if (line == 1) {
+      if (words.size() != 1 || words[0] != "ply")
+        return what + " is not 'ply'";
+      continue;
+    }
+    if (words.empty())
+      return what + " is empty";
+    const std::string& key = words[0];
+    if (key == "comment" || key == "obj_info")
+      continue;
+    if (key == "format" && words.size() == 3 &&
+        (words[1] == "ascii" || words[1] == "binary_little_endian" ||
+         words[1] == "binary_big_endian"))
+      continue;
+    if (key == "element" && words.size() == 3 && !words[2].empty() && words[2].size() <= 12 &&
+        words[2].find_first_not_of("0123456789") == std::string::npos) {
+      // Every element takes at least one byte, in text or binary.
+      elements += std::stoull(words[2]);
+      if (elements > dataBytes)
+        return what + " counts " + words[2] + " elements, more than the file holds";
+      continue;
+    }
+    if (key == "property" && words.size() == 3 && isType(words[1]))
+      continue;
+    if (key == "property" && words.size() == 5 && words[1] == "list" && isType(words[2]) &&
+        isType(words[3]))
+      continue;
+    return what + " is not a PLY header statement";
+  }
+  return "";
+}
+
 class TSceneReader {
 public:
   TSceneReader(const std::string& rootDir, const std::string& name,
@@ -643,6 +716,11 @@ std::shared_ptr<const TScene> ReadSceneBytes(const std::string& rootDir, const s
                                              const std::string& bytes,
                                              std::vector<std::string>& warnings) {
   const std::string shown = NormaliseSeparators(name);
+  if (EndsWithNoCase(shown, ".ply")) {
+    const std::string wrong = CheckPLYHeader(bytes);
+    if (!wrong.empty())
+      throw Error(shown + ": cannot read the scene: " + wrong);
+  }
   Assimp::Importer importer;
   auto* io = new TSceneIOSystem(rootDir, shown, &bytes);
   importer.SetIOHandler(io); // the importer owns it from here
