@@ -244,3 +244,36 @@ TEST(SceneFile, EveryTestModelLoadsOrFailsClearly) {
   EXPECT_NO_THROW(ReadSceneFile(TestModels, "glTF2/simple_skin/simple_skin.gltf", warnings));
   EXPECT_NO_THROW(ReadSceneFile(TestModels, "FBX/animation_with_skeleton.fbx", warnings));
 }
+
+// PLY headers are checked before Assimp reads them: its reader loops for ever on some
+// broken ones and reserves whatever an element count asks for.
+TEST(SceneFile, BrokenPLYHeadersAreRefusedBeforeAssimpReadsThem) {
+  const std::string head = "ply\nformat ascii 1.0\nelement vertex 3\nproperty float x\n"
+                           "property float y\nproperty float z\n";
+  const std::string faces = "element face 1\nproperty list uchar int vertex_indices\n";
+  const std::string data = "0 0 0\n1 0 0\n0 1 0\n3 0 1 2\n";
+  struct Case {
+    std::string Bytes;
+    std::string Says; // "" = read
+  };
+  const Case cases[] = {
+      {head + faces + "end_header\n" + data, ""},
+      {head + "comment made by hand\r\n" + faces + "end_header\r\n" + data, ""},
+      {head + "propert\n" + faces + "end_header\n" + data,
+       "line 7 of the PLY header is not a PLY header statement"},
+      {head + "property\n" + data, "no end_header line"},
+      {"ply\nformat ascii 1.0\nelement vertex 99999999999\nproperty float x\nend_header\n1\n",
+       "line 3 of the PLY header counts 99999999999 elements, more than the file holds"},
+      {"plyx\nend_header\n", "line 1 of the PLY header is not 'ply'"},
+      {head + "\n" + faces + "end_header\n" + data, "line 7 of the PLY header is empty"},
+  };
+  std::vector<std::string> warnings;
+  for (const Case& c : cases) {
+    const std::string said =
+        Message([&] { ReadSceneBytes("/nonexistent", "t.ply", c.Bytes, warnings); });
+    if (c.Says.empty())
+      EXPECT_EQ(said, "(no error)");
+    else
+      EXPECT_EQ(said, "t.ply: cannot read the scene: " + c.Says);
+  }
+}
