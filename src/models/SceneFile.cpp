@@ -422,6 +422,33 @@ std::string CheckPLYHeader(const std::string& bytes) {
   return "";
 }
 
+// Assimp's binary glTF reader allocates and clears the chunk sizes its header states
+// before it checks them against the file: a header claiming hundreds of megabytes in a
+// file of a few hundred bytes is refused here first.
+std::string CheckGLBHeader(const std::string& bytes) {
+  auto u32 = [&bytes](size_t at) {
+    return static_cast<uint32_t>(static_cast<uint8_t>(bytes[at])) |
+           static_cast<uint32_t>(static_cast<uint8_t>(bytes[at + 1])) << 8 |
+           static_cast<uint32_t>(static_cast<uint8_t>(bytes[at + 2])) << 16 |
+           static_cast<uint32_t>(static_cast<uint8_t>(bytes[at + 3])) << 24;
+  };
+  if (bytes.size() < 20 || bytes.compare(0, 4, "glTF") != 0)
+    return ""; // not binary glTF: the importer says what it is not
+  if (u32(8) > bytes.size())
+    return "the binary glTF header states " + std::to_string(u32(8)) +
+           " bytes, more than the file's " + std::to_string(bytes.size());
+  if (u32(4) == 1) // glTF 1.0: one content block
+    return u32(12) > bytes.size() - 20 ? "the binary glTF content is longer than the file" : "";
+  for (size_t at = 12; at + 8 <= bytes.size();) {
+    const uint64_t length = u32(at);
+    if (length > bytes.size() - at - 8)
+      return "a binary glTF chunk of " + std::to_string(length) +
+             " bytes is longer than the rest of the file";
+    at += 8 + static_cast<size_t>(length);
+  }
+  return "";
+}
+
 class TSceneReader {
 public:
   TSceneReader(const std::string& rootDir, const std::string& name,
@@ -716,8 +743,10 @@ std::shared_ptr<const TScene> ReadSceneBytes(const std::string& rootDir, const s
                                              const std::string& bytes,
                                              std::vector<std::string>& warnings) {
   const std::string shown = NormaliseSeparators(name);
-  if (EndsWithNoCase(shown, ".ply")) {
-    const std::string wrong = CheckPLYHeader(bytes);
+  {
+    // Binary glTF is recognised by its bytes whatever the name says.
+    const std::string wrong =
+        EndsWithNoCase(shown, ".ply") ? CheckPLYHeader(bytes) : CheckGLBHeader(bytes);
     if (!wrong.empty())
       throw Error(shown + ": cannot read the scene: " + wrong);
   }
