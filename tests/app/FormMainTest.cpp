@@ -22,7 +22,7 @@
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
-#include <iterator>
+#include <sstream>
 #include <string>
 #include <vector>
 
@@ -405,7 +405,9 @@ TEST_F(FormMainTest, LoadedModelsGetTheirScaleAndDepthSteps) {
 TEST_F(FormMainTest, SceneFilesAreListedAndPreviewedInTheirRestPose) {
   std::ifstream in(std::string(QUARVEL_SOURCE_DIR) + "/examples/units/walker.gltf",
                    std::ios::binary);
-  Write("units/walker.gltf", std::string(std::istreambuf_iterator<char>(in), {}));
+  std::ostringstream walker;
+  walker << in.rdbuf();
+  Write("units/walker.gltf", walker.str());
   Write("units/tank.obj", BoxOBJ(2, 12));
   TFrmMain& form = Start();
   EXPECT_EQ(form.OBJListItems(), (std::vector<std::string>{"units/tank", "units/walker.gltf"}));
