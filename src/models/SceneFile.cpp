@@ -758,13 +758,31 @@ std::shared_ptr<const TScene> ReadSceneBytes(const std::string& rootDir, const s
   importer.SetPropertyBool(AI_CONFIG_IMPORT_NO_SKELETON_MESHES, true);
   // FBX pivots as separate helper nodes would split one animated node into several.
   importer.SetPropertyBool(AI_CONFIG_IMPORT_FBX_PRESERVE_PIVOTS, false);
-  // Triangulate: faces of more than three corners become triangles, so that every face
-  // is flat and draws and gets its normal as an OBJ triangle does. ValidateDataStructure:
-  // a file whose indices point outside its arrays is refused instead of read past.
-  // Nothing that merges, reorders or generates vertices: the model keeps the file's
-  // vertex order, and normals missing from the file are generated as for OBJ files.
-  const aiScene* in =
-      importer.ReadFile(shown, aiProcess_Triangulate | aiProcess_ValidateDataStructure);
+  // Two flags, in two steps. ValidateDataStructure with the import: a file whose indices
+  // point outside its arrays is refused instead of read past. Then Triangulate: faces of
+  // more than three corners become triangles, so that every face is flat and gets its
+  // normal as an OBJ triangle does. Nothing that merges, reorders or generates vertices:
+  // the model keeps the file's vertex order, and normals missing from the file are
+  // generated as for OBJ files.
+  const aiScene* in = importer.ReadFile(shown, aiProcess_ValidateDataStructure);
+  if (in != nullptr) {
+    // Assimp's triangulation aborts the program when a mesh's primitive types disagree
+    // with its faces (some importers set them wrongly for broken files); they are set
+    // from the faces first (the meshes are the importer's own, open to change).
+    for (unsigned m = 0; m < in->mNumMeshes; ++m) {
+      aiMesh& mesh = *in->mMeshes[m];
+      unsigned types = 0;
+      for (unsigned f = 0; f < mesh.mNumFaces; ++f) {
+        const unsigned n = mesh.mFaces[f].mNumIndices;
+        types |= n == 1   ? aiPrimitiveType_POINT
+                 : n == 2 ? aiPrimitiveType_LINE
+                 : n == 3 ? aiPrimitiveType_TRIANGLE
+                          : aiPrimitiveType_POLYGON;
+      }
+      mesh.mPrimitiveTypes = types;
+    }
+    in = importer.ApplyPostProcessing(aiProcess_Triangulate);
+  }
   if (in == nullptr) {
     std::string why = importer.GetErrorString();
     if (why.size() > 200)
