@@ -767,13 +767,17 @@ std::shared_ptr<const TScene> ReadSceneBytes(const std::string& rootDir, const s
   const aiScene* in = importer.ReadFile(shown, aiProcess_ValidateDataStructure);
   if (in != nullptr) {
     // Assimp's triangulation aborts the program when a mesh's primitive types disagree
-    // with its faces (some importers set them wrongly for broken files); they are set
-    // from the faces first (the meshes are the importer's own, open to change).
+    // with its faces (some importers set them wrongly for broken files) or a face has no
+    // corner at all: such a face is refused, and the types are set from the faces (the
+    // meshes are the importer's own, open to change).
     for (unsigned m = 0; m < in->mNumMeshes; ++m) {
       aiMesh& mesh = *in->mMeshes[m];
       unsigned types = 0;
       for (unsigned f = 0; f < mesh.mNumFaces; ++f) {
         const unsigned n = mesh.mFaces[f].mNumIndices;
+        if (n == 0)
+          throw Error(shown + ": cannot read the scene: face " + std::to_string(f) + " of mesh " +
+                      Quoted(mesh.mName.C_Str()) + " has no corners");
         types |= n == 1   ? aiPrimitiveType_POINT
                  : n == 2 ? aiPrimitiveType_LINE
                  : n == 3 ? aiPrimitiveType_TRIANGLE

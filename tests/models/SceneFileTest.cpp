@@ -261,7 +261,7 @@ TEST(SceneFile, BrokenPLYHeadersAreRefusedBeforeAssimpReadsThem) {
       {head + "comment made by hand\r\n" + faces + "end_header\r\n" + data, ""},
       {head + "propert\n" + faces + "end_header\n" + data,
        "line 7 of the PLY header is not a PLY header statement"},
-      {head + "property\n" + data, "no end_header line"},
+      {head + "property\n" + data, "the PLY header has no end_header line within its first 1 MiB"},
       {"ply\nformat ascii 1.0\nelement vertex 99999999999\nproperty float x\nend_header\n1\n",
        "line 3 of the PLY header counts 99999999999 elements, more than the file holds"},
       {"plyx\nend_header\n", "line 1 of the PLY header is not 'ply'"},
