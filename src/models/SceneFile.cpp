@@ -350,9 +350,10 @@ void KeepSceneImporters(Assimp::Importer& importer) {
 }
 
 // Assimp's PLY reader loops for ever on some malformed headers and reserves what an
-// element line's count asks for, so a PLY header is checked before Assimp sees it: only
-// the statements of the format, a count no larger than the bytes that follow could hold,
-// and an end. Returns what is wrong, or "" for a header that may go on.
+// element line's count asks for, so a PLY header is checked before Assimp sees it: its
+// format, element and property statements well formed, a count no larger than the bytes
+// that follow could hold, and an end. Returns what is wrong, or "" for a header that may
+// go on.
 std::string CheckPLYHeader(const std::string& bytes) {
   static const char* const types[] = {"char",  "uchar",  "short",   "ushort", "int",   "uint",
                                       "float", "double", "int8",    "uint8",  "int16", "uint16",
@@ -417,7 +418,10 @@ std::string CheckPLYHeader(const std::string& bytes) {
     if (key == "property" && words.size() == 5 && words[1] == "list" && isType(words[2]) &&
         isType(words[3]))
       continue;
-    return what + " is not a PLY header statement";
+    // Other lines are skipped, by Assimp as here: exporters write free text such as
+    // "Created by ..." without "comment".
+    if (key == "element" || key == "property" || key == "format")
+      return what + " is not a PLY header statement";
   }
   return "";
 }

@@ -259,7 +259,8 @@ TEST(SceneFile, BrokenPLYHeadersAreRefusedBeforeAssimpReadsThem) {
   const Case cases[] = {
       {head + faces + "end_header\n" + data, ""},
       {head + "comment made by hand\r\n" + faces + "end_header\r\n" + data, ""},
-      {head + "propert\n" + faces + "end_header\n" + data,
+      {head + "Created by hand\n" + faces + "end_header\n" + data, ""},
+      {head + "property float\n" + faces + "end_header\n" + data,
        "line 7 of the PLY header is not a PLY header statement"},
       {head + "property\n" + data, "the PLY header has no end_header line within its first 1 MiB"},
       {"ply\nformat ascii 1.0\nelement vertex 99999999999\nproperty float x\nend_header\n1\n",
