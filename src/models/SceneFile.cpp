@@ -14,6 +14,8 @@
 #include <assimp/postprocess.h>
 #include <assimp/scene.h>
 
+#include <nlohmann/json.hpp>
+
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -24,6 +26,7 @@
 #include <cmath>
 #include <cstdlib>
 #include <cstring>
+#include <string_view>
 #include <unordered_map>
 
 namespace quarvel {
@@ -453,6 +456,31 @@ std::string CheckGLBHeader(const std::string& bytes) {
   return "";
 }
 
+// Assimp 5.2 reads a glTF skin's inverse bind matrices without checking that the file
+// gives them (glTF lets it leave them out) and crashes. Such a skin is refused here with
+// a message; a document that does not parse is left to Assimp, which says why.
+std::string CheckGLTFSkins(const std::string& bytes) {
+  std::string_view json(bytes);
+  if (bytes.size() >= 20 && bytes.compare(0, 4, "glTF") == 0) {
+    // Binary glTF: the first chunk is the JSON (CheckGLBHeader has checked its length).
+    const auto length = static_cast<size_t>(static_cast<uint8_t>(bytes[12])) |
+                        static_cast<size_t>(static_cast<uint8_t>(bytes[13])) << 8 |
+                        static_cast<size_t>(static_cast<uint8_t>(bytes[14])) << 16 |
+                        static_cast<size_t>(static_cast<uint8_t>(bytes[15])) << 24;
+    json = json.substr(20, std::min(length, bytes.size() - 20));
+  }
+  const nlohmann::json doc = nlohmann::json::parse(json.begin(), json.end(), nullptr, false);
+  if (!doc.is_object() || !doc.contains("skins") || !doc["skins"].is_array())
+    return "";
+  for (size_t i = 0; i < doc["skins"].size(); ++i) {
+    const nlohmann::json& skin = doc["skins"][i];
+    if (!skin.is_object() || !skin.contains("inverseBindMatrices"))
+      return "skin " + std::to_string(i) +
+             " has no inverseBindMatrices, which this program's Assimp cannot read";
+  }
+  return "";
+}
+
 class TSceneReader {
 public:
   TSceneReader(const std::string& rootDir, const std::string& name,
@@ -749,8 +777,10 @@ std::shared_ptr<const TScene> ReadSceneBytes(const std::string& rootDir, const s
   const std::string shown = NormaliseSeparators(name);
   {
     // Binary glTF is recognised by its bytes whatever the name says.
-    const std::string wrong =
+    std::string wrong =
         EndsWithNoCase(shown, ".ply") ? CheckPLYHeader(bytes) : CheckGLBHeader(bytes);
+    if (wrong.empty() && (EndsWithNoCase(shown, ".gltf") || EndsWithNoCase(shown, ".glb")))
+      wrong = CheckGLTFSkins(bytes);
     if (!wrong.empty())
       throw Error(shown + ": cannot read the scene: " + wrong);
   }
