@@ -373,6 +373,9 @@ std::string CheckPLYHeader(const std::string& bytes) {
     return "the PLY header has no end_header line within its first 1 MiB";
   const size_t dataStart = bytes.find('\n', end);
   const size_t dataBytes = dataStart == std::string::npos ? 0 : bytes.size() - dataStart - 1;
+  if (bytes.find_first_not_of("\r", end + 10) != dataStart)
+    return "the PLY header's end_header line holds more";
+  bool ascii = false;
   size_t at = 0;
   int line = 0;
   unsigned long long elements = 0;
@@ -406,8 +409,10 @@ std::string CheckPLYHeader(const std::string& bytes) {
       continue;
     if (key == "format" && words.size() == 3 &&
         (words[1] == "ascii" || words[1] == "binary_little_endian" ||
-         words[1] == "binary_big_endian"))
+         words[1] == "binary_big_endian")) {
+      ascii = words[1] == "ascii";
       continue;
+    }
     if (key == "element" && words.size() == 3 && !words[2].empty() && words[2].size() <= 12 &&
         words[2].find_first_not_of("0123456789") == std::string::npos) {
       // Every element takes at least one byte, in text or binary.
@@ -426,6 +431,10 @@ std::string CheckPLYHeader(const std::string& bytes) {
     if (key == "element" || key == "property" || key == "format")
       return what + " is not a PLY header statement";
   }
+  // Text data holds numbers only: Assimp's reader does not get past anything else.
+  if (ascii && dataStart != std::string::npos &&
+      bytes.find_first_not_of("0123456789+-.eE \t\r\n", dataStart) != std::string::npos)
+    return "the PLY text data holds something that is not a number";
   return "";
 }
 

@@ -266,6 +266,10 @@ TEST(SceneFile, BrokenPLYHeadersAreRefusedBeforeAssimpReadsThem) {
       {"ply\nformat ascii 1.0\nelement vertex 99999999999\nproperty float x\nend_header\n1\n",
        "line 3 of the PLY header counts 99999999999 elements, more than the file holds"},
       {"plyx\nend_header\n", "line 1 of the PLY header is not 'ply'"},
+      {head + faces + "end_header{\"asset\": 1}\n" + data,
+       "the PLY header's end_header line holds more"},
+      {head + faces + "end_header\n" + data + "{\"asset\": 1}\n",
+       "the PLY text data holds something that is not a number"},
       {head + "\n" + faces + "end_header\n" + data, "line 7 of the PLY header is empty"},
   };
   std::vector<std::string> warnings;
