@@ -21,6 +21,7 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <cctype>
 #include <cerrno>
 #include <climits>
 #include <cmath>
@@ -490,6 +491,36 @@ std::string CheckGLTFSkins(const std::string& bytes) {
   return "";
 }
 
+// Assimp's COLLADA reader does not get past a character that is no part of a number in
+// its number lists (it loops for ever on "<p>0z 1 2</p>"), so those lists are checked
+// first: the text of every p, v, vcount, h, float_array and int_array element holds
+// numbers, blanks and commas (which some exporters write and Assimp reads) only.
+std::string CheckCOLLADANumbers(const std::string& bytes) {
+  static const char* const lists[] = {"p", "v", "vcount", "h", "float_array", "int_array"};
+  for (size_t at = bytes.find('<'); at != std::string::npos; at = bytes.find('<', at + 1)) {
+    size_t nameEnd = at + 1;
+    while (nameEnd < bytes.size() &&
+           (std::isalnum(static_cast<unsigned char>(bytes[nameEnd])) || bytes[nameEnd] == '_'))
+      ++nameEnd;
+    const std::string name = bytes.substr(at + 1, nameEnd - at - 1);
+    bool isList = false;
+    for (const char* l : lists)
+      isList = isList || name == l;
+    if (!isList)
+      continue;
+    const size_t open = bytes.find('>', nameEnd);
+    if (open == std::string::npos)
+      return "";
+    if (bytes[open - 1] == '/')
+      continue; // an empty element
+    const size_t close = bytes.find('<', open);
+    const size_t bad = bytes.find_first_not_of("0123456789+-.,eE \t\r\n", open + 1);
+    if (bad != std::string::npos && (close == std::string::npos || bad < close))
+      return "the COLLADA number list <" + name + "> holds something that is not a number";
+  }
+  return "";
+}
+
 class TSceneReader {
 public:
   TSceneReader(const std::string& rootDir, const std::string& name,
@@ -790,6 +821,8 @@ std::shared_ptr<const TScene> ReadSceneBytes(const std::string& rootDir, const s
         EndsWithNoCase(shown, ".ply") ? CheckPLYHeader(bytes) : CheckGLBHeader(bytes);
     if (wrong.empty() && (EndsWithNoCase(shown, ".gltf") || EndsWithNoCase(shown, ".glb")))
       wrong = CheckGLTFSkins(bytes);
+    if (wrong.empty() && EndsWithNoCase(shown, ".dae"))
+      wrong = CheckCOLLADANumbers(bytes);
     if (!wrong.empty())
       throw Error(shown + ": cannot read the scene: " + wrong);
   }
