@@ -20,7 +20,8 @@ std::string Root() {
   return (shared / "real-obj").string() + "/";
 }
 
-void Decode(benchmark::State& state, quarvel::TDecodedImage (*decode)(const std::string&, int),
+void Decode(benchmark::State& state,
+            quarvel::TDecodedImage (*decode)(const std::string&, int, long long),
             const std::string& name) {
   const std::string file = Root() + name;
   if (!std::filesystem::exists(file)) {
@@ -29,7 +30,7 @@ void Decode(benchmark::State& state, quarvel::TDecodedImage (*decode)(const std:
   }
   size_t pixels = 0;
   for (auto _ : state) {
-    const quarvel::TDecodedImage image = decode(file, 16384);
+    const quarvel::TDecodedImage image = decode(file, 16384, quarvel::MaxImagePixels);
     pixels = static_cast<size_t>(image.Width) * static_cast<size_t>(image.Height);
     benchmark::DoNotOptimize(image.Pixels.data());
   }

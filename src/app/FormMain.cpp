@@ -32,6 +32,7 @@
 #include "jobs/JobRunner.h"
 #include "models/ModelLoader.h"
 #include "models/OBJFile.h"
+#include "models/SceneFile.h"
 #include "render/GLModel.h"
 
 namespace quarvel {
@@ -282,7 +283,7 @@ void TFrmMain::FormCreate(const std::string& modelArg) {
   Fl::focus(nullptr);
   try {
     std::vector<std::string> models;
-    ScanModelFiles(ProgDir, ProgDir + "/", models);
+    ScanPreviewModels(ProgDir, ProgDir + "/", models);
     OBJList->clear();
     for (const std::string& name : models)
       OBJList->add(name.c_str());
@@ -313,7 +314,8 @@ void TFrmMain::FormCreate(const std::string& modelArg) {
 
     // A model that fails to load is reported like a failed Load command; the preview
     // still starts, rather than staying frozen for want of its timer.
-    if (FileExists(JoinPath(ProgDir, modelArg + ".obj")))
+    if (FileExists(JoinPath(ProgDir, modelArg + ".obj")) ||
+        (IsSceneFileName(modelArg) && FileExists(JoinPath(ProgDir, modelArg))))
       Guard([&] { OpenPreviewModel(modelArg); });
     Preview.PreviewAngle = 59;
     SpinEdit1->value(std::trunc(Inputs.LightPosition[0]));
@@ -475,7 +477,15 @@ void TFrmMain::LoadPreviewModel(const std::string& name) {
   std::unique_ptr<TOBJFile> model;
   std::unique_ptr<TGLModel> glModel;
   try {
-    model = LoadOBJModel(ProgDir, name, "", callbacks);
+    if (IsSceneFileName(name)) {
+      // A scene file is previewed in its rest pose.
+      std::vector<std::string> warnings;
+      model = PosedSceneModel(*ReadSceneFile(ProgDir, name, warnings), -1, 0.0, "");
+      for (const std::string& w : warnings)
+        ShowMessage("Scene Warning", w);
+    } else {
+      model = LoadOBJModel(ProgDir, name, "", callbacks);
+    }
     glModel = std::make_unique<TGLModel>(*model);
   } catch (...) {
     ProgressBar->hide();

@@ -6,6 +6,7 @@
 #include "cli/Command.h"
 #include "cli/InputOptions.h"
 #include "jobs/JobRunner.h"
+#include "models/SceneFile.h"
 
 #include <nlohmann/json.hpp>
 
@@ -51,8 +52,14 @@ void RunInfoJob(const TInfoJobArgs& args) {
     nlohmann::json out;
     out["angles"] = job.Angles;
     out["frames"] = nlohmann::json::array();
-    for (const TJobFrame& f : job.Frames)
-      out["frames"].push_back({{"model", modelOf(f)}, {"min_y", f.MinY}, {"max_y", f.MaxY}});
+    for (const TJobFrame& f : job.Frames) {
+      nlohmann::json frame = {{"model", modelOf(f)}, {"min_y", f.MinY}, {"max_y", f.MaxY}};
+      // Frames of "scene" and "clip" lines say which file, clip and time they show.
+      if (IsSceneFileName(f.Source.File))
+        frame["source"] = {
+            {"file", f.Source.File}, {"clip", f.Source.Clip}, {"seconds", f.Source.Seconds}};
+      out["frames"].push_back(frame);
+    }
     out["models"] = models;
     out["scale"] = static_cast<double>(job.Scale);
     out["zmax"] = job.ZMax;
@@ -69,9 +76,17 @@ void RunInfoJob(const TInfoJobArgs& args) {
   for (size_t a = 0; a < job.Angles.size(); ++a)
     std::cout << "  slot " << a << ": " << job.Angles[a] << " degrees\n";
   std::cout << "frames: " << job.Frames.size() << "\n";
-  for (size_t f = 0; f < job.Frames.size(); ++f)
+  for (size_t f = 0; f < job.Frames.size(); ++f) {
+    const TFrameSource& source = job.Frames[f].Source;
     std::cout << "  frame " << f + 1 << ": " << modelOf(job.Frames[f]) << " (min y "
-              << Number(job.Frames[f].MinY) << ", max y " << Number(job.Frames[f].MaxY) << ")\n";
+              << Number(job.Frames[f].MinY) << ", max y " << Number(job.Frames[f].MaxY) << ")";
+    if (IsSceneFileName(source.File))
+      std::cout << " from " << source.File
+                << (source.Clip.empty()
+                        ? std::string(", rest pose")
+                        : ", clip " + source.Clip + " at " + Number(source.Seconds) + " s");
+    std::cout << "\n";
+  }
   std::cout << "models: " << models.size() << "\n";
   for (const std::string& m : models)
     std::cout << "  " << m << "\n";

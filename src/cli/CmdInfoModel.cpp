@@ -11,6 +11,7 @@
 #include "common/Text.h"
 #include "models/Geometry.h"
 #include "models/ModelLoader.h"
+#include "models/SceneFile.h"
 #include "models/TextureFiles.h"
 
 #include <nlohmann/json.hpp>
@@ -18,6 +19,7 @@
 #include <cstdio>
 #include <iostream>
 #include <optional>
+#include <set>
 #include <string>
 #include <vector>
 
@@ -47,7 +49,17 @@ struct TModelReport {
   bool HasBounds = false;
   TVec3 Min, Max;
   TPreviewFit Fit;
-  std::vector<std::string> Warnings; // what a render would warn about the model and its textures
+  // Scene files only: their clips, their skin, and what could not be used.
+  bool IsScene = false;
+  struct Clip {
+    std::string Name;
+    double Duration;
+    int64_t Channels;
+  };
+  std::vector<Clip> Clips;
+  int64_t Bones = 0;
+  int64_t MostWeights = 0;
+  std::vector<std::string> Warnings;
 };
 
 // The path as found on disk, shown relative to the root when it lies below it.
@@ -64,19 +76,38 @@ std::string Shown(const std::string& rootDir, const std::string& path) {
 TModelReport Inspect(const std::string& rootDir, const std::string& name,
                      long long maxTexturePixels) {
   TModelReport r;
-  TModelLoadCallbacks callbacks;
-  callbacks.OnWarning = [&r](const std::string& text) { r.Warnings.push_back(text); };
-  auto model = LoadOBJModel(rootDir, name, name, callbacks);
+  std::unique_ptr<TOBJFile> model;
+  if (IsSceneFileName(name)) {
+    // A scene file is shown in its rest pose, as the preview shows it.
+    r.IsScene = true;
+    const auto scene = ReadSceneFile(rootDir, name, r.Warnings);
+    model = PosedSceneModel(*scene, -1, 0.0, name);
+    r.ObjPath = NormaliseSeparators(name);
+    r.MaterialPath = "(in the scene file)";
+    r.MaterialFound = true;
+    for (const TSceneClip& c : scene->Clips)
+      r.Clips.push_back({c.Name, c.Duration, static_cast<int64_t>(c.Channels.size())});
+    std::set<std::string> bones;
+    for (const TSceneMesh& m : scene->Meshes) {
+      for (const TSceneBone& b : m.Bones)
+        bones.insert(b.Name);
+      r.MostWeights = std::max<int64_t>(r.MostWeights, m.MostWeights);
+    }
+    r.Bones = static_cast<int64_t>(bones.size());
+  } else {
+    TModelLoadCallbacks callbacks;
+    callbacks.OnWarning = [&r](const std::string& text) { r.Warnings.push_back(text); };
+    model = LoadOBJModel(rootDir, name, name, callbacks);
+    r.ObjPath = Shown(rootDir, ModelOBJPath(rootDir, name));
+    const std::string mtl = ModelMaterialPath(rootDir, name, model->MaterialLibName);
+    r.MaterialFound = FileExists(mtl);
+    r.MaterialPath = Shown(rootDir, mtl);
+  }
   // The textures decoded as a render decodes them, for the same warnings.
   TTextureLimits limits;
   limits.MaxPixels = maxTexturePixels;
   TTextureSet textures(limits);
   LoadModelTextures(*model, textures, r.Warnings);
-
-  r.ObjPath = Shown(rootDir, ModelOBJPath(rootDir, name));
-  const std::string mtl = ModelMaterialPath(rootDir, name, model->MaterialLibName);
-  r.MaterialFound = FileExists(mtl);
-  r.MaterialPath = Shown(rootDir, mtl);
   r.Vertices = model->VertexCount();
   r.Normals = model->NormalCount();
   r.GeneratedNormals = model->GeneratedNormalCount;
@@ -88,7 +119,10 @@ TModelReport Inspect(const std::string& rootDir, const std::string& name,
     for (const TOBJMaterial& m : model->MaterialFile->Materials) {
       TModelReport::Material out{m.Name, m.Ka, m.Kd, m.MapKd, std::nullopt};
       std::string file = m.MapKd;
-      if (!file.empty() && FindTextureFile(model->TextureDir, file))
+      if (m.Texture != nullptr)
+        out.Texture = "decoded " + std::to_string(m.Texture->Width) + " x " +
+                      std::to_string(m.Texture->Height) + " pixels";
+      else if (!file.empty() && FindTextureFile(model->TextureDir, file))
         out.Texture = Shown(rootDir, JoinPath(model->TextureDir, file));
       r.Materials.push_back(std::move(out));
     }
@@ -153,6 +187,12 @@ void PrintJson(const TModelReport& r) {
   j["preview_scale"] = double(r.Fit.Scale);
   j["preview_maxz"] = r.Fit.MaxZ;
   j["warnings"] = r.Warnings;
+  if (r.IsScene) {
+    j["clips"] = nlohmann::json::array();
+    for (const auto& c : r.Clips)
+      j["clips"].push_back({{"name", c.Name}, {"duration", c.Duration}, {"channels", c.Channels}});
+    j["skin"] = {{"bones", r.Bones}, {"most_weights", r.MostWeights}};
+  }
   // Names come from the files as bytes; invalid UTF-8 is shown with replacement marks.
   std::cout << j.dump(2, ' ', false, nlohmann::json::error_handler_t::replace) << "\n";
 }
@@ -187,6 +227,14 @@ void PrintText(const TModelReport& r) {
   else
     std::cout << "Bounds: none (no vertices)\n";
   std::cout << "Preview: scale " << Num(r.Fit.Scale) << ", MaxZ " << r.Fit.MaxZ << "\n";
+  if (r.IsScene) {
+    std::cout << "Clips: " << r.Clips.size() << "\n";
+    for (size_t i = 0; i < r.Clips.size(); ++i)
+      std::cout << "  #" << i << " " << Quoted(r.Clips[i].Name) << ": " << Num(r.Clips[i].Duration)
+                << " s, " << r.Clips[i].Channels << " channels\n";
+    std::cout << "Skin: " << r.Bones << " bones, at most " << r.MostWeights
+              << " weights on a vertex\n";
+  }
   std::cout << "Warnings: " << r.Warnings.size() << "\n";
   for (const std::string& w : r.Warnings)
     std::cout << "  " << w << "\n";
@@ -204,7 +252,8 @@ RegisterCommand reg("info model", [](CLI::App& app) {
   CLI::App* sub = InfoCommand(app)->add_subcommand(
       "model", "Load a model and print its counts, groups, materials, bounds and preview scale.");
   sub->add_option("name", args->Name,
-                  "Model name relative to the root, without \".obj\" (units\\tank or units/tank)")
+                  "Model name relative to the root, without \".obj\" (units\\tank or units/tank); "
+                  "a scene file with its extension (units/walker.gltf)")
       ->required();
   sub->add_option("--root", args->Root, "Folder the model names are relative to")
       ->capture_default_str();

@@ -30,6 +30,7 @@ std::vector<std::string> FolderNames(const std::string& dir) {
   return names;
 }
 
+// ext "" lists what ScanPreviewModels lists.
 void ScanFiles(const std::string& progDir, const std::string& dir, const std::string& ext,
                std::vector<std::string>& list) {
   for (const std::string& name : FolderNames(dir)) {
@@ -46,8 +47,14 @@ void ScanFiles(const std::string& progDir, const std::string& dir, const std::st
     }
     if (!fs::is_regular_file(fs::status(path, ec)) || ec)
       continue;
-    if (EndsWithNoCase(name, ext))
+    if (ext.empty()) {
+      if (EndsWithNoCase(name, ".obj"))
+        list.push_back(RelativeName(progDir, path, 4));
+      else if (IsSceneFileName(name))
+        list.push_back(RelativeName(progDir, path, 0));
+    } else if (EndsWithNoCase(name, ext)) {
       list.push_back(RelativeName(progDir, path, static_cast<int>(ext.size())));
+    }
   }
 }
 
@@ -64,6 +71,18 @@ std::string RelativeName(const std::string& progDir, const std::string& path, in
 void ScanModelFiles(const std::string& progDir, const std::string& dir,
                     std::vector<std::string>& list) {
   ScanFiles(progDir, dir, ".obj", list);
+}
+
+bool IsSceneFileName(const std::string& name) {
+  for (const char* ext : {".gltf", ".glb", ".fbx", ".dae", ".3ds", ".ply", ".stl"})
+    if (EndsWithNoCase(name, ext))
+      return true;
+  return false;
+}
+
+void ScanPreviewModels(const std::string& progDir, const std::string& dir,
+                       std::vector<std::string>& list) {
+  ScanFiles(progDir, dir, "", list);
 }
 
 void ScanSettingsFiles(const std::string& progDir, const std::string& dir,

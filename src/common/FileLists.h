@@ -31,6 +31,16 @@ std::string RelativeName(const std::string& progDir, const std::string& path, in
 void ScanModelFiles(const std::string& progDir, const std::string& dir,
                     std::vector<std::string>& list);
 
+// True when the name ends in the extension of a scene file the program reads (".gltf",
+// ".glb", ".fbx", ".dae", ".3ds", ".ply", ".stl"; letter case ignored).
+bool IsSceneFileName(const std::string& name);
+
+// What the window's "Preview Models" page lists: ScanModelFiles's ".obj" names and, where
+// they fall in the same order, scene files (IsSceneFileName) named with their extension
+// ("units/walker.gltf"), since the extension says how to read them.
+void ScanPreviewModels(const std::string& progDir, const std::string& dir,
+                       std::vector<std::string>& list);
+
 // As ScanModelFiles for ".settings" (RelativeName(ProgDir, path, 9)).
 void ScanSettingsFiles(const std::string& progDir, const std::string& dir,
                        std::vector<std::string>& list);

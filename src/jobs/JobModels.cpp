@@ -8,6 +8,9 @@
 #include "models/MaterialFile.h"
 #include "models/ModelLoader.h"
 #include "models/OBJFile.h"
+#include "models/SceneFile.h"
+
+#include <cstdio>
 
 namespace quarvel {
 
@@ -66,6 +69,37 @@ void T2P5D_Manager::DecodeTextures(const std::function<void(size_t, const TModel
     if (use)
       use(i, textures);
   }
+}
+
+const TScene& T2P5D_Manager::SceneFile(const std::string& File) {
+  auto found = Scenes.find(File);
+  if (found == Scenes.end()) {
+    Report(0, "Loading scene [" + File + "]");
+    std::vector<std::string> warnings;
+    std::shared_ptr<const TScene> scene = ReadSceneFile(RootDir, File, warnings);
+    for (const std::string& w : warnings)
+      Warn(w);
+    found = Scenes.emplace(File, std::move(scene)).first;
+  }
+  return *found->second;
+}
+
+int32_t T2P5D_Manager::LoadSceneModel(const std::string& File, const std::string& Clip,
+                                      double Seconds) {
+  const TScene& scene = SceneFile(File);
+  const int32_t clip = Clip.empty() ? -1 : FindClip(scene, Clip);
+  // One posed model per file, clip and time; the name says which (info job shows it).
+  std::string name = File;
+  if (clip >= 0) {
+    char time[64];
+    std::snprintf(time, sizeof time, "%.9g", Seconds);
+    name += " #" + std::to_string(clip) + " @" + time + "s";
+  }
+  for (size_t i = 0; i < Models.size(); ++i)
+    if (Models[i]->FileName == name)
+      return static_cast<int32_t>(i);
+  Models.push_back(PosedSceneModel(scene, clip, Seconds, name));
+  return static_cast<int32_t>(Models.size()) - 1;
 }
 
 void T2P5D_Manager::CentreModels() {

@@ -40,6 +40,7 @@
 
 #include <cstdint>
 #include <functional>
+#include <map>
 #include <memory>
 #include <string>
 #include <vector>
@@ -48,6 +49,7 @@ namespace quarvel {
 
 class TOBJFile;
 class TOBJMaterialFile;
+struct TScene;
 class TGLModel;
 struct TRenderInputs;
 
@@ -67,10 +69,19 @@ struct TViewContent {
   std::vector<uint8_t> Side;   // Width * Height once the side pass kept it, else empty
 };
 
+// Where a frame's model comes from: a model file, or a scene file posed at a time of one
+// of its clips ("scene" and "clip" lines).
+struct TFrameSource {
+  std::string File;   // as the line named it, with its extension
+  std::string Clip;   // the clip as the line named it; "" for an OBJ file or a rest pose
+  double Seconds = 0; // the time in the clip
+};
+
 struct TJobFrame {
   float MinY = 0;         // lowest vertex Y of the frame's model after centring
   float MaxY = 0;         // highest vertex Y
   int32_t ModelIndex = 0; // index into Models
+  TFrameSource Source;
 };
 
 // Percent 0..100 and the job's status text; called synchronously between steps.
@@ -120,11 +131,21 @@ public:
   // Throws, located at the current line, when `angles` x `frames` exceeds MaxViews; `cause`
   // ("angle slot 300") says which line made it so, or is empty.
   void CheckViewCount(size_t angles, size_t frames, const std::string& cause) const;
+  // The "scene" and "clip" lines.
+  void ApplySceneSetting(const std::string& Keyword, const std::string& Argument);
   void SetAngle(int32_t Slot, int32_t Degrees);
   void SetFrame(int32_t Number, const std::string& FileName);
+  // Frame Number is scene file File (relative to the root, with its extension) posed at
+  // Seconds of clip Clip (a name or "#N"; "" for the rest pose).
+  void SetSceneFrame(int32_t Number, const std::string& File, const std::string& Clip,
+                     double Seconds);
 
   // --- Models (JobModels.cpp) ---
   int32_t LoadModel(const std::string& Name);
+  // The scene file read once per job (Scenes), then posed: the index of the posed model in
+  // Models, made once per file, clip and time.
+  int32_t LoadSceneModel(const std::string& File, const std::string& Clip, double Seconds);
+  const TScene& SceneFile(const std::string& File);
   void CentreModels();
   static void MeasureFrame(TJobFrame& Frame, const TOBJFile& Model);
   // The model names in index order (as the frame lines gave them, without extension).
@@ -212,6 +233,7 @@ public:
   std::vector<int32_t> Angles;   // degrees per angle slot; slot index = sheet index
   std::vector<TJobFrame> Frames; // entry k is frame number k + 1
   std::vector<std::unique_ptr<TOBJFile>> Models;
+  std::map<std::string, std::shared_ptr<const TScene>> Scenes; // scene files read, by name
   std::vector<std::unique_ptr<TGLModel>> GLModels; // entry k draws Models[k]; made by RenderAll
   std::vector<TAngleSheet> Sheets;
   std::vector<TViewContent> Views; // while rendering: entry Angle * frames + Frame

@@ -21,6 +21,7 @@ void T2P5D_Manager::Clear() {
   Angles.clear();
   GLModels.clear(); // they draw the models: gone first
   Models.clear();
+  Scenes.clear();
   Frames.clear();
   Sheets.clear();
   Views.clear();

@@ -4,6 +4,8 @@
 //   angle SLOT DEGREES      frame NUMBER MODEL.obj ("%model%" = the settings name)
 //   scale VALUE             zmax VALUE (low 8 bits kept)     singleoutput
 //   include FILE            (relative to the root folder, expanded before anything applies)
+//   scene NUMBER FILE [CLIP [SECONDS]]          a scene file posed at a time of a clip
+//   clip FIRST COUNT FILE CLIP [START END]      COUNT frames sampling a clip evenly
 // Unknown keywords are ignored, and numbers that do not parse take defaults; both are
 // reported as warnings so that a typo such as "angle 1 90deg" does not vanish silently.
 #include "common/Convert.h"
@@ -11,8 +13,10 @@
 #include "common/FileLookup.h"
 #include "common/Text.h"
 #include "jobs/Manager.h"
+#include "models/Scene.h"
 
 #include <algorithm>
+#include <cmath>
 #include <filesystem>
 #include <iterator>
 #include <locale>
@@ -103,6 +107,22 @@ constexpr size_t MaxExpandedLines = 1000000;
 // new names), and every level copies the chain for the cycle check, so it is refused at
 // the include that goes one level too deep.
 constexpr size_t MaxIncludeDepth = 64;
+
+// The blank-separated words of a line's argument.
+std::vector<std::string> Words(const std::string& text) {
+  std::vector<std::string> words;
+  size_t i = 0;
+  while (i < text.size()) {
+    while (i < text.size() && IsWhite(text[i]))
+      ++i;
+    const size_t start = i;
+    while (i < text.size() && !IsWhite(text[i]))
+      ++i;
+    if (i > start)
+      words.push_back(text.substr(start, i - start));
+  }
+  return words;
+}
 
 } // namespace
 
@@ -292,6 +312,8 @@ void T2P5D_Manager::ApplySetting(const std::string& Keyword, const std::string& 
     CheckViewCount(Angles.size(), std::max(Frames.size(), static_cast<size_t>(number)),
                    "frame number " + std::to_string(number));
     SetFrame(number, ReplaceModelPlaceholder(rest, RemoveFileExt(SettingsName)));
+  } else if (Keyword == "scene" || Keyword == "clip") {
+    ApplySceneSetting(Keyword, Argument);
   } else if (Keyword == "scale") {
     double parsed = 0;
     if (TryStrToFloat(first, parsed))
@@ -330,6 +352,81 @@ void T2P5D_Manager::CheckViewCount(size_t angles, size_t frames, const std::stri
   throw Error(Here(message));
 }
 
+void T2P5D_Manager::ApplySceneSetting(const std::string& Keyword, const std::string& Argument) {
+  const std::vector<std::string> words = Words(Argument);
+  const bool isClip = Keyword == "clip";
+  // scene NUMBER FILE [CLIP [SECONDS]] / clip FIRST COUNT FILE CLIP [START END]
+  const size_t fileAt = isClip ? 2 : 1;
+  const size_t needed = isClip ? 4 : 2;
+  if (words.size() < needed)
+    throw Error(Here(Keyword + (isClip ? " needs FIRST COUNT FILE CLIP [START END]"
+                                       : " needs NUMBER FILE [CLIP [SECONDS]]")));
+  auto frameNumber = [&](const std::string& text, const char* what) {
+    int32_t value = 0;
+    if (!TryStrToInt(text, value))
+      throw Error(Here(InvalidIntMessage(text) + " as the " + what));
+    if (value < 1)
+      throw Error(Here(std::string(what) + " " + std::to_string(value) + " is below 1"));
+    if (value > MaxFrameNumber)
+      throw Error(Here(std::string(what) + " " + std::to_string(value) +
+                       " is beyond the largest frame number " + std::to_string(MaxFrameNumber)));
+    return value;
+  };
+  auto seconds = [&](size_t at, double fallback) {
+    double value = fallback;
+    if (at >= words.size())
+      return fallback;
+    if (!TryStrToFloat(words[at], value) || !std::isfinite(value)) {
+      Warn(Here(InvalidFloatMessage(words[at]) + "; " + FormatScale(fallback) + " seconds taken"));
+      return fallback;
+    }
+    return value;
+  };
+  const int32_t first = frameNumber(words[0], isClip ? "first frame number" : "frame number");
+  const std::string file = ReplaceModelPlaceholder(words[fileAt], RemoveFileExt(SettingsName));
+  const std::string clip = words.size() > fileAt + 1 ? words[fileAt + 1] : std::string();
+  try {
+    if (!isClip) {
+      if (words.size() > 4)
+        Warn(Here("extra text " + Quoted(words[4]) + " ignored"));
+      SetSceneFrame(first, file, clip, seconds(3, 0.0));
+      return;
+    }
+    const int32_t count = frameNumber(words[1], "frame count");
+    if (static_cast<int64_t>(first) + count - 1 > MaxFrameNumber)
+      throw Error("frames " + std::to_string(first) + " to " + std::to_string(first + count - 1) +
+                  " go beyond the largest frame number " + std::to_string(MaxFrameNumber));
+    if (words.size() == 5)
+      Warn(Here("a clip range needs START and END; the whole clip taken"));
+    if (words.size() > 6)
+      Warn(Here("extra text " + Quoted(words[6]) + " ignored"));
+    const TScene& scene = SceneFile(file);
+    const double duration = scene.Clips[static_cast<size_t>(FindClip(scene, clip))].Duration;
+    const bool range = words.size() >= 6;
+    const double start = range ? seconds(4, 0.0) : 0.0;
+    const double end = range ? seconds(5, duration) : duration;
+    // The end is excluded, so that a looping cycle does not show its first pose twice.
+    for (int32_t k = 0; k < count; ++k)
+      SetSceneFrame(first + k, file, clip, start + (end - start) * k / count);
+  } catch (const Error& e) {
+    const std::string what = e.what();
+    // Errors of the scene reader name the file; they are placed at this line as well.
+    throw Error(what.rfind(CurrentFile, 0) == 0 ? what : Here(what));
+  }
+}
+
+void T2P5D_Manager::SetSceneFrame(int32_t Number, const std::string& File, const std::string& Clip,
+                                  double Seconds) {
+  CheckViewCount(Angles.size(), std::max(Frames.size(), static_cast<size_t>(Number)),
+                 "frame number " + std::to_string(Number));
+  if (Frames.size() < static_cast<size_t>(Number))
+    Frames.resize(static_cast<size_t>(Number));
+  const int32_t index = LoadSceneModel(File, Clip, Seconds);
+  TJobFrame& frame = Frames[static_cast<size_t>(Number) - 1];
+  frame.ModelIndex = index;
+  frame.Source = TFrameSource{File, Clip, Seconds};
+}
+
 void T2P5D_Manager::SetAngle(int32_t Slot, int32_t Degrees) {
   if (static_cast<size_t>(Slot) >= Angles.size())
     Angles.resize(static_cast<size_t>(Slot) + 1, 0);
@@ -339,8 +436,10 @@ void T2P5D_Manager::SetAngle(int32_t Slot, int32_t Degrees) {
 void T2P5D_Manager::SetFrame(int32_t Number, const std::string& FileName) {
   if (Frames.size() < static_cast<size_t>(Number))
     Frames.resize(static_cast<size_t>(Number));
-  const int32_t index = LoadModel(RemoveFileExt(FileName));
+  const std::string name = RemoveFileExt(FileName);
+  const int32_t index = LoadModel(name);
   Frames[static_cast<size_t>(Number) - 1].ModelIndex = index;
+  Frames[static_cast<size_t>(Number) - 1].Source = TFrameSource{name + ".obj", "", 0};
 }
 
 } // namespace quarvel

@@ -13,9 +13,11 @@
 // Data only: the GL side (render/GLModel.h) makes the textures that MapKd names.
 #pragma once
 
+#include "image/Image.h"
 #include "maths/Maths3D.h"
 
 #include <cstdint>
+#include <memory>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -32,6 +34,9 @@ struct TOBJMaterial {
   std::string MapKd;     // as written after "map_kd ", lower-cased, relative to the model's folder
   int32_t MapKdLine = 0; // the library's line of the map_kd statement (CurrentLine then)
   std::string Name;      // lower-cased
+  // A picture already decoded (the texture of a scene file, embedded in it or read beside
+  // it); when set, it is the material's texture and MapKd is not looked up.
+  std::shared_ptr<const TDecodedImage> Texture;
 };
 
 class TOBJMaterialFile {

@@ -77,12 +77,33 @@ TModelTextures LoadModelTextures(const TOBJFile& model, TTextureSet& set,
 
   for (size_t i = 0; i < materials.size(); ++i) {
     const TOBJMaterial& material = materials[i];
-    if (material.MapKd.empty())
-      continue;
     auto warn = [&](const std::string& text) {
       warnings.push_back(Located(library, material.MapKdLine,
                                  text + " (model " + Printable(model.ObjName, 200) + ")"));
     };
+    if (material.Texture != nullptr) {
+      // Decoded with its scene file; held to the same limits as a texture file.
+      const TDecodedImage& image = *material.Texture;
+      const long long pixels = static_cast<long long>(image.Width) * image.Height;
+      if (image.Width > limits.MaxDimension || image.Height > limits.MaxDimension ||
+          pixels > limits.MaxPixels) {
+        warn("texture of material " + Quoted(material.Name) + " is " + std::to_string(image.Width) +
+             " x " + std::to_string(image.Height) +
+             " pixels, more than a texture may have; drawn without texture");
+        continue;
+      }
+      if (image.Pixels.size() >
+          limits.MaxTotalBytes - std::min(limits.MaxTotalBytes, set.DecodedBytes))
+        throw Error(Located(library, 0,
+                            "the textures of this job would take more than " +
+                                ByteCapText(limits.MaxTotalBytes) + " decoded"));
+      set.DecodedBytes += image.Pixels.size();
+      out.ImageOfMaterial[i] = static_cast<int32_t>(out.Images.size());
+      out.Images.push_back(material.Texture);
+      continue;
+    }
+    if (material.MapKd.empty())
+      continue;
 
     // The file: the base name with each extension in turn, below the root.
     const std::string base = JoinPath(modelDir, DropExtension(material.MapKd));

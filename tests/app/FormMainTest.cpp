@@ -22,6 +22,7 @@
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
+#include <sstream>
 #include <string>
 #include <vector>
 
@@ -399,6 +400,26 @@ TEST_F(FormMainTest, LoadedModelsGetTheirScaleAndDepthSteps) {
   EXPECT_EQ(form.Preview.PreviewMaxY, 1.0f);
   EXPECT_STREQ(form.MaxZ->value(), "62");
   EXPECT_FALSE(form.ProgressBar->visible());
+}
+
+TEST_F(FormMainTest, SceneFilesAreListedAndPreviewedInTheirRestPose) {
+  std::ifstream in(std::string(QUARVEL_SOURCE_DIR) + "/examples/units/walker.gltf",
+                   std::ios::binary);
+  std::ostringstream walker;
+  walker << in.rdbuf();
+  Write("units/walker.gltf", walker.str());
+  Write("units/tank.obj", BoxOBJ(2, 12));
+  TFrmMain& form = Start();
+  EXPECT_EQ(form.OBJListItems(), (std::vector<std::string>{"units/tank", "units/walker.gltf"}));
+  Select(form.OBJList, "units/walker.gltf");
+  form.Button12->do_callback();
+  ASSERT_TRUE(Messages.empty()) << Messages.front().Text;
+  // The rest pose: the column two units high, centred.
+  EXPECT_EQ(form.Preview.PreviewMinY, -1.0f);
+  EXPECT_EQ(form.Preview.PreviewMaxY, 1.0f);
+  EXPECT_EQ(form.Preview.PreviewModelName, "units/walker.gltf");
+  form.RenderTimerTimer();
+  EXPECT_TRUE(Messages.empty());
 }
 
 TEST_F(FormMainTest, LoadProgressOfATwoHundredFiftyLineModel) {

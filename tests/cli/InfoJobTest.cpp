@@ -123,3 +123,23 @@ TEST(InfoJobCommand, JsonSurvivesBytesThatAreNotUtf8) {
     EXPECT_TRUE(model == "m\xef\xbf\xbd/box" || model == "m\\xfe/box") << model;
   }
 }
+
+TEST(InfoJobCommand, SceneFramesNameTheirFileClipAndTime) {
+  const std::string examples = std::string(QUARVEL_SOURCE_DIR) + "/examples";
+  TempRoot tmp("info");
+  const auto walker = quarvel::test::ReadBytes(examples + "/units/walker.gltf");
+  tmp.Write("walker.gltf", std::string(walker.begin(), walker.end()));
+  tmp.Write("job.settings", "angle 0 0\nscene 1 walker.gltf\nclip 2 2 walker.gltf walk\n");
+  auto [status, out] = Info(tmp, "job --root '" + tmp.str() + "'");
+  ASSERT_EQ(status, 0) << out;
+  EXPECT_NE(out.find("  frame 1: walker.gltf (min y "), std::string::npos) << out;
+  EXPECT_NE(out.find(") from walker.gltf, rest pose\n"), std::string::npos) << out;
+  EXPECT_NE(out.find(") from walker.gltf, clip walk at 0.5 s\n"), std::string::npos) << out;
+  std::tie(status, out) = Info(tmp, "job --json --root '" + tmp.str() + "'");
+  ASSERT_EQ(status, 0) << out;
+  const auto j = nlohmann::json::parse(out);
+  EXPECT_EQ(j["frames"][2]["model"], "walker.gltf #0 @0.5s");
+  EXPECT_EQ(j["frames"][2]["source"],
+            nlohmann::json({{"file", "walker.gltf"}, {"clip", "walk"}, {"seconds", 0.5}}));
+  EXPECT_EQ(j["frames"][0]["source"]["clip"], "");
+}

@@ -106,3 +106,33 @@ TEST_F(InfoModel, TextReportAndErrors) {
 }
 
 } // namespace
+
+// A scene file: what an OBJ shows (in its rest pose) plus its clips and its skin.
+TEST(InfoModelScene, TheExampleShowsItsClipsAndSkin) {
+  const std::string examples = std::string(QUARVEL_SOURCE_DIR) + "/examples";
+  const RunResult json = RunCli("info model units/walker.gltf --json --root '" + examples + "'");
+  ASSERT_EQ(json.ExitCode, 0) << json.Out;
+  const auto j = nlohmann::json::parse(json.Out);
+  EXPECT_EQ(j["vertices"], 45);
+  EXPECT_EQ(j["faces"], 64);
+  EXPECT_EQ(j["groups"][0]["name"], "walker");
+  EXPECT_EQ(j["materials"][0]["name"], "body");
+  EXPECT_EQ(j["materials"][0]["texture"], "decoded 16 x 16 pixels");
+  EXPECT_EQ(j["clips"], nlohmann::json::parse(R"([{"name":"walk","duration":1.0,"channels":2},
+                                                  {"name":"idle","duration":2.0,"channels":1}])"));
+  EXPECT_EQ(j["skin"], nlohmann::json::parse(R"({"bones":2,"most_weights":2})"));
+  EXPECT_EQ(j["bounds"]["max"][1], 2.0);
+
+  const RunResult text = RunCli("info model units/walker.gltf --root '" + examples + "'");
+  ASSERT_EQ(text.ExitCode, 0) << text.Out;
+  EXPECT_NE(text.Out.find("Clips: 2\n  #0 'walk': 1 s, 2 channels\n  #1 'idle': 2 s, 1 channels\n"
+                          "Skin: 2 bones, at most 2 weights on a vertex\nWarnings: 0\n"),
+            std::string::npos)
+      << text.Out;
+
+  const RunResult missing = RunCli("info model units/none.glb --root '" + examples + "'");
+  EXPECT_EQ(missing.ExitCode, 1);
+  EXPECT_NE(missing.Out.find("units/none.glb: 'units/none.glb': no such file below the root"),
+            std::string::npos)
+      << missing.Out;
+}

@@ -376,6 +376,9 @@ TEST(RenderOutputs, FilesOfAnEarlierRenderWithMoreAnglesAreNamedAndKept) {
     EXPECT_EQ(r.status, 0) << r.err;
     EXPECT_EQ(r.err, c.Warning);
     EXPECT_EQ(FilesBelow(out), before); // nothing removed
+  }
+}
+
 TEST(RenderCommand, TheRendererIsNamedOnceAndItsChoiceReachesWorkers) {
   TempRoot tmp("cli");
   WriteModels(tmp);

@@ -285,7 +285,8 @@ TEST(DocsSettings, EveryBlockBelongsToACheckedExample) {
   for (const TExample& e : examples)
     for (const TFile& f : e.Files)
       all += "\n" + f.Text;
-  for (const char* keyword : {"angle ", "frame ", "scale ", "zmax ", "singleoutput", "include "})
+  for (const char* keyword :
+       {"angle ", "frame ", "scene ", "clip ", "scale ", "zmax ", "singleoutput", "include "})
     EXPECT_NE(all.find(std::string("\n") + keyword), std::string::npos) << keyword;
 }
 

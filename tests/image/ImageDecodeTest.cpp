@@ -286,12 +286,12 @@ Bytes MakeJpeg(const Bytes& pixels, int components, J_COLOR_SPACE space, bool pr
 
 // ----- checks ----------------------------------------------------------------------------
 
-using Decoder = TDecodedImage (*)(const std::string&, int);
+using Decoder = TDecodedImage (*)(const std::string&, int, long long);
 
 // The message of the quarvel::Error the decoder throws ("" when it throws none).
 std::string ErrorOf(Decoder decode, const std::string& file, int maxDimension = MaxSize) {
   try {
-    decode(file, maxDimension);
+    decode(file, maxDimension, MaxImagePixels);
   } catch (const Error& e) {
     return e.what();
   }
@@ -480,7 +480,7 @@ TEST(ImageDecode, TruncatedAndDamagedFilesGiveErrors) {
         Bytes damaged = c.Whole;
         damaged[at] = value;
         try {
-          const TDecodedImage image = c.Decode(dir.Put(name, damaged), 64);
+          const TDecodedImage image = c.Decode(dir.Put(name, damaged), 64, MaxImagePixels);
           ASSERT_TRUE(image.Width > 0 && image.Width <= 64 && image.Height > 0 &&
                       image.Height <= 64);
           ASSERT_EQ(image.Pixels.size(), size_t(image.Width) * size_t(image.Height) * 3);
@@ -702,7 +702,7 @@ TEST(ImageDecode, RealTexturesDecodeOrFailClearly) {
       continue;
     const std::string file = entry.path().string();
     try {
-      const TDecodedImage image = decode(file, 16384);
+      const TDecodedImage image = decode(file, 16384, MaxImagePixels);
       EXPECT_EQ(image.Pixels.size(), size_t(image.Width) * size_t(image.Height) * 3) << file;
       EXPECT_GT(image.Width * image.Height, 0) << file;
       for (const std::string& warning : image.Warnings)
@@ -720,7 +720,7 @@ TEST(ImageDecode, RealTexturesDecodeOrFailClearly) {
 
 namespace {
 
-using MemoryDecoder = TDecodedImage (*)(const uint8_t*, size_t, const std::string&, int);
+using MemoryDecoder = TDecodedImage (*)(const uint8_t*, size_t, const std::string&, int, long long);
 
 // Bytes placed at the very end of readable memory, right before a page that cannot be
 // read: a decoder reading even one byte past the end crashes, sanitizers or not.
@@ -836,10 +836,12 @@ TEST(ImageDecodeMemory, SameOutcomeAsTheFileOfTheSameBytes) {
   int warned = 0;
   for (const auto& c : cases) {
     const std::string file = dir.Put(c.Name, c.Input);
-    const Outcome fromFile = OutcomeOf([&] { return c.FromFile(file, c.MaxDimension); });
+    const Outcome fromFile =
+        OutcomeOf([&] { return c.FromFile(file, c.MaxDimension, MaxImagePixels); });
     const GuardedBytes bytes(c.Input);
-    const Outcome fromMemory =
-        OutcomeOf([&] { return c.FromMemory(bytes.data(), bytes.size(), file, c.MaxDimension); });
+    const Outcome fromMemory = OutcomeOf([&] {
+      return c.FromMemory(bytes.data(), bytes.size(), file, c.MaxDimension, MaxImagePixels);
+    });
     EXPECT_EQ(fromMemory, fromFile) << c.Name;
     decoded += fromFile.Error.empty() && fromFile.Width == W;
     warned += !fromFile.Warnings.empty();
@@ -863,7 +865,9 @@ TEST(ImageDecodeMemory, NamesTheGivenNameAndTouchesNoFile) {
 
   auto errorOf = [&](MemoryDecoder decode, const Bytes& bytes, int maxDimension = MaxSize) {
     const GuardedBytes guarded(bytes);
-    return OutcomeOf([&] { return decode(guarded.data(), guarded.size(), name, maxDimension); })
+    return OutcomeOf([&] {
+             return decode(guarded.data(), guarded.size(), name, maxDimension, MaxImagePixels);
+           })
         .Error;
   };
   EXPECT_EQ(errorOf(DecodePNG, png, W - 1),
@@ -872,7 +876,7 @@ TEST(ImageDecodeMemory, NamesTheGivenNameAndTouchesNoFile) {
   EXPECT_EQ(errorOf(DecodeBMP, jpeg), name + ": not a BMP file");
   for (MemoryDecoder decode :
        {MemoryDecoder(DecodePNG), MemoryDecoder(DecodeJPEG), MemoryDecoder(DecodeBMP)}) {
-    EXPECT_EQ(OutcomeOf([&] { return decode(nullptr, 0, name, MaxSize); }).Error,
+    EXPECT_EQ(OutcomeOf([&] { return decode(nullptr, 0, name, MaxSize, MaxImagePixels); }).Error,
               name + ": image file is empty");
   }
 }
@@ -902,8 +906,10 @@ TEST(ImageDecodeMemory, EveryCutOfAPictureIsRefusedByName) {
   for (const auto& c : cases) {
     {
       const GuardedBytes whole(c.Whole);
-      ASSERT_EQ(
-          OutcomeOf([&] { return c.Decode(whole.data(), whole.size(), name, MaxSize); }).Error, "")
+      ASSERT_EQ(OutcomeOf([&] {
+                  return c.Decode(whole.data(), whole.size(), name, MaxSize, MaxImagePixels);
+                }).Error,
+                "")
           << c.What;
     }
     int truncations = 0;
@@ -911,7 +917,9 @@ TEST(ImageDecodeMemory, EveryCutOfAPictureIsRefusedByName) {
       // Each cut ends right before unreadable memory.
       const GuardedBytes cut(Bytes(c.Whole.begin(), c.Whole.begin() + length));
       const std::string message =
-          OutcomeOf([&] { return c.Decode(cut.data(), cut.size(), name, MaxSize); }).Error;
+          OutcomeOf([&] {
+            return c.Decode(cut.data(), cut.size(), name, MaxSize, MaxImagePixels);
+          }).Error;
       ASSERT_TRUE(StartsWith(message, name + ": "))
           << c.What << ", " << length << " bytes: '" << message << "'";
       truncations += message == name + ": " + c.Truncated;

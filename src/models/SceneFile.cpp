@@ -1,0 +1,824 @@
+#include "models/SceneFile.h"
+
+#include "common/Error.h"
+#include "common/FileLookup.h"
+#include "common/Text.h"
+#include "models/OBJFile.h"
+
+#include <assimp/BaseImporter.h>
+#include <assimp/IOStream.hpp>
+#include <assimp/IOSystem.hpp>
+#include <assimp/Importer.hpp>
+#include <assimp/material.h>
+#include <assimp/metadata.h>
+#include <assimp/postprocess.h>
+#include <assimp/scene.h>
+
+#include <nlohmann/json.hpp>
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cctype>
+#include <cerrno>
+#include <climits>
+#include <cmath>
+#include <cstdlib>
+#include <cstring>
+#include <string_view>
+#include <unordered_map>
+
+namespace quarvel {
+
+std::string ReadSceneInput(const std::string& rootDir, const std::string& path) {
+  if (path.empty())
+    throw Error("a scene file names a file with an empty name");
+  // The root rule of every input (common/FileLookup.h): absolute names, names that climb
+  // above the root and links that lead out of it are refused unless --allow-outside-root.
+  std::string found;
+  try {
+    found = ResolveInRoot(rootDir, path);
+  } catch (const OutsideRoot& e) {
+    throw Error(std::string(e.what()));
+  }
+  if (!FindPath(found))
+    throw Error(Quoted(NormaliseSeparators(path)) + ": no such file below the root folder");
+  return ReadWholeFile(found, MaxSceneFileBytes, "scene file");
+}
+
+namespace {
+
+// --- Assimp's file access, through ReadSceneInput only ---
+
+class TMemoryStream : public Assimp::IOStream {
+public:
+  explicit TMemoryStream(std::string bytes) : Bytes_(std::move(bytes)) {}
+  size_t Read(void* buffer, size_t size, size_t count) override {
+    if (size == 0 || Position_ >= Bytes_.size())
+      return 0;
+    const size_t whole = std::min(count, (Bytes_.size() - Position_) / size);
+    std::memcpy(buffer, Bytes_.data() + Position_, whole * size);
+    Position_ += whole * size;
+    return whole;
+  }
+  size_t Write(const void*, size_t, size_t) override { return 0; }
+  aiReturn Seek(size_t offset, aiOrigin origin) override {
+    size_t base = 0;
+    if (origin == aiOrigin_CUR)
+      base = Position_;
+    else if (origin == aiOrigin_END)
+      base = Bytes_.size();
+    if (offset > Bytes_.size() || base > Bytes_.size() - offset)
+      return aiReturn_FAILURE;
+    Position_ = base + offset;
+    return aiReturn_SUCCESS;
+  }
+  size_t Tell() const override { return Position_; }
+  size_t FileSize() const override { return Bytes_.size(); }
+  void Flush() override {}
+
+private:
+  std::string Bytes_;
+  size_t Position_ = 0;
+};
+
+class TSceneIOSystem : public Assimp::IOSystem {
+public:
+  TSceneIOSystem(std::string rootDir, std::string sceneName, const std::string* sceneBytes)
+      : Root_(std::move(rootDir)), SceneName_(std::move(sceneName)), SceneBytes_(sceneBytes) {}
+
+  bool Exists(const char* file) const override {
+    if (file == nullptr)
+      return false;
+    if (SceneBytes_ != nullptr && file == SceneName_)
+      return true;
+    try {
+      LastName_ = file;
+      LastBytes_ = ReadSceneInput(Root_, file);
+      return true;
+    } catch (const Error& e) {
+      LastName_.clear();
+      Refusals.push_back(e.what());
+      return false;
+    }
+  }
+  char getOsSeparator() const override { return '/'; }
+  Assimp::IOStream* Open(const char* file, const char* mode) override {
+    if (file == nullptr || mode == nullptr || std::strchr(mode, 'w') != nullptr ||
+        std::strchr(mode, 'a') != nullptr)
+      return nullptr;
+    if (SceneBytes_ != nullptr && file == SceneName_)
+      return new TMemoryStream(*SceneBytes_);
+    if (!LastName_.empty() && file == LastName_) {
+      LastName_.clear();
+      return new TMemoryStream(std::move(LastBytes_));
+    }
+    try {
+      return new TMemoryStream(ReadSceneInput(Root_, file));
+    } catch (const Error& e) {
+      Refusals.push_back(e.what());
+      return nullptr;
+    }
+  }
+  void Close(Assimp::IOStream* stream) override { delete stream; }
+
+  // Why files were refused, for the error message when the import fails.
+  mutable std::vector<std::string> Refusals;
+
+private:
+  std::string Root_;
+  std::string SceneName_;
+  const std::string* SceneBytes_;
+  // Assimp asks whether a file exists right before opening it: the bytes read to answer
+  // are kept for that open, so that no file is read twice.
+  mutable std::string LastName_;
+  mutable std::string LastBytes_;
+};
+
+// --- Conversions from Assimp's types ---
+
+TMat4 FromAssimp(const aiMatrix4x4& m) {
+  TMat4 r;
+  const ai_real* row[4] = {&m.a1, &m.b1, &m.c1, &m.d1};
+  for (int i = 0; i < 4; ++i)
+    for (int j = 0; j < 4; ++j)
+      r.M[i][j] = row[i][j];
+  return r;
+}
+
+TVec3d FromAssimp(const aiVector3D& v) {
+  return TVec3d{v.x, v.y, v.z};
+}
+
+TQuat FromAssimp(const aiQuaternion& q) {
+  return TQuat{q.w, q.x, q.y, q.z};
+}
+
+bool MetaNumber(const aiMetadata* meta, const char* key, double& value) {
+  if (meta == nullptr)
+    return false;
+  for (unsigned i = 0; i < meta->mNumProperties; ++i) {
+    if (std::strcmp(meta->mKeys[i].C_Str(), key) != 0 || meta->mValues[i].mData == nullptr)
+      continue;
+    const aiMetadataEntry& e = meta->mValues[i];
+    switch (e.mType) {
+    case AI_INT32:
+      value = *static_cast<const int32_t*>(e.mData);
+      return true;
+    case AI_FLOAT:
+      value = *static_cast<const float*>(e.mData);
+      return true;
+    case AI_DOUBLE:
+      value = *static_cast<const double*>(e.mData);
+      return true;
+    default:
+      return false;
+    }
+  }
+  return false;
+}
+
+bool MetaText(const aiMetadata* meta, const char* key, std::string& value) {
+  if (meta == nullptr)
+    return false;
+  for (unsigned i = 0; i < meta->mNumProperties; ++i)
+    if (std::strcmp(meta->mKeys[i].C_Str(), key) == 0 && meta->mValues[i].mType == AI_AISTRING &&
+        meta->mValues[i].mData != nullptr) {
+      value = static_cast<const aiString*>(meta->mValues[i].mData)->C_Str();
+      return true;
+    }
+  return false;
+}
+
+// FBX keeps its unit and axes as settings of the file; Assimp passes them on as metadata
+// and leaves the geometry in the file's units and axes.
+TMat4 FBXConvention(const aiMetadata* meta) {
+  double up = 1, upSign = 1, front = 2, frontSign = 1, coord = 0, coordSign = 1, unit = 1;
+  MetaNumber(meta, "UpAxis", up);
+  MetaNumber(meta, "UpAxisSign", upSign);
+  MetaNumber(meta, "FrontAxis", front);
+  MetaNumber(meta, "FrontAxisSign", frontSign);
+  MetaNumber(meta, "CoordAxis", coord);
+  MetaNumber(meta, "CoordAxisSign", coordSign);
+  MetaNumber(meta, "UnitScaleFactor", unit);
+  const auto axis = [](double a) { return a >= 0 && a <= 2 ? static_cast<int>(a) : -1; };
+  const int x = axis(coord), y = axis(up), z = axis(front);
+  TMat4 axes;
+  // Only three distinct axes make a basis; anything else keeps the file's axes.
+  if (x >= 0 && y >= 0 && z >= 0 && x != y && y != z && x != z) {
+    axes = TMat4{};
+    for (int i = 0; i < 3; ++i)
+      for (int j = 0; j < 3; ++j)
+        axes.M[i][j] = 0;
+    axes.M[0][x] = coordSign < 0 ? -1 : 1;
+    axes.M[1][y] = upSign < 0 ? -1 : 1;
+    axes.M[2][z] = frontSign < 0 ? -1 : 1;
+  }
+  if (!(unit > 0) || !std::isfinite(unit))
+    unit = 1;
+  const double metres = unit / 100.0; // UnitScaleFactor counts centimetres
+  return ScaleMatrix(metres, metres, metres) * axes;
+}
+
+// Most vertices all posed instances of a scene may have together: a small mesh shown by
+// a great many nodes would otherwise multiply into an unbounded model.
+constexpr size_t MaxSceneVertices = size_t{1} << 26;
+constexpr int MaxSceneTextureSize = 16384;
+
+bool StartsWith(const std::string& bytes, const char* magic, size_t length) {
+  return bytes.size() >= length && std::memcmp(bytes.data(), magic, length) == 0;
+}
+
+// Decodes a picture by its first bytes; null with `why` set when it is no PNG, JPEG or BMP.
+std::shared_ptr<const TDecodedImage> DecodePicture(const std::string& bytes,
+                                                   const std::string& name, std::string& why) {
+  const auto* data = reinterpret_cast<const uint8_t*>(bytes.data());
+  TDecodedImage image;
+  if (StartsWith(bytes, "\x89PNG", 4))
+    image = DecodePNG(data, bytes.size(), name, MaxSceneTextureSize);
+  else if (StartsWith(bytes, "\xFF\xD8", 2))
+    image = DecodeJPEG(data, bytes.size(), name, MaxSceneTextureSize);
+  else if (StartsWith(bytes, "BM", 2))
+    image = DecodeBMP(data, bytes.size(), name, MaxSceneTextureSize);
+  else {
+    why = "is not a PNG, JPEG or BMP picture";
+    return nullptr;
+  }
+  return std::make_shared<const TDecodedImage>(std::move(image));
+}
+
+std::string FolderOf(const std::string& name) {
+  const size_t slash = name.find_last_of('/');
+  return slash == std::string::npos ? std::string() : name.substr(0, slash + 1);
+}
+
+// Leaves `importer` only the importers of the formats the program reads. Assimp picks an
+// importer by the file's extension, but when that one declines the file it tries every
+// importer it has on the bytes; a file named ".gltf" must not reach one of the dozens of
+// other readers, which were never meant for untrusted input.
+void KeepSceneImporters(Assimp::Importer& importer) {
+  static const char* const kept[] = {"gltf", "glb", "fbx", "dae", "3ds", "ply", "stl"};
+  std::vector<Assimp::BaseImporter*> others;
+  for (size_t i = 0; i < importer.GetImporterCount(); ++i) {
+    const aiImporterDesc* info = importer.GetImporterInfo(i);
+    const std::string extensions =
+        info != nullptr && info->mFileExtensions != nullptr ? info->mFileExtensions : "";
+    bool keep = false;
+    size_t start = 0;
+    while (start < extensions.size()) {
+      size_t end = extensions.find(' ', start);
+      if (end == std::string::npos)
+        end = extensions.size();
+      const std::string ext = ToLowerASCII(extensions.substr(start, end - start));
+      for (const char* k : kept)
+        keep = keep || ext == k;
+      start = end + 1;
+    }
+    if (!keep)
+      others.push_back(importer.GetImporter(i));
+  }
+  // Unregistered importers are no longer the importer's to delete.
+  for (Assimp::BaseImporter* other : others)
+    if (other != nullptr && importer.UnregisterLoader(other) == AI_SUCCESS)
+      delete other;
+}
+
+// Assimp's PLY reader loops for ever on some malformed headers and reserves what an
+// element line's count asks for, so a PLY header is checked before Assimp sees it: its
+// format, element and property statements well formed, a count no larger than the bytes
+// that follow could hold, and an end. Returns what is wrong, or "" for a header that may
+// go on.
+std::string CheckPLYHeader(const std::string& bytes) {
+  static const char* const types[] = {"char",  "uchar",  "short",   "ushort", "int",   "uint",
+                                      "float", "double", "int8",    "uint8",  "int16", "uint16",
+                                      "int32", "uint32", "float32", "float64"};
+  auto isType = [](const std::string& t) {
+    for (const char* known : types)
+      if (t == known)
+        return true;
+    return false;
+  };
+  constexpr size_t MaxHeader = size_t{1} << 20;
+  const size_t end = bytes.find("end_header");
+  if (end == std::string::npos || end > MaxHeader)
+    return "the PLY header has no end_header line within its first 1 MiB";
+  const size_t dataStart = bytes.find('\n', end);
+  const size_t dataBytes = dataStart == std::string::npos ? 0 : bytes.size() - dataStart - 1;
+  if (bytes.find_first_not_of("\r", end + 10) != dataStart)
+    return "the PLY header's end_header line holds more";
+  bool ascii = false;
+  size_t at = 0;
+  int line = 0;
+  unsigned long long elements = 0;
+  while (at < end) {
+    size_t next = bytes.find('\n', at);
+    if (next == std::string::npos || next > end)
+      return "the PLY header's end_header does not start a line";
+    std::vector<std::string> words;
+    size_t i = at;
+    while (i < next) {
+      while (i < next && (bytes[i] == ' ' || bytes[i] == '\t' || bytes[i] == '\r'))
+        ++i;
+      const size_t start = i;
+      while (i < next && bytes[i] != ' ' && bytes[i] != '\t' && bytes[i] != '\r')
+        ++i;
+      if (i > start)
+        words.push_back(bytes.substr(start, i - start));
+    }
+    ++line;
+    at = next + 1;
+    const std::string what = "line " + std::to_string(line) + " of the PLY header";
+    if (line == 1) {
+      if (words.size() != 1 || words[0] != "ply")
+        return what + " is not 'ply'";
+      continue;
+    }
+    if (words.empty())
+      return what + " is empty";
+    const std::string& key = words[0];
+    if (key == "comment" || key == "obj_info")
+      continue;
+    if (key == "format" && words.size() == 3 &&
+        (words[1] == "ascii" || words[1] == "binary_little_endian" ||
+         words[1] == "binary_big_endian")) {
+      ascii = words[1] == "ascii";
+      continue;
+    }
+    if (key == "element" && words.size() == 3 && !words[2].empty() && words[2].size() <= 12 &&
+        words[2].find_first_not_of("0123456789") == std::string::npos) {
+      // Every element takes at least one byte, in text or binary.
+      elements += std::stoull(words[2]);
+      if (elements > dataBytes)
+        return what + " counts " + words[2] + " elements, more than the file holds";
+      continue;
+    }
+    if (key == "property" && words.size() == 3 && isType(words[1]))
+      continue;
+    if (key == "property" && words.size() == 5 && words[1] == "list" && isType(words[2]) &&
+        isType(words[3]))
+      continue;
+    // Other lines are skipped, by Assimp as here: exporters write free text such as
+    // "Created by ..." without "comment".
+    if (key == "element" || key == "property" || key == "format")
+      return what + " is not a PLY header statement";
+  }
+  // Text data holds numbers only: Assimp's reader does not get past anything else.
+  if (ascii && dataStart != std::string::npos &&
+      bytes.find_first_not_of("0123456789+-.eE \t\r\n", dataStart) != std::string::npos)
+    return "the PLY text data holds something that is not a number";
+  return "";
+}
+
+// Assimp's binary glTF reader allocates and clears the chunk sizes its header states
+// before it checks them against the file: a header claiming hundreds of megabytes in a
+// file of a few hundred bytes is refused here first.
+std::string CheckGLBHeader(const std::string& bytes) {
+  auto u32 = [&bytes](size_t at) {
+    return static_cast<uint32_t>(static_cast<uint8_t>(bytes[at])) |
+           static_cast<uint32_t>(static_cast<uint8_t>(bytes[at + 1])) << 8 |
+           static_cast<uint32_t>(static_cast<uint8_t>(bytes[at + 2])) << 16 |
+           static_cast<uint32_t>(static_cast<uint8_t>(bytes[at + 3])) << 24;
+  };
+  if (bytes.size() < 20 || bytes.compare(0, 4, "glTF") != 0)
+    return ""; // not binary glTF: the importer says what it is not
+  if (u32(8) > bytes.size())
+    return "the binary glTF header states " + std::to_string(u32(8)) +
+           " bytes, more than the file's " + std::to_string(bytes.size());
+  if (u32(4) == 1) // glTF 1.0: one content block
+    return u32(12) > bytes.size() - 20 ? "the binary glTF content is longer than the file" : "";
+  for (size_t at = 12; at + 8 <= bytes.size();) {
+    const uint64_t length = u32(at);
+    if (length > bytes.size() - at - 8)
+      return "a binary glTF chunk of " + std::to_string(length) +
+             " bytes is longer than the rest of the file";
+    at += 8 + static_cast<size_t>(length);
+  }
+  return "";
+}
+
+// Assimp 5.2 reads a glTF skin's inverse bind matrices without checking that the file
+// gives them (glTF lets it leave them out) and crashes. Such a skin is refused here with
+// a message; a document that does not parse is left to Assimp, which says why.
+std::string CheckGLTFSkins(const std::string& bytes) {
+  std::string_view json(bytes);
+  if (bytes.size() >= 20 && bytes.compare(0, 4, "glTF") == 0) {
+    // Binary glTF: the first chunk is the JSON (CheckGLBHeader has checked its length).
+    const auto length = static_cast<size_t>(static_cast<uint8_t>(bytes[12])) |
+                        static_cast<size_t>(static_cast<uint8_t>(bytes[13])) << 8 |
+                        static_cast<size_t>(static_cast<uint8_t>(bytes[14])) << 16 |
+                        static_cast<size_t>(static_cast<uint8_t>(bytes[15])) << 24;
+    json = json.substr(20, std::min(length, bytes.size() - 20));
+  }
+  const nlohmann::json doc = nlohmann::json::parse(json.begin(), json.end(), nullptr, false);
+  if (!doc.is_object() || !doc.contains("skins") || !doc["skins"].is_array())
+    return "";
+  for (size_t i = 0; i < doc["skins"].size(); ++i) {
+    const nlohmann::json& skin = doc["skins"][i];
+    if (!skin.is_object() || !skin.contains("inverseBindMatrices"))
+      return "skin " + std::to_string(i) +
+             " has no inverseBindMatrices, which this program's Assimp cannot read";
+  }
+  return "";
+}
+
+// Assimp's COLLADA reader does not get past a character that is no part of a number in
+// its number lists (it loops for ever on "<p>0z 1 2</p>"), so those lists are checked
+// first: the text of every p, v, vcount, h, float_array and int_array element holds
+// numbers, blanks and commas (which some exporters write and Assimp reads) only.
+std::string CheckCOLLADANumbers(const std::string& bytes) {
+  static const char* const lists[] = {"p", "v", "vcount", "h", "float_array", "int_array"};
+  for (size_t at = bytes.find('<'); at != std::string::npos; at = bytes.find('<', at + 1)) {
+    size_t nameEnd = at + 1;
+    while (nameEnd < bytes.size() &&
+           (std::isalnum(static_cast<unsigned char>(bytes[nameEnd])) || bytes[nameEnd] == '_'))
+      ++nameEnd;
+    const std::string name = bytes.substr(at + 1, nameEnd - at - 1);
+    bool isList = false;
+    for (const char* l : lists)
+      isList = isList || name == l;
+    if (!isList)
+      continue;
+    const size_t open = bytes.find('>', nameEnd);
+    if (open == std::string::npos)
+      return "";
+    if (bytes[open - 1] == '/')
+      continue; // an empty element
+    const size_t close = bytes.find('<', open);
+    const size_t bad = bytes.find_first_not_of("0123456789+-.,eE \t\r\n", open + 1);
+    if (bad != std::string::npos && (close == std::string::npos || bad < close))
+      return "the COLLADA number list <" + name + "> holds something that is not a number";
+  }
+  return "";
+}
+
+class TSceneReader {
+public:
+  TSceneReader(const std::string& rootDir, const std::string& name,
+               std::vector<std::string>& warnings)
+      : Root_(rootDir), Name_(NormaliseSeparators(name)), Warnings_(warnings) {}
+
+  std::shared_ptr<const TScene> Read(const aiScene& in) {
+    auto scene = std::make_shared<TScene>();
+    scene->FileName = Name_;
+    std::string format;
+    MetaText(in.mMetaData, "SourceAsset_Format", format);
+    if (format.find("FBX") != std::string::npos)
+      scene->Convention = FBXConvention(in.mMetaData);
+    ReadMaterials(in, *scene);
+    ReadNodes(in, *scene);
+    ReadMeshes(in, *scene);
+    ReadClips(in, *scene);
+    return scene;
+  }
+
+private:
+  void Warn(const std::string& text) { Warnings_.push_back(Name_ + ": " + text); }
+
+  void ReadMaterials(const aiScene& in, TScene& scene) {
+    std::unordered_map<std::string, int> seen;
+    for (unsigned i = 0; i < in.mNumMaterials; ++i) {
+      const aiMaterial* m = in.mMaterials[i];
+      TSceneMaterial out;
+      aiString name;
+      if (m->Get(AI_MATKEY_NAME, name) == AI_SUCCESS)
+        out.Colours.Name = ToLowerASCII(name.C_Str());
+      if (out.Colours.Name.empty())
+        out.Colours.Name = "material " + std::to_string(i);
+      // Two materials of one name would bind to the first; the later ones are numbered.
+      if (seen[out.Colours.Name]++ > 0)
+        out.Colours.Name += " " + std::to_string(i);
+      aiColor3D c;
+      if (m->Get(AI_MATKEY_COLOR_DIFFUSE, c) == AI_SUCCESS)
+        out.Colours.Kd = Vec3(c.r, c.g, c.b);
+      if (m->Get(AI_MATKEY_COLOR_AMBIENT, c) == AI_SUCCESS)
+        out.Colours.Ka = Vec3(c.r, c.g, c.b);
+      if (m->Get(AI_MATKEY_COLOR_SPECULAR, c) == AI_SUCCESS)
+        out.Colours.Ks = Vec3(c.r, c.g, c.b);
+      float shininess = 0;
+      if (m->Get(AI_MATKEY_SHININESS, shininess) == AI_SUCCESS)
+        out.Colours.Ns = shininess;
+      aiString texture;
+      if (m->GetTextureCount(aiTextureType_DIFFUSE) > 0 &&
+          m->GetTexture(aiTextureType_DIFFUSE, 0, &texture) == AI_SUCCESS && texture.length > 0) {
+        out.Colours.MapKd = texture.C_Str();
+        out.Texture = ReadTexture(in, out.Colours.MapKd, out.Colours.Name);
+      }
+      scene.Materials.push_back(std::move(out));
+    }
+  }
+
+  std::shared_ptr<const TDecodedImage> ReadTexture(const aiScene& in, const std::string& path,
+                                                   const std::string& material) {
+    const std::string shown = "texture " + Quoted(path) + " of material " + Quoted(material);
+    try {
+      const aiTexture* embedded = in.GetEmbeddedTexture(path.c_str());
+      if (embedded != nullptr) {
+        if (embedded->mHeight > 0)
+          return RawTexture(*embedded);
+        std::string why;
+        const std::string bytes(reinterpret_cast<const char*>(embedded->pcData), embedded->mWidth);
+        auto image = DecodePicture(bytes, Name_ + " (" + shown + ")", why);
+        if (!image) {
+          Warn("the embedded " + shown + " " + why + " (format hint " +
+               Quoted(std::string(embedded->achFormatHint, strnlen(embedded->achFormatHint, 9))) +
+               "); the material keeps its colour");
+          return nullptr;
+        }
+        return Checked(std::move(image));
+      }
+      if (path[0] == '*') {
+        Warn("the embedded " + shown + " is not in the file; the material keeps its colour");
+        return nullptr;
+      }
+      std::string why;
+      std::string file = FolderOf(Name_) + NormaliseSeparators(path);
+      std::string bytes;
+      try {
+        bytes = ReadSceneInput(Root_, file);
+      } catch (const Error&) {
+        // Exporters often write the path the picture had on the artist's disk
+        // ("C:\art\skin.png"): the same name beside the scene is taken instead.
+        const std::string written = NormaliseSeparators(path);
+        const size_t cut = written.find_last_of("/:");
+        const std::string base = cut == std::string::npos ? written : written.substr(cut + 1);
+        if (base.empty() || FolderOf(Name_) + base == file)
+          throw;
+        file = FolderOf(Name_) + base;
+        bytes = ReadSceneInput(Root_, file);
+      }
+      auto image = DecodePicture(bytes, file, why);
+      if (!image) {
+        Warn(shown + " " + why + "; the material keeps its colour");
+        return nullptr;
+      }
+      return Checked(std::move(image));
+    } catch (const Error& e) {
+      Warn(shown + ": " + e.what() + "; the material keeps its colour");
+      return nullptr;
+    }
+  }
+
+  // The decoder's warnings are reported once here, not every time a frame's model makes
+  // its texture.
+  std::shared_ptr<const TDecodedImage> Checked(std::shared_ptr<const TDecodedImage> image) {
+    if (image->Warnings.empty())
+      return image;
+    auto copy = std::make_shared<TDecodedImage>(*image);
+    for (const std::string& w : copy->Warnings)
+      Warnings_.push_back(w);
+    copy->Warnings.clear();
+    return copy;
+  }
+
+  std::shared_ptr<const TDecodedImage> RawTexture(const aiTexture& t) {
+    if (t.mWidth > static_cast<unsigned>(MaxSceneTextureSize) ||
+        t.mHeight > static_cast<unsigned>(MaxSceneTextureSize)) {
+      Warn("an embedded texture of " + std::to_string(t.mWidth) + " x " +
+           std::to_string(t.mHeight) + " pixels is too large; the material keeps its colour");
+      return nullptr;
+    }
+    auto image = std::make_shared<TDecodedImage>();
+    image->Width = static_cast<int>(t.mWidth);
+    image->Height = static_cast<int>(t.mHeight);
+    image->Pixels.resize(static_cast<size_t>(t.mWidth) * t.mHeight * 3);
+    for (size_t i = 0; i < static_cast<size_t>(t.mWidth) * t.mHeight; ++i) {
+      image->Pixels[i * 3] = t.pcData[i].r;
+      image->Pixels[i * 3 + 1] = t.pcData[i].g;
+      image->Pixels[i * 3 + 2] = t.pcData[i].b;
+    }
+    return image;
+  }
+
+  void ReadNodes(const aiScene& in, TScene& scene) {
+    // Depth first, parents before children, without recursion (a hostile file may nest deeply).
+    std::vector<std::pair<const aiNode*, int32_t>> stack;
+    if (in.mRootNode != nullptr)
+      stack.emplace_back(in.mRootNode, -1);
+    while (!stack.empty()) {
+      const auto [node, parent] = stack.back();
+      stack.pop_back();
+      TSceneNode out;
+      out.Name = node->mName.C_Str();
+      out.Parent = parent;
+      out.Local = FromAssimp(node->mTransformation);
+      aiVector3D s, t;
+      aiQuaternion r;
+      node->mTransformation.Decompose(s, r, t);
+      out.Translation = FromAssimp(t);
+      out.Rotation = FromAssimp(r);
+      out.Scaling = FromAssimp(s);
+      const auto index = static_cast<int32_t>(scene.Nodes.size());
+      scene.Nodes.push_back(std::move(out));
+      NodeIndex_.emplace(node->mName.C_Str(), index);
+      for (unsigned m = 0; m < node->mNumMeshes; ++m)
+        if (node->mMeshes[m] < in.mNumMeshes)
+          scene.Instances.push_back({static_cast<int32_t>(node->mMeshes[m]), index});
+      for (unsigned c = node->mNumChildren; c-- > 0;)
+        stack.emplace_back(node->mChildren[c], index);
+    }
+  }
+
+  int32_t NodeNamed(const std::string& name) const {
+    const auto found = NodeIndex_.find(name);
+    return found == NodeIndex_.end() ? -1 : found->second;
+  }
+
+  void ReadMeshes(const aiScene& in, TScene& scene) {
+    size_t total = 0;
+    for (const TSceneInstance& inst : scene.Instances) {
+      total += in.mMeshes[inst.Mesh]->mNumVertices;
+      if (total > MaxSceneVertices)
+        throw Error(Name_ + ": the scene shows more than " + std::to_string(MaxSceneVertices) +
+                    " vertices");
+    }
+    for (unsigned i = 0; i < in.mNumMeshes; ++i) {
+      const aiMesh& m = *in.mMeshes[i];
+      TSceneMesh out;
+      out.Name = m.mName.C_Str();
+      out.Material = static_cast<int32_t>(m.mMaterialIndex);
+      out.Positions.resize(m.mNumVertices);
+      for (unsigned v = 0; v < m.mNumVertices; ++v)
+        out.Positions[v] = Vec3(m.mVertices[v].x, m.mVertices[v].y, m.mVertices[v].z);
+      if (m.HasNormals()) {
+        out.Normals.resize(m.mNumVertices);
+        for (unsigned v = 0; v < m.mNumVertices; ++v)
+          out.Normals[v] = Vec3(m.mNormals[v].x, m.mNormals[v].y, m.mNormals[v].z);
+      }
+      if (m.HasTextureCoords(0)) {
+        out.TexCoords.resize(m.mNumVertices);
+        for (unsigned v = 0; v < m.mNumVertices; ++v)
+          out.TexCoords[v] = TexCoord(m.mTextureCoords[0][v].x, m.mTextureCoords[0][v].y);
+      }
+      for (unsigned f = 0; f < m.mNumFaces; ++f) {
+        const aiFace& face = m.mFaces[f];
+        // Points and lines are not surfaces: they draw nothing in a sprite.
+        if (face.mNumIndices < 3)
+          continue;
+        bool inside = true;
+        for (unsigned k = 0; k < face.mNumIndices; ++k)
+          inside = inside && face.mIndices[k] < m.mNumVertices;
+        if (!inside)
+          continue;
+        out.FaceSizes.push_back(face.mNumIndices);
+        out.FaceIndices.insert(out.FaceIndices.end(), face.mIndices,
+                               face.mIndices + face.mNumIndices);
+      }
+      if (m.mNumBones > 0) {
+        std::vector<std::vector<std::pair<int32_t, float>>> weights(m.mNumVertices);
+        for (unsigned b = 0; b < m.mNumBones; ++b) {
+          const aiBone& bone = *m.mBones[b];
+          TSceneBone outBone;
+          outBone.Name = bone.mName.C_Str();
+          outBone.Node = NodeNamed(outBone.Name);
+          outBone.Offset = FromAssimp(bone.mOffsetMatrix);
+          out.Bones.push_back(std::move(outBone));
+          for (unsigned w = 0; w < bone.mNumWeights; ++w)
+            if (bone.mWeights[w].mVertexId < m.mNumVertices)
+              weights[bone.mWeights[w].mVertexId].emplace_back(static_cast<int32_t>(b),
+                                                               bone.mWeights[w].mWeight);
+        }
+        out.Influences.resize(m.mNumVertices);
+        for (unsigned v = 0; v < m.mNumVertices; ++v) {
+          out.MostWeights = std::max(out.MostWeights, static_cast<int32_t>(weights[v].size()));
+          out.Influences[v] = LimitInfluences(std::move(weights[v]));
+        }
+      }
+      scene.Meshes.push_back(std::move(out));
+    }
+  }
+
+  void ReadClips(const aiScene& in, TScene& scene) {
+    for (unsigned a = 0; a < in.mNumAnimations; ++a) {
+      const aiAnimation& anim = *in.mAnimations[a];
+      TSceneClip clip;
+      clip.Name = anim.mName.C_Str();
+      // Assimp's rule: no rate given means 25 ticks per second.
+      const double rate = anim.mTicksPerSecond > 0 ? anim.mTicksPerSecond : 25.0;
+      clip.Duration = anim.mDuration > 0 ? anim.mDuration / rate : 0;
+      for (unsigned c = 0; c < anim.mNumChannels; ++c) {
+        const aiNodeAnim& ch = *anim.mChannels[c];
+        TSceneChannel out;
+        out.Node = NodeNamed(ch.mNodeName.C_Str());
+        if (out.Node < 0)
+          continue;
+        for (unsigned k = 0; k < ch.mNumPositionKeys; ++k)
+          out.Positions.push_back(
+              {ch.mPositionKeys[k].mTime / rate, FromAssimp(ch.mPositionKeys[k].mValue)});
+        for (unsigned k = 0; k < ch.mNumRotationKeys; ++k)
+          out.Rotations.push_back(
+              {ch.mRotationKeys[k].mTime / rate, FromAssimp(ch.mRotationKeys[k].mValue)});
+        for (unsigned k = 0; k < ch.mNumScalingKeys; ++k)
+          out.Scalings.push_back(
+              {ch.mScalingKeys[k].mTime / rate, FromAssimp(ch.mScalingKeys[k].mValue)});
+        // Keys out of order would break the search for the segment around a time.
+        const auto byTime = [](const auto& x, const auto& y) { return x.Time < y.Time; };
+        std::stable_sort(out.Positions.begin(), out.Positions.end(), byTime);
+        std::stable_sort(out.Rotations.begin(), out.Rotations.end(), byTime);
+        std::stable_sort(out.Scalings.begin(), out.Scalings.end(), byTime);
+        clip.Channels.push_back(std::move(out));
+      }
+      scene.Clips.push_back(std::move(clip));
+    }
+  }
+
+  std::string Root_;
+  std::string Name_;
+  std::vector<std::string>& Warnings_;
+  std::unordered_map<std::string, int32_t> NodeIndex_;
+};
+
+} // namespace
+
+std::shared_ptr<const TScene> ReadSceneFile(const std::string& rootDir, const std::string& name,
+                                            std::vector<std::string>& warnings) {
+  const std::string shown = NormaliseSeparators(name);
+  std::string bytes;
+  try {
+    bytes = ReadSceneInput(rootDir, shown);
+  } catch (const Error& e) {
+    throw Error(shown + ": " + e.what());
+  }
+  return ReadSceneBytes(rootDir, shown, bytes, warnings);
+}
+
+std::shared_ptr<const TScene> ReadSceneBytes(const std::string& rootDir, const std::string& name,
+                                             const std::string& bytes,
+                                             std::vector<std::string>& warnings) {
+  const std::string shown = NormaliseSeparators(name);
+  {
+    // Binary glTF is recognised by its bytes whatever the name says.
+    std::string wrong =
+        EndsWithNoCase(shown, ".ply") ? CheckPLYHeader(bytes) : CheckGLBHeader(bytes);
+    if (wrong.empty() && (EndsWithNoCase(shown, ".gltf") || EndsWithNoCase(shown, ".glb")))
+      wrong = CheckGLTFSkins(bytes);
+    if (wrong.empty() && EndsWithNoCase(shown, ".dae"))
+      wrong = CheckCOLLADANumbers(bytes);
+    if (!wrong.empty())
+      throw Error(shown + ": cannot read the scene: " + wrong);
+  }
+  Assimp::Importer importer;
+  auto* io = new TSceneIOSystem(rootDir, shown, &bytes);
+  importer.SetIOHandler(io); // the importer owns it from here
+  KeepSceneImporters(importer);
+  // A scene of bones only (BVH and the like) would otherwise get made-up bone meshes.
+  importer.SetPropertyBool(AI_CONFIG_IMPORT_NO_SKELETON_MESHES, true);
+  // FBX pivots as separate helper nodes would split one animated node into several.
+  importer.SetPropertyBool(AI_CONFIG_IMPORT_FBX_PRESERVE_PIVOTS, false);
+  // Two flags, in two steps. ValidateDataStructure with the import: a file whose indices
+  // point outside its arrays is refused instead of read past. Then Triangulate: faces of
+  // more than three corners become triangles, so that every face is flat and gets its
+  // normal as an OBJ triangle does. Nothing that merges, reorders or generates vertices:
+  // the model keeps the file's vertex order, and normals missing from the file are
+  // generated as for OBJ files.
+  const aiScene* in = importer.ReadFile(shown, aiProcess_ValidateDataStructure);
+  if (in != nullptr) {
+    // Assimp's triangulation aborts the program when a mesh's primitive types disagree
+    // with its faces (some importers set them wrongly for broken files) or a face has no
+    // corner at all: such a face is refused, and the types are set from the faces (the
+    // meshes are the importer's own, open to change).
+    for (unsigned m = 0; m < in->mNumMeshes; ++m) {
+      aiMesh& mesh = *in->mMeshes[m];
+      unsigned types = 0;
+      for (unsigned f = 0; f < mesh.mNumFaces; ++f) {
+        const unsigned n = mesh.mFaces[f].mNumIndices;
+        if (n == 0)
+          throw Error(shown + ": cannot read the scene: face " + std::to_string(f) + " of mesh " +
+                      Quoted(mesh.mName.C_Str()) + " has no corners");
+        types |= n == 1   ? aiPrimitiveType_POINT
+                 : n == 2 ? aiPrimitiveType_LINE
+                 : n == 3 ? aiPrimitiveType_TRIANGLE
+                          : aiPrimitiveType_POLYGON;
+      }
+      mesh.mPrimitiveTypes = types;
+    }
+    in = importer.ApplyPostProcessing(aiProcess_Triangulate);
+  }
+  if (in == nullptr) {
+    std::string why = importer.GetErrorString();
+    if (why.size() > 200)
+      why = why.substr(0, 200) + "...";
+    // Assimp tries a missing file under several names; the first two refusals tell why.
+    std::vector<std::string> shownRefusals;
+    for (const std::string& refusal : io->Refusals)
+      if (shownRefusals.size() < 2 &&
+          std::find(shownRefusals.begin(), shownRefusals.end(), refusal) == shownRefusals.end())
+        shownRefusals.push_back(refusal);
+    for (const std::string& refusal : shownRefusals)
+      why += "; " + refusal;
+    throw Error(shown + ": cannot read the scene: " + (why.empty() ? "unknown error" : why));
+  }
+  if ((in->mFlags & AI_SCENE_FLAGS_INCOMPLETE) != 0 && in->mNumMeshes == 0)
+    throw Error(shown + ": the scene holds no meshes");
+  return TSceneReader(rootDir, shown, warnings).Read(*in);
+}
+
+std::unique_ptr<TOBJFile> PosedSceneModel(const TScene& scene, int32_t clip, double seconds,
+                                          const std::string& fileName) {
+  auto model = MakeSceneModel(scene, PoseScene(scene, clip, seconds), fileName);
+  model->TextureDir = FolderOf(scene.FileName);
+  return model;
+}
+
+} // namespace quarvel
