@@ -5,6 +5,7 @@
 #include "common/Interrupt.h"
 #include "common/Text.h"
 #include "gl/GLView.h"
+#include "jobs/JobInputs.h"
 
 #include <filesystem>
 
@@ -37,7 +38,7 @@ TShaderSet PrepareGL(const std::string& rootDir) {
   if (!GLView)
     CreateGLView(400, 400);
   GLView->MakeCurrent();
-  return LoadShaderSet(rootDir.empty() ? "." : rootDir);
+  return LoadShaderSet(ShaderFolder(rootDir));
 }
 
 void LoadJob(T2P5D_Manager& job, const TJobOptions& options, const std::string& name) {
@@ -61,6 +62,11 @@ std::vector<std::string> RunJob(const TJobOptions& options, const std::string& n
       onProgress(percent, text);
   };
   job.Multisampled = GLView->Multisampled();
+  if (options.OnOutputSet)
+    job.OnOutputSet = [&job, &options](std::vector<TPendingFile>& set,
+                                       std::vector<std::string>& remove) {
+      options.OnOutputSet(job, set, remove);
+    };
   LoadJob(job, options, name);
   job.RenderAll(inputs);
   job.SaveSheets(options.AsKXZ);

@@ -10,6 +10,8 @@
 #include "jobs/Manager.h"
 #include "render/RenderInputs.h"
 
+#include <functional>
+
 #include <string>
 #include <vector>
 
@@ -20,6 +22,11 @@ struct TJobOptions {
   std::string OutputDir;     // output names are relative to it ("" = current folder)
   std::string DumpSheetsDir; // "" = no plane dumps
   bool AsKXZ = true;         // KXZ containers + .p16, else raw 2P5D files
+  // When set, RunJob hands it the loaded job and its output set before the set is
+  // written (T2P5D_Manager::OnOutputSet): the manifest joins the set there.
+  std::function<void(const T2P5D_Manager& Job, std::vector<TPendingFile>& Set,
+                     std::vector<std::string>& Remove)>
+      OnOutputSet;
 };
 
 // The name of a job as the settings list gives it (relative to the root, no extension)

@@ -15,6 +15,10 @@
 #include "output/KXFile.h"
 #include "output/Palette16.h"
 
+#include <cerrno>
+#include <cstdio>
+#include <cstring>
+
 namespace quarvel {
 
 void T2P5D_Manager::MakePalettes() {
@@ -54,9 +58,16 @@ void T2P5D_Manager::SaveSheets(bool AsKXZ) {
     }
   }
 
+  const size_t sprites = pending.size();
+  std::vector<std::string> remove;
+  if (OnOutputSet)
+    OnOutputSet(pending, remove);
   WriteFilesAtomic(pending);
-  for (const TPendingFile& file : pending)
-    WrittenFiles.push_back(file.Name);
+  for (size_t i = 0; i < sprites; ++i)
+    WrittenFiles.push_back(pending[i].Name);
+  for (const std::string& file : remove)
+    if (std::remove(file.c_str()) != 0 && errno != ENOENT)
+      Warn(file + ": cannot remove this output of an earlier render: " + std::strerror(errno));
   Report(0, "Finished!");
 }
 

@@ -105,11 +105,14 @@ constexpr size_t MaxIncludeDepth = 64;
 
 } // namespace
 
-std::vector<TSettingsLine> T2P5D_Manager::ExpandSettings(const std::string& file) const {
-  auto readLines = [](const std::string& path,
-                      const std::shared_ptr<const std::vector<std::string>>& chain) {
+std::vector<TSettingsLine>
+T2P5D_Manager::ExpandSettings(const std::string& file, std::vector<std::string>* filesRead) const {
+  auto readLines = [filesRead](const std::string& path,
+                               const std::shared_ptr<const std::vector<std::string>>& chain) {
     std::vector<TSettingsLine> out;
     const std::string text = ReadWholeFile(path);
+    if (filesRead)
+      filesRead->push_back(path);
     ForEachLine(DropByteOrderMark(text), [&](std::string_view line, int32_t index) {
       out.push_back(TSettingsLine{std::string(line), path, index + 1, chain});
     });
@@ -210,7 +213,8 @@ void T2P5D_Manager::LoadSettings(const std::string& Name) {
   Report(0, "Loading");
 
   SettingsFile = ResolvePath(InRoot(Name + ".settings"));
-  const std::vector<TSettingsLine> lines = ExpandSettings(SettingsFile);
+  SettingsFilesRead.clear();
+  const std::vector<TSettingsLine> lines = ExpandSettings(SettingsFile, &SettingsFilesRead);
 
   for (const TSettingsLine& line : lines) {
     const std::string t = Trim(line.Text);

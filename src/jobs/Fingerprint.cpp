@@ -1,0 +1,135 @@
+#include "jobs/Fingerprint.h"
+
+#include "common/ContentHash.h"
+#include "common/Error.h"
+#include "gl/GLView.h"
+#include "image/Image.h"
+#include "jobs/JobRunner.h"
+#include "output/Finishing.h"
+#include "output/KXFile.h"
+#include "output/Palette16.h"
+
+#include <cerrno>
+#include <cstdlib>
+#include <cstring>
+#include <filesystem>
+#include <fstream>
+#include <optional>
+
+namespace quarvel {
+
+namespace {
+
+// A 2 x 1.5 x 1 box: its front (towards the camera at angle 0) and top are "side", the
+// rest "paint" with a texture, so every pass has something to show.
+const char* const FingerprintOBJ = R"(mtllib fp.mtl
+v -1 -0.75 -0.5
+v -1 -0.75 0.5
+v -1 0.75 -0.5
+v -1 0.75 0.5
+v 1 -0.75 -0.5
+v 1 -0.75 0.5
+v 1 0.75 -0.5
+v 1 0.75 0.5
+vt 0 0
+vt 1 0
+vt 1 1
+vt 0 1
+usemtl paint
+f 1/1 2/2 4/3 3/4
+f 5/1 7/2 8/3 6/4
+f 1/1 5/2 6/3 2/4
+f 1/1 3/2 7/3 5/4
+usemtl side
+f 3/1 4/2 8/3 7/4
+f 2/1 6/2 8/3 4/4
+)";
+
+const char* const FingerprintMTL = R"(newmtl paint
+Ka 0.2 0.2 0.2
+Kd 0.9 0.8 0.7
+map_Kd fp.png
+newmtl side
+Ka 0.3 0.3 0.3
+Kd 0.9 0.9 0.9
+)";
+
+const char* const FingerprintSettings = "scale 1.25\nzmax 100\nangle 0 30\nangle 1 200\n"
+                                        "frame 1 fp.obj\n";
+
+// A folder below the temporary folder, removed with its files when done.
+struct TScratchFolder {
+  std::string Path;
+  TScratchFolder() {
+    const char* tmp = std::getenv("TMPDIR");
+    std::string pattern = std::string(tmp && *tmp ? tmp : "/tmp") + "/quarvel-fingerprint-XXXXXX";
+    if (::mkdtemp(pattern.data()) == nullptr)
+      throw Error("renderer fingerprint: cannot make a folder below " +
+                  std::string(tmp && *tmp ? tmp : "/tmp") + ": " + std::strerror(errno));
+    Path = pattern;
+  }
+  ~TScratchFolder() {
+    std::error_code ec;
+    std::filesystem::remove_all(Path, ec);
+  }
+  TScratchFolder(const TScratchFolder&) = delete;
+  TScratchFolder& operator=(const TScratchFolder&) = delete;
+  void Write(const std::string& name, const std::string& text) const {
+    std::ofstream out(Path + "/" + name, std::ios::binary);
+    out << text;
+    if (!out.flush())
+      throw Error("renderer fingerprint: cannot write " + Path + "/" + name);
+  }
+};
+
+std::string MeasureFingerprint() {
+  TScratchFolder scratch;
+  scratch.Write("fp.obj", FingerprintOBJ);
+  scratch.Write("fp.mtl", FingerprintMTL);
+  scratch.Write("fp.settings", FingerprintSettings);
+  // An 8 x 8 texture of four colours, so texture sampling shows in the result.
+  std::vector<uint8_t> texture(8 * 8 * 3);
+  for (int y = 0; y < 8; ++y)
+    for (int x = 0; x < 8; ++x) {
+      uint8_t* p = &texture[static_cast<size_t>((y * 8 + x) * 3)];
+      p[0] = static_cast<uint8_t>((x < 4) ? 200 : 40);
+      p[1] = static_cast<uint8_t>((y < 4) ? 180 : 60);
+      p[2] = static_cast<uint8_t>(((x + y) % 2) ? 220 : 20);
+    }
+  WritePNG(scratch.Path + "/fp.png", 8, 8, 3, texture.data());
+
+  if (!GLView)
+    CreateGLView(400, 400);
+  GLView->MakeCurrent();
+  // The scratch folder holds no shader files: the built-in ones are used.
+  const TShaderSet shaders = LoadShaderSet(scratch.Path);
+  TRenderInputs inputs;
+  inputs.Shaders = &shaders;
+
+  T2P5D_Manager job(nullptr, nullptr);
+  job.Multisampled = GLView->Multisampled();
+  TJobOptions options;
+  options.RootDir = scratch.Path;
+  LoadJob(job, options, "fp");
+  job.RenderAll(inputs);
+  std::vector<uint8_t> bytes;
+  for (TAngleSheet& sheet : job.Sheets) {
+    FinishSheet(sheet);
+    const std::vector<uint8_t> kxz = SheetToKXZ(sheet);
+    const std::vector<uint8_t> p16 = Palette16Bytes(sheet.Palette);
+    bytes.insert(bytes.end(), kxz.begin(), kxz.end());
+    bytes.insert(bytes.end(), p16.begin(), p16.end());
+  }
+  return HashBytes(bytes.data(), bytes.size());
+}
+
+} // namespace
+
+std::string RendererFingerprint() {
+  static std::optional<std::string> measured;
+  if (!measured)
+    measured = MeasureFingerprint();
+  return *measured;
+}
+
+} // namespace quarvel
