@@ -125,6 +125,9 @@ TBatchRun::TBatchRun(const TBatchOptions& options, const TJobOptions& jobOptions
 void TBatchRun::Prepare() {
   if (!Options_.FingerprintValue.empty()) {
     Fingerprint_ = Options_.FingerprintValue;
+  } else if (const std::optional<std::string> cached = CachedRendererFingerprint()) {
+    Fingerprint_ = *cached;
+    FromCache_ = true;
   } else {
     try {
       Fingerprint_ = RendererFingerprint();
@@ -134,6 +137,27 @@ void TBatchRun::Prepare() {
       Fingerprint_.clear();
     }
   }
+  CheckRequired();
+}
+
+bool TBatchRun::ConfirmFingerprint() {
+  if (!FromCache_)
+    return false;
+  FromCache_ = false;
+  std::string measured;
+  try {
+    measured = RendererFingerprint();
+  } catch (const std::exception&) {
+    // No GL after all: the jobs fail as they render, and write no manifest.
+  }
+  const bool changed = measured != Fingerprint_;
+  Fingerprint_ = measured;
+  if (!Fingerprint_.empty())
+    CheckRequired();
+  return changed;
+}
+
+void TBatchRun::CheckRequired() const {
   if (!Options_.RequireFingerprint.empty() && Fingerprint_ != Options_.RequireFingerprint)
     throw Error("this machine's renderer fingerprint is " + Fingerprint_ + ", not the required " +
                 Printable(Options_.RequireFingerprint) +

@@ -50,8 +50,15 @@ public:
   // Measures (or, in a worker, takes) the renderer fingerprint and checks it against
   // --require-fingerprint. Throws quarvel::Error when they differ. A machine without GL
   // gets no fingerprint: nothing is up to date there and its jobs fail as they render.
+  // The fingerprint comes from the cache when nothing about the driver changed since it
+  // was last measured (Fingerprint.h), so a batch that is all up to date makes no GL
+  // context at all.
   void Prepare();
   const std::string& Fingerprint() const { return Fingerprint_; }
+  // Before anything renders: measures the fingerprint when Prepare took it from the cache.
+  // True when the measurement differs, so the up-to-date checks made with the cached one
+  // must be made again.
+  bool ConfirmFingerprint();
 
   // True when the job need not render (not with --force). A damaged manifest's warning
   // goes to `warn`.
@@ -83,6 +90,8 @@ private:
   TJobOptions JobOptions_;
   bool HalfAmbient_;
   std::string Fingerprint_;
+  bool FromCache_ = false;
+  void CheckRequired() const;
   THashCache Cache_;
   std::map<std::string, TJobRecord> Jobs_;
   TManifest Expected() const;

@@ -505,15 +505,30 @@ void RunRender(TRenderArgs& args) {
   std::vector<TOutcome> outcomes(names.size(), TOutcome::NotStarted);
   std::vector<std::string> toRender;
   std::vector<size_t> renderIndex;
-  for (size_t i = 0; i < names.size(); ++i) {
-    if (batch.UpToDate(names[i], [&](const std::string& text) { display.Warning(text); })) {
-      outcomes[i] = TOutcome::UpToDate;
-      display.Line(names[i] + ": up to date");
-    } else {
-      toRender.push_back(names[i]);
-      renderIndex.push_back(i);
+  auto check = [&](bool quietly) {
+    toRender.clear();
+    renderIndex.clear();
+    for (size_t i = 0; i < names.size(); ++i) {
+      outcomes[i] = TOutcome::NotStarted;
+      if (batch.UpToDate(names[i], [&](const std::string& text) {
+            if (!quietly)
+              display.Warning(text);
+          })) {
+        outcomes[i] = TOutcome::UpToDate;
+      } else {
+        toRender.push_back(names[i]);
+        renderIndex.push_back(i);
+      }
     }
-  }
+  };
+  check(false);
+  // Something renders, so GL is needed anyway: a fingerprint from the cache is measured
+  // now, and when the driver turns out to have changed, every job is checked again.
+  if (!toRender.empty() && batch.ConfirmFingerprint())
+    check(true);
+  for (size_t i = 0; i < names.size(); ++i)
+    if (outcomes[i] == TOutcome::UpToDate)
+      display.Line(names[i] + ": up to date");
   std::vector<TOutcome> rendered;
   if (args.Jobs > 1 && toRender.size() > 1) {
     rendered = RenderInWorkers(args, toRender, display, batch);
