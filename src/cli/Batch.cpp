@@ -42,9 +42,10 @@ int PhaseOf(const std::string& text) {
   return -1;
 }
 
-// True when `path` is a sprite file the job `name` could write below the output folder:
-// OUT/NAME_<angle>.kxz, .p16 or .2p5d. Only such files of an earlier manifest are removed,
-// whatever a damaged or foreign manifest lists.
+// True when `path` is a sprite file the job `name` could write below the output folder in
+// the format being written: OUT/NAME_<angle>.kxz or .p16, or OUT/NAME_<angle>.2p5d. Only
+// such files of an earlier manifest are removed, whatever a damaged or foreign manifest
+// lists; the files of the other format (both may be kept in one folder) stay.
 bool IsOutputOf(const TJobOptions& options, const std::string& name, const std::string& path) {
   const std::string stem = JoinPath(options.OutputDir, NormaliseSeparators(name)) + "_";
   if (path.compare(0, stem.size(), stem) != 0)
@@ -56,7 +57,7 @@ bool IsOutputOf(const TJobOptions& options, const std::string& name, const std::
   if (digits == 0 || digits > 5)
     return false;
   const std::string ext = rest.substr(digits);
-  return ext == ".kxz" || ext == ".p16" || ext == ".2p5d";
+  return options.AsKXZ ? ext == ".kxz" || ext == ".p16" : ext == ".2p5d";
 }
 
 std::string Seconds(double s) {

@@ -329,11 +329,21 @@ TEST(Manifest, StaleOutputsListedByThePreviousManifestAloneAreRemoved) {
   tmp.Write("out/.tank.manifest", manifest);
 
   tmp.Write("tank.settings", "angle 0 0\nangle 1 90\nframe 1 models/box.obj\n");
-  const CliRun r = Cli(tmp, args);
+  CliRun r = Cli(tmp, args);
   ASSERT_EQ(r.status, 0) << r.err;
   EXPECT_EQ(FilesBelow(out, true),
             (std::vector<std::string>{".tank.manifest", "keep.txt", "tank_0.kxz", "tank_0.p16",
                                       "tank_1.kxz", "tank_1.p16", "tank_7.kxz"}));
+
+  // The other format's files are another output, kept beside these.
+  r = Cli(tmp, args + " --format 2p5d");
+  ASSERT_EQ(r.status, 0) << r.err;
+  tmp.Write("tank.settings", "angle 0 0\nframe 1 models/box.obj\n");
+  r = Cli(tmp, args + " --format 2p5d");
+  ASSERT_EQ(r.status, 0) << r.err;
+  EXPECT_EQ(FilesBelow(out, true),
+            (std::vector<std::string>{".tank.manifest", "keep.txt", "tank_0.2p5d", "tank_0.kxz",
+                                      "tank_0.p16", "tank_1.kxz", "tank_1.p16", "tank_7.kxz"}));
 }
 
 TEST(Fingerprint, GlInfoPrintsItAndRenderRequiresIt) {
