@@ -135,6 +135,10 @@ int main(int argc, char** argv) {
               static_cast<double>(modelBytes) / (1 << 20), root.c_str());
   std::fflush(stdout);
 
+  // A fingerprint cache of its own, so that other programs' runs in between (which
+  // replace the cached measurement with theirs) cannot change what is measured here.
+  const std::string cache = (root / "cache").string();
+  ::setenv("XDG_CACHE_HOME", cache.c_str(), 1);
   const std::string cli = QUARVEL_CLI;
   const std::string args = " render --all --root '" + root.string() + "' --out '" +
                            (root / "out").string() + "' --quiet";
