@@ -1,6 +1,7 @@
 // Job manifests: their text both ways, damaged texts, and the hash cache's shortcut.
 #include "jobs/Manifest.h"
 #include "common/ContentHash.h"
+#include "common/Error.h"
 #include "jobs/JobTestUtil.h"
 
 #include <gtest/gtest.h>
