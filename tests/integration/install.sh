@@ -19,7 +19,7 @@ done
 # The installed program reads the installed shader files when the root has none.
 cp -r "$src/examples" "$work/root"
 "$stage/bin/quarvel-cli" list units/tank --json --root "$work/root" >"$work/list.json"
-grep -q "\"path\": \"$stage/bin/../share/quarvel/zbuffer.vglsl\"" "$work/list.json" ||
+grep -q "\"path\": \"$stage/share/quarvel/zbuffer.vglsl\"" "$work/list.json" ||
   { echo "the installed shader files are not the job's inputs:" >&2; cat "$work/list.json" >&2; exit 1; }
 
 (cd "$work" && "$stage/bin/quarvel-cli" render units/tank --root root --out installed --quiet)
@@ -32,8 +32,10 @@ done
 if command -v dpkg-deb >/dev/null && command -v dpkg-shlibdeps >/dev/null; then
   (cd "$work" && cpack_dir=$(dirname "$cmake") && "$cpack_dir/cpack" -G DEB --config "$build/CPackConfig.cmake" -B "$work/deb" >/dev/null)
   deb=$(ls "$work"/deb/quarvel_*.deb)
-  dpkg-deb -c "$deb" | grep -q "./usr/bin/quarvel-cli" || { echo "no quarvel-cli in $deb" >&2; exit 1; }
-  dpkg-deb -c "$deb" | grep -q "./usr/share/quarvel/zbuffer.fglsl" || { echo "no shaders in $deb" >&2; exit 1; }
+  contents=$(dpkg-deb -c "$deb")
+  for f in ./usr/bin/quarvel-cli ./usr/share/quarvel/zbuffer.fglsl ./usr/lib/cmake/Quarvel/QuarvelSprites.cmake; do
+    case "$contents" in *" $f"*) ;; *) echo "no $f in $deb" >&2; exit 1 ;; esac
+  done
   depends=$(dpkg-deb -f "$deb" Depends)
   for p in libpng16-16 libegl1 libegl-mesa0; do
     case "$depends" in *"$p"*) ;; *) echo "$deb does not depend on $p: $depends" >&2; exit 1 ;; esac
