@@ -13,6 +13,7 @@ PACKAGES=(
   libstb-dev libcli11-dev nlohmann-json3-dev libtinyobjloader-dev
   help2man
   libassimp-dev assimp-testmodels
+  libxxhash-dev parallel
 )
 
 missing=()

@@ -29,6 +29,7 @@
 #include "gl/Shader.h"
 #include "gl/Texture.h"
 #include "image/Image.h"
+#include "jobs/JobInputs.h"
 #include "jobs/JobRunner.h"
 #include "models/ModelLoader.h"
 #include "models/OBJFile.h"
@@ -296,7 +297,8 @@ void TFrmMain::FormCreate(const std::string& modelArg) {
     if (!GLView)
       CreateGLView(ViewSize, ViewSize);
     GLView->SetPresenter([this](const TOGL&) { ShowPicture(); });
-    Shaders = LoadShaderSet(ProgDir);
+    // The program folder's shader files, else the installed ones, else the built-in copies.
+    Shaders = LoadShaderSet(ShaderFolder(ProgDir));
     Inputs.Shaders = &Shaders;
 
     // Without a background picture the preview shows the clear colour; start-up goes on

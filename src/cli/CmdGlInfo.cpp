@@ -6,6 +6,7 @@
 #include "cli/GLOptions.h"
 #include "common/Error.h"
 #include "gl/GLView.h"
+#include "jobs/Fingerprint.h"
 
 #include <iostream>
 #include <memory>
@@ -43,7 +44,9 @@ RegisterCommand reg("gl-info", [](CLI::App& app) {
   auto args = std::make_shared<TGlInfoArgs>();
   auto* sub = app.add_subcommand(
       "gl-info", "Print the OpenGL version and renderer of the headless view, why that device "
-                 "was chosen, whether it is multisampled, and its sample count.");
+                 "was chosen, whether it is multisampled, its sample count, and the renderer "
+                 "fingerprint (the hash of a tiny fixed job rendered here, as render "
+                 "--require-fingerprint takes it).");
   sub->add_flag("--all", args->All,
                 "List every OpenGL device tried (EGL devices, the surfaceless platform, the "
                 "default display) with its platform, vendor, renderer and version, numbered "
@@ -76,7 +79,8 @@ RegisterCommand reg("gl-info", [](CLI::App& app) {
               << "Device: " << choice.Index << "\n"
               << "View: " << view.Width() << " x " << view.Height() << "\n"
               << "Multisampled: " << (view.Multisampled() ? "yes" : "no") << "\n"
-              << "Samples: " << view.Samples() << std::endl;
+              << "Samples: " << view.Samples() << "\n"
+              << "Fingerprint: " << RendererFingerprint() << std::endl;
     SetExitCode(0);
   });
 });

@@ -24,9 +24,10 @@
 // summary). A signal from the terminal (Ctrl-C again) or from another process is a new
 // request. Workers keep their handler: a Ctrl-C on a terminal reaches them directly as
 // well as through the parent, and must count as one request.
+#include "cli/Batch.h"
 #include "cli/Command.h"
-#include "cli/InputOptions.h"
 #include "cli/GLOptions.h"
+#include "cli/InputOptions.h"
 #include "common/Error.h"
 #include "common/FileLists.h"
 #include "common/FileLookup.h"
@@ -72,6 +73,7 @@ struct TRenderArgs {
   TInputOptions Input;
   bool NoWait = false;
   TGLDeviceOptions GLDevice;
+  TBatchOptions Batch;
 };
 
 // The GL this process renders with: the view and the shader programs, made at the first
@@ -233,8 +235,6 @@ void InstallStopHandlers(bool endsAtOnce) {
   }
 }
 
-enum class TOutcome { NotStarted, Rendered, Failed, Interrupted };
-
 TJobOptions OptionsOf(const TRenderArgs& args) {
   TJobOptions options;
   options.RootDir = args.Root;
@@ -248,24 +248,38 @@ TJobOptions OptionsOf(const TRenderArgs& args) {
 
 // One job in this process.
 TOutcome RenderHere(const TRenderArgs& args, const std::string& name, TProgressDisplay& display,
-                    TRenderSession& session) {
+                    TRenderSession& session, TBatchRun& batch) {
+  struct TEnded {
+    TBatchRun& Batch;
+    const std::string& Name;
+    ~TEnded() { Batch.Ended(Name); }
+  } ended{batch, name};
   try {
-    const TRenderInputs& inputs = session.Inputs();
     if (const std::string note = session.TakeNote(); !note.empty())
       display.Line(note);
+    TJobOptions options = OptionsOf(args);
+    batch.AddManifest(options);
     const std::vector<std::string> files = RunJob(
-        OptionsOf(args), name, inputs,
-        [&](int32_t percent, const std::string& text) { display.Progress(name, percent, text); },
-        [&](const std::string& text) { display.Warning(text); });
+        options, name, session.Inputs(),
+        [&](int32_t percent, const std::string& text) {
+          batch.Progress(name, text);
+          display.Progress(name, percent, text);
+        },
+        [&](const std::string& text) {
+          batch.Warning(name, text);
+          display.Warning(text);
+        });
     display.ClearLine();
     for (const std::string& file : files)
       display.Line("wrote " + file);
     return TOutcome::Rendered;
   } catch (const Interrupted&) {
     display.Error(name + ": interrupted");
+    batch.Failure(name, "interrupted");
     return TOutcome::Interrupted;
   } catch (const std::exception& e) {
     display.Error(name + ": " + e.what());
+    batch.Failure(name, e.what());
     return TOutcome::Failed;
   }
 }
@@ -281,11 +295,14 @@ int RunWorker(const TRenderArgs& args) {
   try {
     const std::string& name = args.Settings.at(0);
     TRenderSession session(args);
-    const TRenderInputs& inputs = session.Inputs();
     if (const std::string note = session.TakeNote(); !note.empty())
       say("note", note);
+    TJobOptions options = OptionsOf(args);
+    TBatchRun batch(args.Batch, options, args.HalfAmbient);
+    batch.Prepare();
+    batch.AddManifest(options);
     const std::vector<std::string> files = RunJob(
-        OptionsOf(args), name, inputs,
+        options, name, session.Inputs(),
         [&](int32_t percent, const std::string& text) {
           say("progress", std::to_string(percent) + " " + text);
         },
@@ -313,7 +330,8 @@ struct TWorker {
   bool Signalled = false;   // the interrupt was passed on to it
 };
 
-pid_t SpawnWorker(const TRenderArgs& args, const std::string& name, int& readFd) {
+pid_t SpawnWorker(const TRenderArgs& args, const std::string& name, const std::string& fingerprint,
+                  int& readFd) {
   int fds[2];
   if (::pipe2(fds, O_CLOEXEC) != 0)
     throw Error(std::string("cannot start a worker: ") + std::strerror(errno));
@@ -334,6 +352,10 @@ pid_t SpawnWorker(const TRenderArgs& args, const std::string& name, int& readFd)
     argv.push_back("--no-wait");
   for (const std::string& a : GLDeviceArguments(args.GLDevice))
     argv.push_back(a);
+  if (!fingerprint.empty()) {
+    argv.push_back("--fingerprint-value");
+    argv.push_back(fingerprint);
+  }
   argv.push_back("--");
   argv.push_back(name);
   std::vector<char*> cargv;
@@ -359,7 +381,7 @@ pid_t SpawnWorker(const TRenderArgs& args, const std::string& name, int& readFd)
 // Runs the jobs in up to args.Jobs worker processes; returns each job's outcome.
 std::vector<TOutcome> RenderInWorkers(const TRenderArgs& args,
                                       const std::vector<std::string>& names,
-                                      TProgressDisplay& display) {
+                                      TProgressDisplay& display, TBatchRun& batch) {
   std::vector<TOutcome> outcomes(names.size(), TOutcome::NotStarted);
   std::vector<TWorker> running;
   size_t next = 0;
@@ -383,16 +405,20 @@ std::vector<TOutcome> RenderInWorkers(const TRenderArgs& args,
     if (kind == "progress") {
       const size_t s2 = rest.find(' ');
       int percent = std::atoi(rest.substr(0, s2).c_str());
-      display.Progress(w.Name, percent, s2 == std::string::npos ? "" : rest.substr(s2 + 1));
+      const std::string text = s2 == std::string::npos ? "" : rest.substr(s2 + 1);
+      batch.Progress(w.Name, text);
+      display.Progress(w.Name, percent, text);
     } else if (kind == "note") {
       if (!std::exchange(noted, true))
         display.Line(rest);
     } else if (kind == "warning") {
+      batch.Warning(w.Name, rest);
       display.Warning(rest);
     } else if (kind == "wrote") {
       display.Line("wrote " + rest);
     } else if (kind == "error") {
       w.Failed = true;
+      batch.Failure(w.Name, rest);
       display.Error(w.Name + ": " + rest);
     } else if (kind == "interrupted") {
       w.Interrupted = true;
@@ -464,7 +490,7 @@ std::vector<TOutcome> RenderInWorkers(const TRenderArgs& args,
       w.Index = next;
       w.Name = names[next++];
       try {
-        w.Pid = SpawnWorker(args, w.Name, w.Fd);
+        w.Pid = SpawnWorker(args, w.Name, batch.Fingerprint(), w.Fd);
         running.push_back(std::move(w));
       } catch (const std::exception& e) {
         display.Error(w.Name + ": " + e.what());
@@ -509,6 +535,7 @@ std::vector<TOutcome> RenderInWorkers(const TRenderArgs& args,
         continue;
       }
       reap(w);
+      batch.Ended(w.Name);
       running.erase(running.begin() + static_cast<ptrdiff_t>(i));
       fds.erase(fds.begin() + static_cast<ptrdiff_t>(i));
     }
@@ -530,8 +557,12 @@ std::string Summary(const std::vector<std::string>& names, const std::vector<TOu
   };
   const size_t rendered =
       static_cast<size_t>(std::count(outcomes.begin(), outcomes.end(), TOutcome::Rendered));
+  const size_t upToDate =
+      static_cast<size_t>(std::count(outcomes.begin(), outcomes.end(), TOutcome::UpToDate));
   std::string summary = std::to_string(rendered) + " of " + std::to_string(names.size()) +
                         (names.size() == 1 ? " job" : " jobs") + " rendered";
+  if (upToDate > 0)
+    summary += ", " + std::to_string(upToDate) + " up to date";
   if (interrupted && rendered > 0)
     summary += ":" + listOf(TOutcome::Rendered);
   for (const auto& [which, label] :
@@ -553,28 +584,8 @@ void RunRender(TRenderArgs& args) {
     return;
   }
 
-  std::vector<std::string> names;
-  if (args.All) {
-    if (!args.Settings.empty())
-      throw Error("give settings names or --all, not both");
-    std::string dir = NormaliseSeparators(args.Root);
-    if (dir.empty() || dir.back() != '/')
-      dir += "/";
-    ScanSettingsFiles(args.Root, dir, names);
-    if (names.empty())
-      throw Error("no .settings file below " + args.Root);
-  } else {
-    if (args.Settings.empty())
-      throw Error("name at least one settings file, or use --all");
-    // One job per output set: "units/tank", "./units/tank", "units//tank" and
-    // "units/tank.settings" are one job, rendered once (two workers writing the same set
-    // would only wait for each other and leave the set of whichever came last).
-    for (const std::string& s : args.Settings) {
-      const std::string name = SettingsNameFromArgument(args.Root, s);
-      if (std::find(names.begin(), names.end(), name) == names.end())
-        names.push_back(name);
-    }
-  }
+  const std::vector<std::string> names =
+      SelectJobs(args.Root, args.Settings, args.All, args.Batch.Shard);
   // Better said once than by every job.
   std::error_code ec;
   if (!args.Out.empty() && std::filesystem::exists(args.Out, ec) &&
@@ -585,31 +596,74 @@ void RunRender(TRenderArgs& args) {
 
   InstallStopHandlers(true);
   TProgressDisplay display(args.Quiet, names.size() > 1);
-  std::vector<TOutcome> outcomes;
-  if (args.Jobs > 1 && names.size() > 1) {
-    outcomes = RenderInWorkers(args, names, display);
+  TBatchRun batch(args.Batch, OptionsOf(args), args.HalfAmbient);
+  batch.Prepare();
+  // Jobs whose manifest says their output is what they would write now are skipped.
+  std::vector<TOutcome> outcomes(names.size(), TOutcome::NotStarted);
+  std::vector<std::string> toRender;
+  std::vector<size_t> renderIndex;
+  auto check = [&](bool quietly) {
+    toRender.clear();
+    renderIndex.clear();
+    for (size_t i = 0; i < names.size(); ++i) {
+      outcomes[i] = TOutcome::NotStarted;
+      if (batch.UpToDate(names[i], [&](const std::string& text) {
+            if (!quietly)
+              display.Warning(text);
+          })) {
+        outcomes[i] = TOutcome::UpToDate;
+      } else {
+        toRender.push_back(names[i]);
+        renderIndex.push_back(i);
+      }
+    }
+  };
+  check(false);
+  // Something renders, so GL is needed anyway: a fingerprint from the cache is measured
+  // now, and when the driver turns out to have changed, every job is checked again.
+  if (!toRender.empty() && batch.ConfirmFingerprint())
+    check(true);
+  for (size_t i = 0; i < names.size(); ++i)
+    if (outcomes[i] == TOutcome::UpToDate)
+      display.Line(names[i] + ": up to date");
+  std::vector<TOutcome> rendered;
+  if (args.Jobs > 1 && toRender.size() > 1) {
+    rendered = RenderInWorkers(args, toRender, display, batch);
   } else {
     TRenderSession session(args);
-    for (const std::string& name : names)
-      outcomes.push_back(InterruptSignal() ? TOutcome::NotStarted
-                                           : RenderHere(args, name, display, session));
+    for (const std::string& name : toRender)
+      rendered.push_back(InterruptSignal() ? TOutcome::NotStarted
+                                           : RenderHere(args, name, display, session, batch));
   }
+  for (size_t k = 0; k < rendered.size(); ++k)
+    outcomes[renderIndex[k]] = rendered[k];
 
   // An interrupt that came after the last job was done stopped nothing.
   const bool stopped = std::any_of(outcomes.begin(), outcomes.end(), [](TOutcome o) {
     return o == TOutcome::Interrupted || o == TOutcome::NotStarted;
   });
-  const bool allRendered = std::all_of(outcomes.begin(), outcomes.end(),
-                                       [](TOutcome o) { return o == TOutcome::Rendered; });
+  const bool allRendered = std::all_of(outcomes.begin(), outcomes.end(), [](TOutcome o) {
+    return o == TOutcome::Rendered || o == TOutcome::UpToDate;
+  });
+  // The dependency file and the report, then the time per phase, then the summary.
+  bool written = true;
+  try {
+    const std::string phases = batch.Finish(names, outcomes);
+    if (!phases.empty())
+      display.Line(phases);
+  } catch (const std::exception& e) {
+    display.Error(e.what());
+    written = false;
+  }
   const std::string summary = Summary(names, outcomes, stopped);
-  if (allRendered)
+  if (allRendered && written)
     display.Line(summary);
   else
     display.Error(summary);
   // A worker stopped by a signal sent to it alone counts as interrupted, but the program
   // was not: its status says that something failed.
   const int signal = InterruptSignal();
-  SetExitCode(stopped && signal != 0 ? 128 + signal : allRendered ? 0 : 1);
+  SetExitCode(stopped && signal != 0 ? 128 + signal : allRendered && written ? 0 : 1);
 }
 
 RegisterCommand reg("render", [](CLI::App& app) {
@@ -642,6 +696,7 @@ RegisterCommand reg("render", [](CLI::App& app) {
                 "Fail a job at once when another render is writing the same output files, "
                 "instead of waiting for it to finish");
   AddGLDeviceOptions(*sub, args->GLDevice);
+  AddBatchOptions(*sub, args->Batch);
   sub->add_flag("--worker", args->Worker, "Internal: run one job for a parent process")->group("");
   sub->callback([args] { RunRender(*args); });
 });

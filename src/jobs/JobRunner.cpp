@@ -6,6 +6,7 @@
 #include "common/Interrupt.h"
 #include "common/Text.h"
 #include "gl/GLView.h"
+#include "jobs/JobInputs.h"
 #include "output/KXFile.h"
 
 #include <filesystem>
@@ -92,7 +93,7 @@ TShaderSet PrepareGL(const std::string& rootDir) {
   if (!GLView)
     CreateGLView(400, 400);
   GLView->MakeCurrent();
-  return LoadShaderSet(rootDir.empty() ? "." : rootDir);
+  return LoadShaderSet(ShaderFolder(rootDir));
 }
 
 void LoadJob(T2P5D_Manager& job, const TJobOptions& options, const std::string& name) {
@@ -118,6 +119,11 @@ std::vector<std::string> RunJob(const TJobOptions& options, const std::string& n
       onProgress(percent, text);
   };
   job.Multisampled = GLView->Multisampled();
+  if (options.OnOutputSet)
+    job.OnOutputSet = [&job, &options](std::vector<TPendingFile>& set,
+                                       std::vector<std::string>& remove) {
+      options.OnOutputSet(job, set, remove);
+    };
   const std::string jobName = NormalJobName(name);
   CheckOutputName(options, jobName);
   LoadJob(job, options, jobName);

@@ -10,6 +10,8 @@
 #include "jobs/Manager.h"
 #include "render/RenderInputs.h"
 
+#include <functional>
+
 #include <string>
 #include <vector>
 
@@ -23,6 +25,11 @@ struct TJobOptions {
   // Most pixels one texture may have (--max-texture-pixels; models/TextureFiles.h).
   long long MaxTexturePixels = DefaultMaxTexturePixels;
   bool WaitForOutput = true; // wait while another process writes the same output set
+  // When set, RunJob hands it the loaded job and its output set before the set is
+  // written (T2P5D_Manager::OnOutputSet): the manifest joins the set there.
+  std::function<void(const T2P5D_Manager& Job, std::vector<TPendingFile>& Set,
+                     std::vector<std::string>& Remove)>
+      OnOutputSet;
 };
 
 // A job name in one form: "/" between folders, no empty or "." component, "folder/.."

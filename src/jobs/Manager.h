@@ -50,6 +50,7 @@ namespace quarvel {
 class TOBJFile;
 class TOBJMaterialFile;
 struct TScene;
+struct TPendingFile;
 class TGLModel;
 struct TRenderInputs;
 
@@ -124,8 +125,11 @@ public:
   // Reads RootDir/Name.settings ("\" and "/" alike), expands includes, applies every line,
   // centres the models and measures every frame.
   void LoadSettings(const std::string& Name);
-  // The include expansion alone: the lines of `file` with every include replaced.
-  std::vector<TSettingsLine> ExpandSettings(const std::string& file) const;
+  // The include expansion alone: the lines of `file` with every include replaced. When
+  // filesRead is given, every file read (the settings file, then each include as it is
+  // expanded, empty ones too) is appended to it.
+  std::vector<TSettingsLine> ExpandSettings(const std::string& file,
+                                            std::vector<std::string>* filesRead = nullptr) const;
   // One settings line; Keyword in lower case. Warnings are located at CurrentLocation.
   void ApplySetting(const std::string& Keyword, const std::string& Argument);
   // Throws, located at the current line, when `angles` x `frames` exceeds MaxViews; `cause`
@@ -254,12 +258,18 @@ public:
   std::string DumpSheetsDir;     // when set, RenderAll dumps the cropped planes there
   bool WaitForOutputLock = true; // SaveSheets waits while another process writes the set
   std::string SettingsFile;      // the settings file actually read (for messages)
-  int32_t ViewWidth = 400;       // size of every rendered view; RenderAll takes GLView's
+  std::vector<std::string> SettingsFilesRead; // it and every include, as LoadSettings read them
+  int32_t ViewWidth = 400; // size of every rendered view; RenderAll takes GLView's
   int32_t ViewHeight = 400;
   TWarningCallback OnWarning;
   std::vector<std::string> Warnings;
   TTextureLimits TextureLimits;          // RenderAll sets MaxDimension from the GL
-  std::vector<std::string> WrittenFiles; // every file the last save wrote, in order
+  std::vector<std::string> WrittenFiles; // every sprite file the last save wrote, in order
+  // Called by SaveSheets with the sprite files about to be written: may add files to the
+  // set (the job's manifest), which are written with it all or nothing but not listed in
+  // WrittenFiles, and may name files to remove once the set is in place (outputs of an
+  // earlier render that this one no longer writes).
+  std::function<void(std::vector<TPendingFile>& Set, std::vector<std::string>& Remove)> OnOutputSet;
   double GLSeconds = 0; // wall time inside RenderView (drawing and read-back) so far
   // Draws as first written: the colour margin with 51 draws and 50 depth clears instead
   // of the stencil-claimed copies, and the models' display lists face by face with the

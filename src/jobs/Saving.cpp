@@ -26,6 +26,9 @@
 #include <filesystem>
 
 namespace fs = std::filesystem;
+#include <cerrno>
+#include <cstdio>
+#include <cstring>
 
 namespace quarvel {
 
@@ -109,11 +112,19 @@ void T2P5D_Manager::SaveSheets(bool AsKXZ) {
     }
   }
 
+  const size_t sprites = pending.size();
+  std::vector<std::string> remove;
+  if (OnOutputSet)
+    OnOutputSet(pending, remove);
   const std::string stem = JoinPath(OutputDir, NormaliseSeparators(SettingsName));
   WriteFilesAtomic(pending, TSetLock{OutputLockFileName(stem), stem, WaitForOutputLock});
-  for (const TPendingFile& file : pending)
-    WrittenFiles.push_back(file.Name);
+  for (size_t i = 0; i < sprites; ++i)
+    WrittenFiles.push_back(pending[i].Name);
+  for (const std::string& file : remove)
+    if (std::remove(file.c_str()) != 0 && errno != ENOENT)
+      Warn(file + ": cannot remove this output of an earlier render: " + std::strerror(errno));
 
+  // What the manifest did not remove (no manifest, or files it did not list).
   const std::vector<std::string> stale = StaleOutputs(stem, count);
   if (!stale.empty()) {
     constexpr size_t shown = 8;

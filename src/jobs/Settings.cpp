@@ -126,12 +126,15 @@ std::vector<std::string> Words(const std::string& text) {
 
 } // namespace
 
-std::vector<TSettingsLine> T2P5D_Manager::ExpandSettings(const std::string& file) const {
-  auto readLines = [](const std::string& path,
-                      const std::shared_ptr<const std::vector<std::string>>& chain,
-                      TPipes pipes = TPipes::Refuse) {
+std::vector<TSettingsLine>
+T2P5D_Manager::ExpandSettings(const std::string& file, std::vector<std::string>* filesRead) const {
+  auto readLines = [filesRead](const std::string& path,
+                               const std::shared_ptr<const std::vector<std::string>>& chain,
+                               TPipes pipes = TPipes::Refuse) {
     std::vector<TSettingsLine> out;
     const std::string text = ReadWholeFile(path, MaxSettingsFileBytes, "settings file", pipes);
+    if (filesRead)
+      filesRead->push_back(path);
     ForEachLine(DropByteOrderMark(text), [&](std::string_view line, int32_t index) {
       out.push_back(TSettingsLine{std::string(line), path, index + 1, chain});
     });
@@ -237,7 +240,8 @@ void T2P5D_Manager::LoadSettings(const std::string& Name) {
   Report(0, "Loading");
 
   SettingsFile = ResolveInRoot(RootDir, Name + ".settings");
-  const std::vector<TSettingsLine> lines = ExpandSettings(SettingsFile);
+  SettingsFilesRead.clear();
+  const std::vector<TSettingsLine> lines = ExpandSettings(SettingsFile, &SettingsFilesRead);
 
   for (const TSettingsLine& line : lines) {
     const std::string t = Trim(line.Text);

@@ -140,6 +140,9 @@ struct TScene {
   std::vector<TSceneMaterial> Materials;
   std::vector<TSceneClip> Clips;
   TMat4 Convention; // applied above the root
+  // Every file the reading read (the scene file, its buffers, textures beside it), as
+  // found below the root: what a job using the scene depends on.
+  std::vector<std::string> FilesRead;
 };
 
 // Keeps the four largest weights of a vertex (ties: lower bone first) and scales them

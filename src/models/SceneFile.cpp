@@ -32,6 +32,11 @@
 
 namespace quarvel {
 
+namespace {
+// The files ReadSceneInput read for the ReadSceneFile running on this thread.
+thread_local std::vector<std::string>* FilesReadNow = nullptr;
+} // namespace
+
 std::string ReadSceneInput(const std::string& rootDir, const std::string& path) {
   if (path.empty())
     throw Error("a scene file names a file with an empty name");
@@ -45,7 +50,11 @@ std::string ReadSceneInput(const std::string& rootDir, const std::string& path) 
   }
   if (!FindPath(found))
     throw Error(Quoted(NormaliseSeparators(path)) + ": no such file below the root folder");
-  return ReadWholeFile(found, MaxSceneFileBytes, "scene file");
+  std::string bytes = ReadWholeFile(found, MaxSceneFileBytes, "scene file");
+  if (FilesReadNow != nullptr &&
+      std::find(FilesReadNow->begin(), FilesReadNow->end(), found) == FilesReadNow->end())
+    FilesReadNow->push_back(found);
+  return bytes;
 }
 
 namespace {
@@ -734,13 +743,21 @@ private:
 std::shared_ptr<const TScene> ReadSceneFile(const std::string& rootDir, const std::string& name,
                                             std::vector<std::string>& warnings) {
   const std::string shown = NormaliseSeparators(name);
+  std::vector<std::string> read;
+  struct TRecording {
+    explicit TRecording(std::vector<std::string>* files) { FilesReadNow = files; }
+    ~TRecording() { FilesReadNow = nullptr; }
+  } recording(&read);
   std::string bytes;
   try {
     bytes = ReadSceneInput(rootDir, shown);
   } catch (const Error& e) {
     throw Error(shown + ": " + e.what());
   }
-  return ReadSceneBytes(rootDir, shown, bytes, warnings);
+  std::shared_ptr<const TScene> scene = ReadSceneBytes(rootDir, shown, bytes, warnings);
+  // Made here and not yet shared: the list can still be filled in.
+  std::const_pointer_cast<TScene>(scene)->FilesRead = std::move(read);
+  return scene;
 }
 
 std::shared_ptr<const TScene> ReadSceneBytes(const std::string& rootDir, const std::string& name,

@@ -30,10 +30,11 @@ namespace quarvel {
 constexpr uint64_t MaxSceneFileBytes = uint64_t{2} << 30;
 
 // The bytes of `path` (relative to rootDir, "\" or "/" separators, letter case as the file
-// lookup takes it) for a scene reader. Refused with quarvel::Error naming the path: an
-// absolute path, a path whose ".." climbs above the root, a path whose real location
-// (symbolic links resolved) lies outside the root's, anything but a regular file, and a
-// file larger than MaxSceneFileBytes (checked before reading).
+// lookup takes it) for a scene reader: the one gate through which Assimp and the texture
+// lookup read. The root rule applies (ResolveInRoot, common/FileLookup.h: an absolute
+// path, a path whose ".." climbs above the root or a link that leads out of it is
+// refused unless --allow-outside-root), only a regular file is read, and one larger than
+// MaxSceneFileBytes is refused before reading. Throws quarvel::Error naming the path.
 std::string ReadSceneInput(const std::string& rootDir, const std::string& path);
 
 // IsSceneFileName (common/FileLists.h) says which names are scene files.

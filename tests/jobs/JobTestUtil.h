@@ -28,14 +28,20 @@ inline std::vector<uint8_t> ReadBytes(const std::string& file) {
   return std::vector<uint8_t>(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
 }
 
-// Every regular file below dir, relative, sorted.
-inline std::vector<std::string> FilesBelow(const std::string& dir) {
+// True for a job's manifest (".NAME.manifest"), which render writes beside the sprites.
+inline bool IsManifest(const fs::path& path) {
+  const std::string name = path.filename().string();
+  return name.size() > 10 && name[0] == '.' && name.compare(name.size() - 9, 9, ".manifest") == 0;
+}
+
+// Every regular file below dir, relative, sorted; the jobs' manifests only when asked for.
+inline std::vector<std::string> FilesBelow(const std::string& dir, bool withManifests = false) {
   std::vector<std::string> files;
   std::error_code ec;
   if (!fs::exists(dir, ec))
     return files;
   for (const auto& e : fs::recursive_directory_iterator(dir))
-    if (e.is_regular_file())
+    if (e.is_regular_file() && (withManifests || !IsManifest(e.path())))
       files.push_back(fs::relative(e.path(), dir).generic_string());
   std::sort(files.begin(), files.end());
   return files;

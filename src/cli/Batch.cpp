@@ -1,0 +1,336 @@
+#include "cli/Batch.h"
+
+#include "common/AtomicFile.h"
+#include "common/ContentHash.h"
+#include "common/Error.h"
+#include "common/FileLists.h"
+#include "common/FileLookup.h"
+#include "common/Text.h"
+#include "jobs/Fingerprint.h"
+#include "jobs/JobInputs.h"
+
+#include <nlohmann/json.hpp>
+
+#include <algorithm>
+#include <cstdio>
+#include <sys/stat.h>
+
+namespace quarvel::cli {
+
+const char* const PhaseNames[PhaseCount] = {"load",        "pass 1",   "pass 2", "pass 3",
+                                            "gap removal", "palettes", "saving"};
+
+namespace {
+
+// The phase a status text starts, or -1 for a text that continues the current one.
+int PhaseOf(const std::string& text) {
+  auto starts = [&](const char* prefix) { return text.rfind(prefix, 0) == 0; };
+  if (starts("Rendering OBJs - Pass 1") || text == "Rendering OBJs")
+    return 1;
+  if (starts("Rendering OBJs - Pass 2"))
+    return 2;
+  if (starts("Rendering OBJs - Pass 3"))
+    return 3;
+  if (starts("Removing Gaps"))
+    return 4;
+  if (starts("Making 8 Bit Palette"))
+    return 5;
+  if (starts("Saving as"))
+    return 6;
+  if (starts("Loading"))
+    return 0;
+  return -1;
+}
+
+// True when `path` is a sprite file the job `name` could write below the output folder in
+// the format being written: OUT/NAME_<angle>.kxz or .p16, or OUT/NAME_<angle>.2p5d. Only
+// such files of an earlier manifest are removed, whatever a damaged or foreign manifest
+// lists; the files of the other format (both may be kept in one folder) stay.
+bool IsOutputOf(const TJobOptions& options, const std::string& name, const std::string& path) {
+  const std::string stem = JoinPath(options.OutputDir, NormaliseSeparators(name)) + "_";
+  if (path.compare(0, stem.size(), stem) != 0)
+    return false;
+  const std::string rest = path.substr(stem.size());
+  size_t digits = 0;
+  while (digits < rest.size() && rest[digits] >= '0' && rest[digits] <= '9')
+    ++digits;
+  if (digits == 0 || digits > 5)
+    return false;
+  const std::string ext = rest.substr(digits);
+  return options.AsKXZ ? ext == ".kxz" || ext == ".p16" : ext == ".2p5d";
+}
+
+std::string Seconds(double s) {
+  char text[32];
+  std::snprintf(text, sizeof text, "%.2f s", s);
+  return text;
+}
+
+} // namespace
+
+std::vector<std::string> SelectJobs(const std::string& root,
+                                    const std::vector<std::string>& settings, bool all,
+                                    const std::string& shard) {
+  TShard which;
+  if (!shard.empty()) {
+    try {
+      which = ParseShard(shard);
+    } catch (const Error& e) {
+      throw CLI::ValidationError(e.what(), 2);
+    }
+  }
+  std::vector<std::string> names;
+  if (all) {
+    if (!settings.empty())
+      throw Error("give settings names or --all, not both");
+    std::string dir = NormaliseSeparators(root);
+    if (dir.empty() || dir.back() != '/')
+      dir += "/";
+    ScanSettingsFiles(root, dir, names);
+    if (names.empty())
+      throw Error("no .settings file below " + root);
+  } else {
+    if (settings.empty())
+      throw Error("name at least one settings file, or use --all");
+    // One job per output set: "units/tank", "./units/tank", "units//tank" and
+    // "units/tank.settings" are one job, rendered once (two workers writing the same set
+    // would only wait for each other and leave the set of whichever came last).
+    for (const std::string& s : settings) {
+      const std::string name = SettingsNameFromArgument(root, s);
+      if (std::find(names.begin(), names.end(), name) == names.end())
+        names.push_back(name);
+    }
+  }
+  if (which.Count > 1)
+    names.erase(std::remove_if(
+                    names.begin(), names.end(),
+                    [&](const std::string& n) { return ShardOf(n, which.Count) != which.Index; }),
+                names.end());
+  return names;
+}
+
+void AddBatchOptions(CLI::App& render, TBatchOptions& options) {
+  render.add_option("--shard", options.Shard,
+                    "Render only shard K of N (1-based): the jobs whose name's FNV-1a 64 hash "
+                    "(lower case, \"/\" separators) modulo N is K - 1");
+  render.add_option("--depfile", options.Depfile,
+                    "Write a Make-style dependency file: each job's manifest depends on every "
+                    "file the job reads");
+  render.add_option("--report", options.Report,
+                    "Write a JSON report of the run: per job its status, errors, warnings, "
+                    "outputs with sizes and hashes, and seconds per phase");
+  render.add_option("--require-fingerprint", options.RequireFingerprint,
+                    "Refuse to render unless this machine's renderer fingerprint (gl-info) is "
+                    "HASH");
+  render.add_flag("--force", options.Force, "Render even the jobs that are up to date");
+  render.add_option("--fingerprint-value", options.FingerprintValue, "Internal")->group("");
+}
+
+TBatchRun::TBatchRun(const TBatchOptions& options, const TJobOptions& jobOptions, bool halfAmbient)
+    : Options_(options), JobOptions_(jobOptions), HalfAmbient_(halfAmbient) {}
+
+void TBatchRun::Prepare() {
+  if (!Options_.FingerprintValue.empty()) {
+    Fingerprint_ = Options_.FingerprintValue;
+  } else if (const std::optional<std::string> cached = CachedRendererFingerprint()) {
+    Fingerprint_ = *cached;
+    FromCache_ = true;
+  } else {
+    try {
+      Fingerprint_ = RendererFingerprint();
+    } catch (const std::exception& e) {
+      if (!Options_.RequireFingerprint.empty())
+        throw Error(std::string("cannot measure the renderer fingerprint: ") + e.what());
+      Fingerprint_.clear();
+    }
+  }
+  CheckRequired();
+}
+
+bool TBatchRun::ConfirmFingerprint() {
+  if (!FromCache_)
+    return false;
+  FromCache_ = false;
+  std::string measured;
+  try {
+    measured = RendererFingerprint();
+  } catch (const std::exception&) {
+    // No GL after all: the jobs fail as they render, and write no manifest.
+  }
+  const bool changed = measured != Fingerprint_;
+  Fingerprint_ = measured;
+  if (!Fingerprint_.empty())
+    CheckRequired();
+  return changed;
+}
+
+void TBatchRun::CheckRequired() const {
+  if (!Options_.RequireFingerprint.empty() && Fingerprint_ != Options_.RequireFingerprint)
+    throw Error("this machine's renderer fingerprint is " + Fingerprint_ + ", not the required " +
+                Printable(Options_.RequireFingerprint) +
+                ": its sprites would differ from the other machines'; nothing rendered");
+}
+
+TManifest TBatchRun::Expected() const {
+  TManifest m;
+  m.Program = QUARVEL_VERSION;
+  m.Options = ManifestOptions(JobOptions_.AsKXZ, HalfAmbient_);
+  m.Fingerprint = Fingerprint_;
+  return m;
+}
+
+bool TBatchRun::UpToDate(const std::string& name,
+                         const std::function<void(const std::string&)>& warn) {
+  if (Options_.Force || Fingerprint_.empty())
+    return false;
+  const TManifestCheck check = CheckManifest(ManifestName(JobOptions_, name), Expected(), Cache_);
+  if (!check.Warning.empty() && warn)
+    warn(check.Warning);
+  return check.UpToDate;
+}
+
+void TBatchRun::AddManifest(TJobOptions& options) {
+  if (Fingerprint_.empty())
+    return;
+  options.OnOutputSet = [this, options](const T2P5D_Manager& job, std::vector<TPendingFile>& set,
+                                        std::vector<std::string>& remove) {
+    const TJobFiles files = JobFilesOf(job, options);
+    TManifest m = Expected();
+    for (const std::string& input : files.Inputs) {
+      std::optional<TInputRecord> record = Cache_.Record(input);
+      if (!record)
+        return; // read a moment ago, gone now: no manifest, so the next run renders again
+      m.Inputs.push_back(*record);
+    }
+    m.Probes = files.Probes;
+    for (const TPendingFile& file : set)
+      m.Outputs.push_back({file.Name, HashBytes(file.Bytes.data(), file.Bytes.size()),
+                           static_cast<uint64_t>(file.Bytes.size())});
+    std::string text;
+    try {
+      text = FormatManifest(m);
+    } catch (const Error&) {
+      return; // a file name no manifest line can hold: the job is never up to date
+    }
+    if (const std::optional<TManifest> previous = ReadManifest(files.Manifest))
+      for (const TOutputRecord& old : previous->Outputs) {
+        const bool kept = std::any_of(set.begin(), set.end(),
+                                      [&](const TPendingFile& f) { return f.Name == old.Path; });
+        if (!kept && IsOutputOf(options, job.SettingsName, old.Path))
+          remove.push_back(old.Path);
+      }
+    set.push_back({files.Manifest, std::vector<uint8_t>(text.begin(), text.end())});
+  };
+}
+
+void TBatchRun::Progress(const std::string& name, const std::string& text) {
+  const int phase = PhaseOf(text);
+  TJobRecord& job = Jobs_[name];
+  if (phase < 0 || phase == job.Phase)
+    return;
+  const auto now = std::chrono::steady_clock::now();
+  if (job.Phase >= 0)
+    job.Seconds[job.Phase] += std::chrono::duration<double>(now - job.Since).count();
+  job.Phase = phase;
+  job.Since = now;
+}
+
+void TBatchRun::Warning(const std::string& name, const std::string& text) {
+  Jobs_[name].Warnings.push_back(text);
+}
+
+void TBatchRun::Failure(const std::string& name, const std::string& text) {
+  Jobs_[name].Error = text;
+}
+
+void TBatchRun::Ended(const std::string& name) {
+  TJobRecord& job = Jobs_[name];
+  if (job.Phase >= 0)
+    job.Seconds[job.Phase] +=
+        std::chrono::duration<double>(std::chrono::steady_clock::now() - job.Since).count();
+  job.Phase = -1;
+}
+
+std::string DepfileEscape(const std::string& path) {
+  std::string out;
+  for (const char c : path) {
+    if (c == ' ' || c == '#' || c == '\\')
+      out += '\\';
+    else if (c == '$')
+      out += '$';
+    out += c;
+  }
+  return out;
+}
+
+std::string TBatchRun::Finish(const std::vector<std::string>& names,
+                              const std::vector<TOutcome>& outcomes) {
+  // What the manifests on disk say now: the files a job read and wrote.
+  std::vector<std::optional<TManifest>> manifests(names.size());
+  for (size_t i = 0; i < names.size(); ++i)
+    if (outcomes[i] == TOutcome::Rendered || outcomes[i] == TOutcome::UpToDate)
+      manifests[i] = ReadManifest(ManifestName(JobOptions_, names[i]));
+
+  if (!Options_.Depfile.empty()) {
+    std::string text;
+    for (size_t i = 0; i < names.size(); ++i) {
+      if (!manifests[i])
+        continue;
+      text += DepfileEscape(ManifestName(JobOptions_, names[i])) + ":";
+      for (const TInputRecord& input : manifests[i]->Inputs)
+        text += " \\\n  " + DepfileEscape(input.Path);
+      text += "\n";
+    }
+    WriteFileAtomic(Options_.Depfile, text.data(), text.size());
+  }
+
+  double totals[PhaseCount] = {};
+  bool anyRendered = false;
+  for (size_t i = 0; i < names.size(); ++i) {
+    if (outcomes[i] == TOutcome::NotStarted || outcomes[i] == TOutcome::UpToDate)
+      continue;
+    anyRendered = true;
+    const TJobRecord& job = Jobs_[names[i]];
+    for (int p = 0; p < PhaseCount; ++p)
+      totals[p] += job.Seconds[p];
+  }
+
+  if (!Options_.Report.empty()) {
+    nlohmann::json jobs = nlohmann::json::array();
+    for (size_t i = 0; i < names.size(); ++i) {
+      static const char* const statusText[] = {"not started", "rendered", "failed", "interrupted",
+                                               "up to date"};
+      const TJobRecord& job = Jobs_[names[i]];
+      nlohmann::json record;
+      record["name"] = names[i];
+      record["status"] = statusText[static_cast<int>(outcomes[i])];
+      if (!job.Error.empty())
+        record["error"] = job.Error;
+      record["warnings"] = job.Warnings;
+      nlohmann::json outputs = nlohmann::json::array();
+      if (manifests[i])
+        for (const TOutputRecord& o : manifests[i]->Outputs)
+          outputs.push_back({{"path", o.Path}, {"size", o.Size}, {"xxh3_128", o.Hash}});
+      record["outputs"] = outputs;
+      nlohmann::json seconds = nlohmann::json::object();
+      for (int p = 0; p < PhaseCount; ++p)
+        seconds[PhaseNames[p]] = job.Seconds[p];
+      record["seconds"] = seconds;
+      jobs.push_back(record);
+    }
+    nlohmann::json report = {
+        {"program", QUARVEL_VERSION}, {"fingerprint", Fingerprint_}, {"jobs", jobs}};
+    const std::string text =
+        report.dump(2, ' ', false, nlohmann::json::error_handler_t::replace) + "\n";
+    WriteFileAtomic(Options_.Report, text.data(), text.size());
+  }
+
+  if (!anyRendered)
+    return std::string();
+  std::string line = "time per phase:";
+  for (int p = 0; p < PhaseCount; ++p)
+    line += std::string(p ? ", " : " ") + PhaseNames[p] + " " + Seconds(totals[p]);
+  return line;
+}
+
+} // namespace quarvel::cli

@@ -1,0 +1,107 @@
+#include "common/ContentHash.h"
+
+#include "common/Error.h"
+#include "common/FileLookup.h"
+#include "common/Text.h"
+
+#include <cerrno>
+#include <cstdio>
+#include <cstring>
+#include <fcntl.h>
+#include <memory>
+#include <unistd.h>
+#include <xxhash.h>
+
+namespace quarvel {
+
+namespace {
+
+std::string Hex(const XXH128_hash_t& h) {
+  char text[33];
+  std::snprintf(text, sizeof text, "%016llx%016llx", static_cast<unsigned long long>(h.high64),
+                static_cast<unsigned long long>(h.low64));
+  return text;
+}
+
+struct TStateDeleter {
+  void operator()(XXH3_state_t* s) const { XXH3_freeState(s); }
+};
+
+} // namespace
+
+std::string HashBytes(const void* data, size_t size) {
+  return Hex(XXH3_128bits(data, size));
+}
+
+std::string HashFile(const std::string& path) {
+  const std::string found = ResolvePath(path);
+  const int fd = ::open(found.c_str(), O_RDONLY | O_CLOEXEC);
+  if (fd < 0)
+    throw Error(found + ": cannot read: " + std::strerror(errno));
+  std::unique_ptr<XXH3_state_t, TStateDeleter> state(XXH3_createState());
+  XXH3_128bits_reset(state.get());
+  std::unique_ptr<char[]> buffer(new char[1 << 20]);
+  for (;;) {
+    const ssize_t n = ::read(fd, buffer.get(), 1 << 20);
+    if (n == 0)
+      break;
+    if (n < 0) {
+      if (errno == EINTR)
+        continue;
+      const int e = errno;
+      ::close(fd);
+      throw Error(found + ": cannot read: " + std::strerror(e));
+    }
+    XXH3_128bits_update(state.get(), buffer.get(), static_cast<size_t>(n));
+  }
+  ::close(fd);
+  return Hex(XXH3_128bits_digest(state.get()));
+}
+
+uint64_t NameHash(std::string_view text) {
+  uint64_t h = 0xcbf29ce484222325ULL;
+  for (const char c : text) {
+    h ^= static_cast<unsigned char>(c);
+    h *= 0x100000001b3ULL;
+  }
+  return h;
+}
+
+std::string NormalisedJobName(const std::string& name) {
+  std::string n = ToLowerASCII(NormaliseSeparators(name));
+  while (n.compare(0, 2, "./") == 0)
+    n.erase(0, 2);
+  return n;
+}
+
+int32_t ShardOf(const std::string& name, int32_t count) {
+  if (count <= 1)
+    return 1;
+  return static_cast<int32_t>(NameHash(NormalisedJobName(name)) % static_cast<uint64_t>(count)) + 1;
+}
+
+TShard ParseShard(const std::string& text) {
+  auto number = [&](const std::string& part, int32_t& value) {
+    if (part.empty() || part.size() > 6)
+      return false;
+    value = 0;
+    for (const char c : part) {
+      if (c < '0' || c > '9')
+        return false;
+      value = value * 10 + (c - '0');
+    }
+    return true;
+  };
+  const size_t slash = text.find('/');
+  TShard shard;
+  if (slash == std::string::npos || !number(text.substr(0, slash), shard.Index) ||
+      !number(text.substr(slash + 1), shard.Count))
+    throw Error("--shard " + Quoted(text) + " is not K/N (shard K of N, e.g. 2/4)");
+  if (shard.Count < 1 || shard.Count > 100000)
+    throw Error("--shard " + Quoted(text) + ": N must be 1 to 100000");
+  if (shard.Index < 1 || shard.Index > shard.Count)
+    throw Error("--shard " + Quoted(text) + ": K must be 1 to " + std::to_string(shard.Count));
+  return shard;
+}
+
+} // namespace quarvel

@@ -1,0 +1,287 @@
+#include "jobs/Manifest.h"
+
+#include "common/ContentHash.h"
+#include "common/Error.h"
+#include "common/FileLookup.h"
+#include "common/Text.h"
+
+#include <fstream>
+#include <sstream>
+#include <sys/stat.h>
+#include <unistd.h>
+
+namespace quarvel {
+
+namespace {
+
+constexpr const char* Magic = "quarvel-manifest 1";
+// A manifest of a real job is a few kilobytes; anything much larger is not ours.
+constexpr std::streamoff MaxManifestBytes = 16 << 20;
+
+bool HasLineBreak(const std::string& path) {
+  return path.find_first_of("\r\n") != std::string::npos;
+}
+
+bool IsHash(const std::string& text) {
+  if (text.size() != 32)
+    return false;
+  for (const char c : text)
+    if (!((c >= '0' && c <= '9') || (c >= 'a' && c <= 'f')))
+      return false;
+  return true;
+}
+
+// Splits off `count` space-separated words; the rest of the line (a path, which may hold
+// spaces) stays in `rest`.
+bool Words(const std::string& line, size_t count, std::vector<std::string>& words,
+           std::string& rest) {
+  words.clear();
+  size_t pos = 0;
+  for (size_t i = 0; i < count; ++i) {
+    const size_t space = line.find(' ', pos);
+    if (space == std::string::npos || space == pos)
+      return false;
+    words.push_back(line.substr(pos, space - pos));
+    pos = space + 1;
+  }
+  rest = line.substr(pos);
+  return !rest.empty();
+}
+
+template <typename T> bool Number(const std::string& text, T& value) {
+  if (text.empty() || text.size() > 20)
+    return false;
+  std::istringstream in(text);
+  in >> value;
+  return !in.fail() && in.eof();
+}
+
+} // namespace
+
+std::string ManifestOptions(bool asKXZ, bool halfAmbient) {
+  return std::string("format=") + (asKXZ ? "kxz" : "2p5d") +
+         " half-ambient=" + (halfAmbient ? "1" : "0");
+}
+
+std::string FormatManifest(const TManifest& m) {
+  std::ostringstream out;
+  out << Magic << "\n"
+      << "program " << m.Program << "\n"
+      << "options " << m.Options << "\n"
+      << "fingerprint " << m.Fingerprint << "\n";
+  for (const TInputRecord& r : m.Inputs) {
+    if (HasLineBreak(r.Path))
+      throw Error("a manifest cannot hold the file name " + Quoted(r.Path));
+    out << "input " << r.Hash << " " << r.Size << " " << r.MTimeNs << " " << r.CTimeNs << " "
+        << r.Inode << " " << r.Path << "\n";
+  }
+  for (const std::string& p : m.Probes) {
+    if (HasLineBreak(p))
+      throw Error("a manifest cannot hold the file name " + Quoted(p));
+    out << "probe " << p << "\n";
+  }
+  for (const TOutputRecord& r : m.Outputs) {
+    if (HasLineBreak(r.Path))
+      throw Error("a manifest cannot hold the file name " + Quoted(r.Path));
+    out << "output " << r.Hash << " " << r.Size << " " << r.Path << "\n";
+  }
+  out << "end\n";
+  return out.str();
+}
+
+std::optional<TManifest> ParseManifest(const std::string& text, std::string& why) {
+  TManifest m;
+  std::istringstream in(text);
+  std::string line;
+  int number = 0;
+  bool ended = false;
+  std::vector<std::string> w;
+  std::string rest;
+  auto fail = [&](const std::string& what) {
+    why = (number > 0 ? "line " + std::to_string(number) + ": " : std::string()) + what;
+    return std::nullopt;
+  };
+  while (std::getline(in, line)) {
+    ++number;
+    if (ended)
+      return fail("text after the end");
+    if (number == 1) {
+      if (line != Magic)
+        return fail("not a quarvel manifest");
+      continue;
+    }
+    const size_t space = line.find(' ');
+    const std::string kind = line.substr(0, space);
+    const std::string arg = space == std::string::npos ? std::string() : line.substr(space + 1);
+    if (kind == "program" && number == 2) {
+      m.Program = arg;
+    } else if (kind == "options" && number == 3) {
+      m.Options = arg;
+    } else if (kind == "fingerprint" && number == 4) {
+      m.Fingerprint = arg;
+    } else if (kind == "input" && number > 4) {
+      TInputRecord r;
+      if (!Words(arg, 5, w, rest) || !IsHash(w[0]) || !Number(w[1], r.Size) ||
+          !Number(w[2], r.MTimeNs) || !Number(w[3], r.CTimeNs) || !Number(w[4], r.Inode))
+        return fail("bad input record");
+      r.Hash = w[0];
+      r.Path = rest;
+      m.Inputs.push_back(r);
+    } else if (kind == "probe" && number > 4 && !arg.empty()) {
+      m.Probes.push_back(arg);
+    } else if (kind == "output" && number > 4) {
+      TOutputRecord r;
+      if (!Words(arg, 2, w, rest) || !IsHash(w[0]) || !Number(w[1], r.Size))
+        return fail("bad output record");
+      r.Hash = w[0];
+      r.Path = rest;
+      m.Outputs.push_back(r);
+    } else if (line == "end" && number > 4) {
+      ended = true;
+    } else {
+      return fail("unexpected " + Quoted(kind));
+    }
+  }
+  if (number == 0)
+    return fail("empty");
+  if (!ended)
+    return fail("cut short (no end line)");
+  if (m.Inputs.empty() || m.Outputs.empty())
+    return fail("no inputs or no outputs");
+  return m;
+}
+
+THashCache::TEntry& THashCache::Stat(const std::string& path) {
+  TEntry& e = Entries_[path];
+  if (e.Stated)
+    return e;
+  e.Stated = true;
+  struct stat st {};
+  if (::stat(path.c_str(), &st) != 0 || !S_ISREG(st.st_mode))
+    return e;
+  e.Exists = true;
+  e.Stat.Path = path;
+  e.Stat.Size = static_cast<uint64_t>(st.st_size);
+  e.Stat.MTimeNs = static_cast<int64_t>(st.st_mtim.tv_sec) * 1000000000 + st.st_mtim.tv_nsec;
+  e.Stat.CTimeNs = static_cast<int64_t>(st.st_ctim.tv_sec) * 1000000000 + st.st_ctim.tv_nsec;
+  e.Stat.Inode = static_cast<uint64_t>(st.st_ino);
+  // A file the manifest vouches for must still be readable by us: a manifest never lets
+  // a job pass whose inputs it cannot read.
+  e.Unreadable = ::access(path.c_str(), R_OK) != 0;
+  return e;
+}
+
+std::optional<std::string> THashCache::Hash(const std::string& path) {
+  TEntry& e = Stat(path);
+  if (!e.Exists || e.Unreadable)
+    return std::nullopt;
+  if (!e.Hash) {
+    try {
+      e.Hash = HashFile(path);
+    } catch (const Error&) {
+      e.Unreadable = true;
+      return std::nullopt;
+    }
+  }
+  return e.Hash;
+}
+
+std::optional<TInputRecord> THashCache::Record(const std::string& path, const TInputRecord* known) {
+  TEntry& e = Stat(path);
+  if (!e.Exists || e.Unreadable)
+    return std::nullopt;
+  if (!e.Hash && known && known->Size == e.Stat.Size && known->MTimeNs == e.Stat.MTimeNs &&
+      known->CTimeNs == e.Stat.CTimeNs && known->Inode == e.Stat.Inode && IsHash(known->Hash))
+    e.Hash = known->Hash;
+  if (!Hash(path))
+    return std::nullopt;
+  TInputRecord r = e.Stat;
+  r.Hash = *e.Hash;
+  return r;
+}
+
+std::optional<TManifest> ReadManifest(const std::string& manifestFile) {
+  std::ifstream in(manifestFile, std::ios::binary | std::ios::ate);
+  if (!in)
+    return std::nullopt;
+  const std::streamoff size = in.tellg();
+  if (size < 0 || size > MaxManifestBytes)
+    return std::nullopt;
+  std::string text(static_cast<size_t>(size), '\0');
+  in.seekg(0);
+  in.read(text.data(), size);
+  if (!in)
+    return std::nullopt;
+  std::string why;
+  return ParseManifest(text, why);
+}
+
+TManifestCheck CheckManifest(const std::string& manifestFile, const TManifest& expected,
+                             THashCache& cache) {
+  TManifestCheck check;
+  struct stat st {};
+  if (::stat(manifestFile.c_str(), &st) != 0) {
+    check.Reason = "no manifest";
+    return check;
+  }
+  std::string text;
+  {
+    std::ifstream in(manifestFile, std::ios::binary);
+    if (!S_ISREG(st.st_mode) || st.st_size > MaxManifestBytes || !in) {
+      check.Reason = "manifest unreadable";
+      check.Warning = manifestFile + ": cannot read the manifest; the job renders again";
+      return check;
+    }
+    std::ostringstream all;
+    all << in.rdbuf();
+    text = all.str();
+  }
+  std::string why;
+  check.Previous = ParseManifest(text, why);
+  if (!check.Previous) {
+    check.Reason = "manifest ignored";
+    check.Warning =
+        manifestFile + ": damaged or foreign manifest ignored (" + why + "); the job renders again";
+    return check;
+  }
+  const TManifest& m = *check.Previous;
+  if (m.Program != expected.Program) {
+    check.Reason = "rendered by version " + Quoted(m.Program);
+    return check;
+  }
+  if (m.Options != expected.Options) {
+    check.Reason = "rendered with other options (" + Quoted(m.Options) + ")";
+    return check;
+  }
+  if (m.Fingerprint != expected.Fingerprint) {
+    check.Reason = "rendered by another renderer (fingerprint " + Quoted(m.Fingerprint) + ")";
+    return check;
+  }
+  for (const std::string& probe : m.Probes)
+    if (FileExists(probe)) {
+      check.Reason = probe + " appeared";
+      return check;
+    }
+  for (const TInputRecord& r : m.Inputs) {
+    const std::optional<TInputRecord> now = cache.Record(r.Path, &r);
+    if (!now) {
+      check.Reason = r.Path + " cannot be read";
+      return check;
+    }
+    if (now->Hash != r.Hash) {
+      check.Reason = r.Path + " changed";
+      return check;
+    }
+  }
+  for (const TOutputRecord& r : m.Outputs) {
+    const std::optional<std::string> now = cache.Hash(r.Path);
+    if (!now || *now != r.Hash) {
+      check.Reason = r.Path + (now ? " changed" : " is missing");
+      return check;
+    }
+  }
+  check.UpToDate = true;
+  return check;
+}
+
+} // namespace quarvel
