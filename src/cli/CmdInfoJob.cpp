@@ -17,6 +17,7 @@ namespace {
 struct TInfoJobArgs {
   std::string Settings;
   std::string Root = ".";
+  bool RootGiven = false;
   bool Json = false;
 };
 
@@ -31,7 +32,10 @@ void RunInfoJob(const TInfoJobArgs& args) {
   T2P5D_Manager job(nullptr);
   TJobOptions options;
   options.RootDir = args.Root;
-  LoadJob(job, options, SettingsNameFromArgument(args.Root, args.Settings));
+  const std::string name = SettingsNameFromArgument(args.Root, args.Settings);
+  if (!args.RootGiven)
+    options.MissingInputHint = RootHint(name);
+  LoadJob(job, options, name);
   const std::vector<std::string> models = job.ModelNames();
   auto modelOf = [&](const TJobFrame& f) {
     return f.ModelIndex >= 0 && static_cast<size_t>(f.ModelIndex) < models.size()
@@ -69,8 +73,11 @@ void RunInfoJob(const TInfoJobArgs& args) {
   std::cout << "zmax: " << static_cast<int>(job.ZMax) << "\n";
   std::cout << "single output: " << (job.SingleOutput ? "yes" : "no") << "\n";
   std::cout << "warnings: " << job.Warnings.size() << "\n";
-  for (const std::string& w : job.Warnings)
-    std::cout << "  " << w << "\n";
+  for (size_t w = 0; w < job.Warnings.size() && w < MaxShownWarnings; ++w)
+    std::cout << "  " << job.Warnings[w] << "\n";
+  const std::string more = MoreWarningsNote(job.Warnings.size());
+  if (!more.empty())
+    std::cout << "  " << more << "\n";
   std::cout << std::flush;
 }
 
@@ -85,7 +92,10 @@ RegisterCommand reg("info job", [](CLI::App& app) {
       ->required();
   sub->add_option("--root", args->Root, "Folder the settings and models are below (default: .)");
   sub->add_flag("--json", args->Json, "Print one JSON object");
-  sub->callback([args] { RunInfoJob(*args); });
+  sub->callback([args, sub] {
+    args->RootGiven = sub->count("--root") > 0;
+    RunInfoJob(*args);
+  });
 });
 
 } // namespace

@@ -8,6 +8,7 @@
 #include "cli/Command.h"
 #include "common/FileLookup.h"
 #include "common/Text.h"
+#include "jobs/JobRunner.h"
 #include "models/Geometry.h"
 #include "models/ModelLoader.h"
 #include "models/TextureFiles.h"
@@ -46,6 +47,7 @@ struct TModelReport {
   bool HasBounds = false;
   TVec3 Min, Max;
   TPreviewFit Fit;
+  std::vector<std::string> Warnings;
 };
 
 // The path as found on disk, shown relative to the root when it lies below it.
@@ -60,9 +62,11 @@ std::string Shown(const std::string& rootDir, const std::string& path) {
 }
 
 TModelReport Inspect(const std::string& rootDir, const std::string& name) {
-  auto model = LoadOBJModel(rootDir, name, name);
-
   TModelReport r;
+  TModelLoadCallbacks callbacks;
+  callbacks.OnWarning = [&r](const std::string& text) { r.Warnings.push_back(text); };
+  auto model = LoadOBJModel(rootDir, name, name, callbacks);
+
   r.ObjPath = Shown(rootDir, ModelOBJPath(rootDir, name));
   const std::string mtl = ModelMaterialPath(rootDir, name, model->MaterialLibName);
   r.MaterialFound = FileExists(mtl);
@@ -142,6 +146,7 @@ void PrintJson(const TModelReport& r) {
     j["bounds"] = nullptr;
   j["preview_scale"] = double(r.Fit.Scale);
   j["preview_maxz"] = r.Fit.MaxZ;
+  j["warnings"] = r.Warnings;
   // Names come from the files as bytes; invalid UTF-8 is shown with replacement marks.
   std::cout << j.dump(2, ' ', false, nlohmann::json::error_handler_t::replace) << "\n";
 }
@@ -155,7 +160,7 @@ void PrintText(const TModelReport& r) {
   std::cout << "Faces: " << r.Faces << "\n";
   std::cout << "Groups: " << r.Groups.size() << "\n";
   for (const auto& g : r.Groups)
-    std::cout << "  " << g.Name << ": " << g.Faces << " faces\n";
+    std::cout << "  " << g.Name << ": " << Counted(g.Faces, "face") << "\n";
   std::cout << "Material library: " << r.MaterialPath
             << (r.MaterialFound ? "" : " (not found, faces use the default material)") << "\n";
   std::cout << "Materials: " << r.Materials.size() << "\n";
@@ -176,6 +181,9 @@ void PrintText(const TModelReport& r) {
   else
     std::cout << "Bounds: none (no vertices)\n";
   std::cout << "Preview: scale " << Num(r.Fit.Scale) << ", MaxZ " << r.Fit.MaxZ << "\n";
+  std::cout << "Warnings: " << r.Warnings.size() << "\n";
+  for (const std::string& w : r.Warnings)
+    std::cout << "  " << w << "\n";
 }
 
 struct TInfoModelArgs {
@@ -195,10 +203,10 @@ RegisterCommand reg("info model", [](CLI::App& app) {
       ->capture_default_str();
   sub->add_flag("--json", args->Json, "Print one JSON object");
   sub->callback([args] {
-    std::string name = args->Name;
-    // A name typed with its extension is taken as the model it names.
-    if (name.size() > 4 && EndsWithNoCase(name, ".obj"))
-      name.erase(name.size() - 4);
+    // A name typed with its extension is taken as the model it names, and a path to the
+    // file relative to the current folder as the model's name below the root, the forms
+    // `render` takes for its settings files.
+    const std::string name = NameFromArgument(args->Root, args->Name, ".obj");
     const TModelReport report = Inspect(args->Root, name);
     if (args->Json)
       PrintJson(report);

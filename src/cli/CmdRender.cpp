@@ -22,11 +22,13 @@
 #include "common/FileLists.h"
 #include "common/FileLookup.h"
 #include "common/Interrupt.h"
+#include "common/ProgressLines.h"
 #include "common/Text.h"
 #include "jobs/JobRunner.h"
 
 #include <algorithm>
 #include <atomic>
+#include <chrono>
 #include <cerrno>
 #include <csignal>
 #include <cstdio>
@@ -50,6 +52,8 @@ namespace {
 struct TRenderArgs {
   std::vector<std::string> Settings;
   std::string Root = ".";
+  bool RootGiven = false; // --root was on the command line
+  std::string Progress;   // "", "plain", "bar" or "none"
   std::string Format = "kxz";
   std::string Out;
   int Jobs = 1;
@@ -81,25 +85,42 @@ private:
   TRenderInputs Inputs_;
 };
 
-// What the user sees while jobs run. Progress goes to standard output: on a terminal as
-// one line redrawn in place (bar, percentage, status text), otherwise as one line per
-// new status text. Warnings and errors go to standard error. Quiet keeps only errors.
+// What the user sees while jobs run. Progress goes to standard output: as a bar, one
+// line redrawn in place with every step (the default on a terminal); as plain lines, each
+// status text once with a further line at most every 10 percent or 5 seconds, whichever
+// is rarer (the default otherwise, common/ProgressLines.h); or not at all. Warnings and
+// errors go to standard error; after MaxShownWarnings warnings of one job the rest are
+// counted and the count follows when the job ends. Quiet keeps only errors.
+enum class TProgressMode { Bar, Plain, None };
+
+TProgressMode ProgressModeOf(const std::string& option) {
+  if (option == "bar")
+    return TProgressMode::Bar;
+  if (option == "plain")
+    return TProgressMode::Plain;
+  if (option == "none")
+    return TProgressMode::None;
+  return ::isatty(STDOUT_FILENO) == 1 ? TProgressMode::Bar : TProgressMode::Plain;
+}
+
 class TProgressDisplay {
 public:
-  TProgressDisplay(bool quiet, bool multipleJobs)
-      : Quiet(quiet), Prefixed(multipleJobs), Terminal(::isatty(STDOUT_FILENO) == 1) {}
+  TProgressDisplay(bool quiet, bool multipleJobs, TProgressMode mode)
+      : Quiet(quiet), Prefixed(multipleJobs), Mode(mode) {}
 
   void Progress(const std::string& job, int percent, const std::string& text) {
-    if (Quiet)
+    if (Quiet || Mode == TProgressMode::None)
       return;
-    const std::string shown = (Prefixed ? job + ": " : std::string()) + text;
-    if (!Terminal) {
-      if (LastText[job] != text) {
-        LastText[job] = text;
-        std::cout << shown << std::endl;
-      }
+    const std::string prefix = Prefixed ? job + ": " : std::string();
+    if (Mode == TProgressMode::Plain) {
+      const double seconds =
+          std::chrono::duration<double>(std::chrono::steady_clock::now() - Start).count();
+      const std::string line = Lines[job].Line(percent, text, seconds);
+      if (!line.empty())
+        std::cout << prefix << line << std::endl;
       return;
     }
+    const std::string shown = prefix + text;
     percent = std::clamp(percent, 0, 100);
     constexpr int barWidth = 24;
     const int filled = percent * barWidth / 100;
@@ -125,11 +146,20 @@ public:
     std::cout << text << std::endl;
   }
 
-  void Warning(const std::string& text) {
-    if (Quiet)
+  void Warning(const std::string& job, const std::string& text) {
+    if (Quiet || ++WarningCount[job] > MaxShownWarnings)
       return;
     ClearLine();
     std::cerr << "warning: " << text << std::endl;
+  }
+
+  // The count of the job's warnings that were not shown.
+  void EndJob(const std::string& job) {
+    const std::string more = MoreWarningsNote(WarningCount[job]);
+    if (Quiet || more.empty())
+      return;
+    ClearLine();
+    std::cerr << "warning: " << (Prefixed ? job + ": " : std::string()) << more << std::endl;
   }
 
   void Error(const std::string& text) {
@@ -147,9 +177,11 @@ public:
 private:
   bool Quiet;
   bool Prefixed;
-  bool Terminal;
+  TProgressMode Mode;
   bool LineShown = false;
-  std::map<std::string, std::string> LastText;
+  std::chrono::steady_clock::time_point Start = std::chrono::steady_clock::now();
+  std::map<std::string, TProgressLines> Lines;
+  std::map<std::string, size_t> WarningCount;
 };
 
 // Write end of the parent's self-pipe: the signal handler writes a byte to it so that a
@@ -187,12 +219,14 @@ void InstallStopHandlers(bool secondEndsAtOnce) {
 
 enum class TOutcome { NotStarted, Rendered, Failed, Interrupted };
 
-TJobOptions OptionsOf(const TRenderArgs& args) {
+TJobOptions OptionsOf(const TRenderArgs& args, const std::string& name) {
   TJobOptions options;
   options.RootDir = args.Root;
   options.OutputDir = args.Out;
   options.DumpSheetsDir = args.Dump;
   options.AsKXZ = args.Format == "kxz";
+  if (!args.RootGiven)
+    options.MissingInputHint = RootHint(name);
   return options;
 }
 
@@ -201,17 +235,20 @@ TOutcome RenderHere(const TRenderArgs& args, const std::string& name, TProgressD
                     TRenderSession& session) {
   try {
     const std::vector<std::string> files = RunJob(
-        OptionsOf(args), name, session.Inputs(),
+        OptionsOf(args, name), name, session.Inputs(),
         [&](int32_t percent, const std::string& text) { display.Progress(name, percent, text); },
-        [&](const std::string& text) { display.Warning(text); });
+        [&](const std::string& text) { display.Warning(name, text); });
     display.ClearLine();
+    display.EndJob(name);
     for (const std::string& file : files)
       display.Line("wrote " + file);
     return TOutcome::Rendered;
   } catch (const Interrupted&) {
+    display.EndJob(name);
     display.Error(name + ": interrupted");
     return TOutcome::Interrupted;
   } catch (const std::exception& e) {
+    display.EndJob(name);
     display.Error(name + ": " + e.what());
     return TOutcome::Failed;
   }
@@ -229,7 +266,7 @@ int RunWorker(const TRenderArgs& args) {
     const std::string& name = args.Settings.at(0);
     TRenderSession session(args);
     const std::vector<std::string> files = RunJob(
-        OptionsOf(args), name, session.Inputs(),
+        OptionsOf(args, name), name, session.Inputs(),
         [&](int32_t percent, const std::string& text) {
           say("progress", std::to_string(percent) + " " + text);
         },
@@ -261,8 +298,13 @@ pid_t SpawnWorker(const TRenderArgs& args, const std::string& name, int& readFd)
   int fds[2];
   if (::pipe2(fds, O_CLOEXEC) != 0)
     throw Error(std::string("cannot start a worker: ") + std::strerror(errno));
-  std::vector<std::string> argv = {"quarvel-cli", "render",   "--worker", "--root",
-                                   args.Root,     "--format", args.Format};
+  std::vector<std::string> argv = {"quarvel-cli", "render", "--worker", "--format", args.Format};
+  // The root only when the user gave one: without it the worker words its messages for
+  // the default root, as this process would.
+  if (args.RootGiven) {
+    argv.push_back("--root");
+    argv.push_back(args.Root);
+  }
   if (!args.Out.empty()) {
     argv.push_back("--out");
     argv.push_back(args.Out);
@@ -320,7 +362,7 @@ std::vector<TOutcome> RenderInWorkers(const TRenderArgs& args,
       int percent = std::atoi(rest.substr(0, s2).c_str());
       display.Progress(w.Name, percent, s2 == std::string::npos ? "" : rest.substr(s2 + 1));
     } else if (kind == "warning") {
-      display.Warning(rest);
+      display.Warning(w.Name, rest);
     } else if (kind == "wrote") {
       display.Line("wrote " + rest);
     } else if (kind == "error") {
@@ -397,6 +439,7 @@ std::vector<TOutcome> RenderInWorkers(const TRenderArgs& args,
         continue;
       }
       ::close(w.Fd);
+      display.EndJob(w.Name);
       int status = 0;
       while (::waitpid(w.Pid, &status, 0) < 0 && errno == EINTR) {
       }
@@ -456,6 +499,7 @@ std::string Summary(const std::vector<std::string>& names, const std::vector<TOu
 
 void RunRender(TRenderArgs& args) {
   LowerCaseASCII(args.Format);
+  LowerCaseASCII(args.Progress);
   if (args.Worker) {
     SetExitCode(RunWorker(args));
     return;
@@ -464,22 +508,26 @@ void RunRender(TRenderArgs& args) {
   std::vector<std::string> names;
   if (args.All) {
     if (!args.Settings.empty())
-      throw Error("give settings names or --all, not both");
+      throw CLI::ValidationError("give settings names or --all, not both");
     std::string dir = NormaliseSeparators(args.Root);
     if (dir.empty() || dir.back() != '/')
       dir += "/";
-    ScanSettingsFiles(args.Root, dir, names);
+    std::vector<std::string> problems;
+    ScanSettingsFiles(args.Root, dir, names, &problems);
+    for (const std::string& problem : problems)
+      if (!args.Quiet)
+        std::cerr << "warning: " << problem << std::endl;
     if (names.empty())
       throw Error("no .settings file below " + args.Root);
   } else {
     if (args.Settings.empty())
-      throw Error("name at least one settings file, or use --all");
+      throw CLI::ValidationError("name at least one settings file, or use --all");
     for (const std::string& s : args.Settings)
       names.push_back(SettingsNameFromArgument(args.Root, s));
   }
 
   InstallStopHandlers(true);
-  TProgressDisplay display(args.Quiet, names.size() > 1);
+  TProgressDisplay display(args.Quiet, names.size() > 1, ProgressModeOf(args.Progress));
   std::vector<TOutcome> outcomes;
   if (args.Jobs > 1 && names.size() > 1) {
     outcomes = RenderInWorkers(args, names, display);
@@ -527,12 +575,20 @@ RegisterCommand reg("render", [](CLI::App& app) {
                   "Also write NAME_a.colour.png, NAME_a.depth.png and NAME_a.side.png of every "
                   "angle (after gap removal, before the palette) below DIR");
   sub->add_flag("--quiet,-q", args->Quiet, "Print only errors");
+  sub->add_option("--progress", args->Progress,
+                  "How progress is shown: bar (one line redrawn with every step; the default "
+                  "on a terminal), plain (each step once, then a line at most every 10% or 5 s; "
+                  "the default otherwise) or none")
+      ->check(CLI::IsMember({"plain", "bar", "none"}, CLI::ignore_case));
   sub->add_flag("--all", args->All, "Render every settings file below the root");
   sub->add_flag("--half-ambient", args->HalfAmbient,
                 "Light every face with material the ambient colour (0.5, 0.5, 0.5) instead of "
                 "its Ka, like the window's \"Force Half Ambient\" box (changes the output)");
   sub->add_flag("--worker", args->Worker, "Internal: run one job for a parent process")->group("");
-  sub->callback([args] { RunRender(*args); });
+  sub->callback([args, sub] {
+    args->RootGiven = sub->count("--root") > 0;
+    RunRender(*args);
+  });
 });
 
 } // namespace

@@ -44,6 +44,7 @@ int32_t T2P5D_Manager::LoadModel(const std::string& Name) {
     }
   };
   callbacks.OnMaterials = [&] { Report(0, "Loading OBJ Material [" + FileName + "]"); };
+  callbacks.OnWarning = [&](const std::string& text) { Warn(text); };
   LoadModelInto(*Models.back(), RootDir, Name, callbacks);
   return index;
 }

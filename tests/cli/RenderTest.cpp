@@ -167,7 +167,7 @@ TEST(RenderCommand, RefusedJobsExitNonZeroWithTheirMessageAndWriteNothing) {
     EXPECT_TRUE(FilesBelow(tmp / "dump").empty());
   }
   const CliRun none = Cli(tmp, "render --root " + Quote(root));
-  EXPECT_EQ(none.status, 1);
+  EXPECT_EQ(none.status, 2); // a command line that was wrong
   EXPECT_TRUE(Has(none.err, "name at least one settings file, or use --all")) << none.err;
 }
 
