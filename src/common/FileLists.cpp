@@ -61,7 +61,7 @@ void ScanFiles(const std::string& progDir, const std::string& dir, const std::st
         problems != nullptr) {
       std::error_code readError;
       const fs::path target = fs::read_symlink(path, readError);
-      problems->push_back(Printable(path, 1024) + ": the link leads to " + Printable(target.string()) +
+      problems->push_back(Printable(path, 1024) + ": the link leads to " + Printable(target.string(), 1024) +
                           ", which does not exist; left out");
       continue;
     }

@@ -100,7 +100,7 @@ constexpr size_t MaxExpandedLines = 1000000;
 constexpr size_t MaxExpandedBytes = size_t(64) << 20;
 // Replacements inside earlier lines cost a pass over the lines before the walk; real files
 // have one per comment that names an include, so this many means the expansion repeats.
-constexpr size_t MaxEarlierLineExpansions = 10000;
+constexpr size_t MaxEarlierLineExpansions = 1000;
 
 // Deepest nesting of includes (the settings file itself is depth 0). Real jobs nest two or
 // three levels; a deeper chain is a mistake (files that include one another under ever
