@@ -158,8 +158,9 @@ void RunView(const TViewOptions& options) {
     const TKXContents kx = DecodeKXZ(data, bytes.size(), file, frameWidth, frameHeight);
     const std::string paletteName = options.Palette.empty() ? Palette16Name(file) : options.Palette;
     const auto palette = Palette16ToEntries(ReadPalette16(paletteName));
-    std::cout << file << ": sprite container, mode '" << kx.Mode << "', " << Counted(static_cast<int64_t>(kx.Frames.size()), "frame")
-              << " of " << kx.FrameWidth << " x " << kx.FrameHeight << " pixels"
+    std::cout << file << ": sprite container, mode '" << kx.Mode << "', "
+              << Counted(static_cast<int64_t>(kx.Frames.size()), "frame") << " of " << kx.FrameWidth
+              << " x " << kx.FrameHeight << " pixels"
               << (frameWidth > 0 ? ""
                                  : " (frame size inferred from the crops; --frame-size sets it)")
               << "\n  palette " << ResolvePath(paletteName) << "\n";
@@ -176,8 +177,8 @@ void RunView(const TViewOptions& options) {
   }
 
   const TAngleSheet sheet = Decode2P5D(data, bytes.size(), file);
-  std::cout << file << ": 2P5D sheet, " << Counted(sheet.FrameCount(), "frame") << " of " << sheet.FrameWidth
-            << " x " << sheet.Height << " pixels\n";
+  std::cout << file << ": 2P5D sheet, " << Counted(sheet.FrameCount(), "frame") << " of "
+            << sheet.FrameWidth << " x " << sheet.Height << " pixels\n";
   // The crops and offsets a container would get for these frames.
   const size_t fw = static_cast<size_t>(sheet.FrameWidth);
   std::vector<uint8_t> frame(fw * static_cast<size_t>(sheet.Height));

@@ -42,8 +42,8 @@ void ScanFiles(const std::string& progDir, const std::string& dir, const std::st
   // A folder that cannot be read (or read to its end) loses files without a word, which
   // looks like a job that was never written; whoever asked for the problems hears of it.
   if (folderError && problems != nullptr)
-    problems->push_back(Printable(dir, 1024) + ": cannot read the folder (" + folderError.message() +
-                        "); files in it are left out");
+    problems->push_back(Printable(dir, 1024) + ": cannot read the folder (" +
+                        folderError.message() + "); files in it are left out");
   for (const std::string& name : names) {
     if (name == "." || name == "..")
       continue;
@@ -61,8 +61,8 @@ void ScanFiles(const std::string& progDir, const std::string& dir, const std::st
         problems != nullptr) {
       std::error_code readError;
       const fs::path target = fs::read_symlink(path, readError);
-      problems->push_back(Printable(path, 1024) + ": the link leads to " + Printable(target.string(), 1024) +
-                          ", which does not exist; left out");
+      problems->push_back(Printable(path, 1024) + ": the link leads to " +
+                          Printable(target.string(), 1024) + ", which does not exist; left out");
       continue;
     }
     if (!fs::is_regular_file(status))

@@ -33,8 +33,8 @@
 // model file, a frame number
 // below 1, a negative angle slot, a job with no angle, no frame or nothing drawn. Lines the
 // job ignores (unknown keywords) and numbers that do not parse (which take defaults) are
-// not errors (comment lines, starting with "#", ";" or "//", are ignored silently); each is reported as a warning "file:line: what was taken" through OnWarning
-// and kept in Warnings.
+// not errors (comment lines, starting with "#", ";" or "//", are ignored silently); each is
+// reported as a warning "file:line: what was taken" through OnWarning and kept in Warnings.
 #pragma once
 
 #include "common/AngleSheet.h"

@@ -160,7 +160,8 @@ void TOBJFile::AddFace(std::string_view text) {
   const size_t groupsBefore = Groups.size();
   const int32_t currentGroupBefore = CurrentGroup;
   const size_t cornersBefore = Corners.size();
-  const int32_t faceCountBefore = Groups.empty() ? -1 : Groups[static_cast<size_t>(CurrentGroup)].FaceCount;
+  const int32_t faceCountBefore =
+      Groups.empty() ? -1 : Groups[static_cast<size_t>(CurrentGroup)].FaceCount;
   try {
     AddFaceCorners(text);
   } catch (...) {

@@ -7,8 +7,9 @@
 // with one blank after the keyword. Short lines (< 3 characters), comments and every
 // other statement are ignored. A number that does not convert throws quarvel::Error with
 // the conversion text ("'abc' is not a valid floating point value"); the model is then
-// as it was before that line (no half-read vertex or face stays). Indices are stored as resolved (negative ones against
-// the lists read so far), never checked against the lists: drawing skips bad ones.
+// as it was before that line (no half-read vertex or face stays). Indices are stored as resolved
+// (negative ones against the lists read so far), never checked against the lists: drawing skips bad
+// ones.
 //
 // Faces are never triangulated. A group holds at most 5000 faces; the next face opens a
 // group named after it with "1" appended ("hull" -> "hull1" -> "hull11").
@@ -107,7 +108,7 @@ public:
   // The folder textures are looked up in (the model file's folder, with a trailing "/";
   // "" for the current folder). Set by the loader.
   std::string TextureDir;
-  std::string MaterialLibName; // last "mtllib " argument, lower-cased, '/' -> '\'
+  std::string MaterialLibName;  // last "mtllib " argument, lower-cased, '/' -> '\'
   int32_t MaterialLibLines = 0; // "mtllib " lines read so far (the loader notes where)
   std::vector<TVec3> Vertices;
   std::vector<TVec3> Normals; // as read, then the generated ones

@@ -31,8 +31,8 @@ public:
 
   void Need(size_t n, const std::string& what) const {
     if (n > Left())
-      Fail(what + ": needs " + Counted(static_cast<int64_t>(n), "byte") + " at offset " + Str(FPos) + ", the file has " +
-           Str(FSize) + " (truncated)");
+      Fail(what + ": needs " + Counted(static_cast<int64_t>(n), "byte") + " at offset " +
+           Str(FPos) + ", the file has " + Str(FSize) + " (truncated)");
   }
   uint8_t U8(const std::string& what) {
     Need(1, what);
@@ -269,9 +269,9 @@ TKXContents DecodeKXZ(const uint8_t* data, size_t size, const std::string& name,
   const uint64_t planeBytes = 2 * static_cast<uint64_t>(out.FrameWidth) *
                               static_cast<uint64_t>(out.FrameHeight) * out.Frames.size();
   if (planeBytes > MaxPlaneBytes)
-    in.Fail(Counted(static_cast<int64_t>(out.Frames.size()), "frame") + " of " + Str(static_cast<uint64_t>(out.FrameWidth)) +
-            " x " + Str(static_cast<uint64_t>(out.FrameHeight)) +
-            " pixels are too large to decode");
+    in.Fail(Counted(static_cast<int64_t>(out.Frames.size()), "frame") + " of " +
+            Str(static_cast<uint64_t>(out.FrameWidth)) + " x " +
+            Str(static_cast<uint64_t>(out.FrameHeight)) + " pixels are too large to decode");
 
   const int64_t fw = out.FrameWidth, fh = out.FrameHeight;
   for (size_t f = 0; f < out.Frames.size(); ++f) {

@@ -60,12 +60,12 @@ TEST(InfoJobCommand, JsonHoldsTheJobAndItsWarnings) {
   EXPECT_EQ(j["single_output"], true);
   const std::string f = tmp / "units/tank.settings";
   // The model's missing material library is reported where the loading reaches it.
-  EXPECT_EQ(j["warnings"], nlohmann::json({f + ":2: zmax 300 is kept to its low 8 bits: 44",
-                                           "units/tank_b.obj:1: material library " +
-                                               tmp / "units/gone.mtl" +
-                                               " not found; faces use the default material",
-                                           f + ":6: '90deg' is not a valid integer value; 0 "
-                                               "degrees taken"}));
+  EXPECT_EQ(j["warnings"],
+            nlohmann::json({f + ":2: zmax 300 is kept to its low 8 bits: 44",
+                            "units/tank_b.obj:1: material library " + tmp / "units/gone.mtl" +
+                                " not found; faces use the default material",
+                            f + ":6: '90deg' is not a valid integer value; 0 "
+                                "degrees taken"}));
 }
 
 TEST(InfoJobCommand, TextListsTheJobAndMissingFilesFail) {

@@ -53,8 +53,7 @@ const std::string Examples = std::string(QUARVEL_SOURCE_DIR) + "/examples";
 
 TEST(CliMessages, TheExampleRenderedToAFilePrintsFewLines) {
   TempRoot tmp("msg");
-  const TRun r =
-      Cli(tmp, tmp.str(), "render units/tank --root " + Quote(Examples) + " --out out");
+  const TRun r = Cli(tmp, tmp.str(), "render units/tank --root " + Quote(Examples) + " --out out");
   ASSERT_EQ(r.Status, 0) << r.Err;
   EXPECT_LT(r.Lines(), 40u) << r.Out << r.Err;
   EXPECT_FALSE(Has(r.Out, "\r"));
@@ -72,9 +71,9 @@ TEST(CliMessages, ProgressOptionChoosesTheForm) {
     bool EveryStep; // every line count of the model
     bool Progress;  // any status text at all
   };
-  for (const TCase& c : {TCase{"--progress=bar", true, true, true},
-                         TCase{"--progress plain", false, false, true},
-                         TCase{"--progress=NONE", false, false, false}}) {
+  for (const TCase& c :
+       {TCase{"--progress=bar", true, true, true}, TCase{"--progress plain", false, false, true},
+        TCase{"--progress=NONE", false, false, false}}) {
     SCOPED_TRACE(c.Option);
     const TRun r = Cli(tmp, tmp.str(), job + c.Option);
     ASSERT_EQ(r.Status, 0) << r.Err;
@@ -185,8 +184,8 @@ TEST(CliMessages, AllNamesDanglingLinks) {
   std::filesystem::create_symlink(tmp / "jobs/old.settings", tmp / "jobs/b.settings");
   const TRun r = Cli(tmp, tmp.str(), "render --all --root . --out out");
   EXPECT_EQ(r.Status, 0) << r.Err;
-  EXPECT_TRUE(Has(r.Err, "warning: ./jobs/b.settings: the link leads to " + tmp / "jobs/old.settings" +
-                             ", which does not exist; left out\n"))
+  EXPECT_TRUE(Has(r.Err, "warning: ./jobs/b.settings: the link leads to " +
+                             tmp / "jobs/old.settings" + ", which does not exist; left out\n"))
       << r.Err;
   EXPECT_TRUE(Has(r.Out, "1 of 1 job rendered")) << r.Out;
 }

@@ -1,7 +1,7 @@
 // Progress written as lines off a terminal, counted nouns, and the problems the list scans
 // report.
-#include "common/FileLists.h"
 #include "common/ProgressLines.h"
+#include "common/FileLists.h"
 #include "common/Text.h"
 
 #include "TempFolder.h"

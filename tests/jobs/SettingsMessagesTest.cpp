@@ -123,9 +123,11 @@ TEST(SettingsMessages, ManyIncludesOfAFiniteFileExpand) {
 }
 
 TEST(SettingsMessages, WarningsBeyondTheShownOnesAreCounted) {
-  const std::vector<std::pair<size_t, std::string>> cases = {
-      {0, ""}, {20, ""}, {21, "and 1 more warning"}, {22, "and 2 more warnings"},
-      {332, "and 312 more warnings"}};
+  const std::vector<std::pair<size_t, std::string>> cases = {{0, ""},
+                                                             {20, ""},
+                                                             {21, "and 1 more warning"},
+                                                             {22, "and 2 more warnings"},
+                                                             {332, "and 312 more warnings"}};
   for (const auto& [total, note] : cases)
     EXPECT_EQ(MoreWarningsNote(total), note) << total;
 }
@@ -136,9 +138,9 @@ TEST(SettingsMessages, AMissingMaterialLibraryIsAJobWarning) {
   root.Write("j.settings", "angle 0 0\nframe 1 units/t.obj\n");
   Job job(root);
   EXPECT_EQ(Message([&] { job.m.LoadSettings("j"); }), "(no error)");
-  EXPECT_EQ(job.warned, (std::vector<std::string>{
-                            "units/t.obj:1: material library " + root / "units/t_mats.mtl" +
-                            " not found; faces use the default material"}));
+  EXPECT_EQ(job.warned, (std::vector<std::string>{"units/t.obj:1: material library " +
+                                                  root / "units/t_mats.mtl" +
+                                                  " not found; faces use the default material"}));
   EXPECT_EQ(job.m.Warnings, job.warned);
 }
 

@@ -261,10 +261,12 @@ TEST(Settings, IncludeExpansionIsBounded) {
   root.Write("grow.settings", "a include g.txt\ninclude g.txt\n");
   root.Write("g.txt", "a include g.txt\n");
   EXPECT_EQ(Message([&] { job.m.LoadSettings("grow"); }),
-            r + "/grow.settings:2: include expansion does not end: the text of this line also "
+            r +
+                "/grow.settings:2: include expansion does not end: the text of this line also "
                 "stands in " +
-                r + "/g.txt:1, where each expansion puts it back (stopped after 1000 "
-                    "expansions there)");
+                r +
+                "/g.txt:1, where each expansion puts it back (stopped after 1000 "
+                "expansions there)");
   // Includes that only add lines stop at a million of them.
   root.Write("many.settings", std::string("include lines.txt\n") + "include lines.txt\n" +
                                   "include lines.txt\n" + "include lines.txt\n" +

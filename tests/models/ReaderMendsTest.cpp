@@ -36,8 +36,8 @@ TEST(NumberSigns, APlusStandsWhereASignMayStand) {
     ASSERT_EQ(model->VertexCount(), 1);
     test::ExpectVec(model->Vertices[0], c.X, c.Y, c.Z, c.Line);
   }
-  auto model = ParseOBJ({"v 0 0 0", "v 1 0 0", "v 0 1 0", "vn +0 -0 +1", "vt +0.25 1.0E+0",
-                         "f +1//1 +2//1 +3//1"});
+  auto model = ParseOBJ(
+      {"v 0 0 0", "v 1 0 0", "v 0 1 0", "vn +0 -0 +1", "vt +0.25 1.0E+0", "f +1//1 +2//1 +3//1"});
   ASSERT_EQ(model->Normals.size(), 1u);
   test::ExpectVec(model->Normals[0], 0, 0, 1);
   EXPECT_FLOAT_EQ(model->TexCoords.at(0).U, 0.25f);
@@ -69,8 +69,14 @@ struct TModelState {
 };
 
 TModelState StateOf(const TOBJFile& m) {
-  TModelState s{m.Vertices.size(), m.Normals.size(), m.TexCoords.size(), m.Corners.size(),
-                m.Groups.size(),  {},                {},                  m.CurrentGroup};
+  TModelState s{m.Vertices.size(),
+                m.Normals.size(),
+                m.TexCoords.size(),
+                m.Corners.size(),
+                m.Groups.size(),
+                {},
+                {},
+                m.CurrentGroup};
   for (const TOBJGroup& g : m.Groups) {
     s.Faces.push_back(g.Faces.size());
     s.FaceCounts.push_back(g.FaceCount);

@@ -64,8 +64,7 @@ TEST(RealModels, EveryModelLoadsOrFailsClearly) {
   for (const char* name : {"trimesh-obj-edgecases/rabbit",
                            "tinyobjloader-models/models/leading-decimal-dot-issue-201"})
     if (fs::exists(root / (std::string(name) + ".obj"))) {
-      EXPECT_NE(std::find(loadedNames.begin(), loadedNames.end(), name), loadedNames.end())
-          << name;
+      EXPECT_NE(std::find(loadedNames.begin(), loadedNames.end(), name), loadedNames.end()) << name;
     }
   std::cout << "real-obj: " << files.size() << " models, " << loaded << " load, " << failed
             << " refused\n";
