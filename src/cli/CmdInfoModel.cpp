@@ -197,7 +197,8 @@ RegisterCommand reg("info model", [](CLI::App& app) {
   CLI::App* sub = InfoCommand(app)->add_subcommand(
       "model", "Load a model and print its counts, groups, materials, bounds and preview scale.");
   sub->add_option("name", args->Name,
-                  "Model name relative to the root, without \".obj\" (units\\tank or units/tank)")
+                  "Model name relative to the root, without \".obj\" (units\\tank or units/tank); "
+                  "a path ending in \".obj\" is accepted too, like render's settings paths")
       ->required();
   sub->add_option("--root", args->Root, "Folder the model names are relative to")
       ->capture_default_str();
