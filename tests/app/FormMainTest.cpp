@@ -78,8 +78,10 @@ protected:
     std::string why;
     if (!OpenDisplay(why))
       GTEST_SKIP() << why;
+    // The process number keeps two suites on one machine (several checkouts, or a
+    // rerun while one still runs) out of each other's folders.
     Root = fs::temp_directory_path() /
-           ("quarvel_window_" +
+           ("quarvel_window_" + std::to_string(::getpid()) + "_" +
             std::string(::testing::UnitTest::GetInstance()->current_test_info()->name()));
     fs::remove_all(Root);
     fs::create_directories(Root);
