@@ -12,6 +12,14 @@ namespace quarvel {
 // True when a display is named in the environment (DISPLAY or WAYLAND_DISPLAY).
 bool DisplayAvailable();
 
+// Opens the connection to the display named by DISPLAY for the whole process, once, and
+// hands it to FLTK (which would otherwise end the program with "Can't open display" at
+// its first need). A busy X server (xvfb-run on a loaded machine) may refuse a
+// connection for a moment, so a refused one is tried again for up to `seconds`. Returns
+// false with the reason in `why` when there is no display or it cannot be opened; later
+// calls give the first call's answer.
+bool OpenDisplay(std::string& why, double seconds = 10.0);
+
 // Draws `widget` (a window: its client area) offscreen at width x height and writes the
 // picture as a 24-bit PNG through the atomic writer. Opens the display connection when
 // needed. Throws quarvel::Error when the picture cannot be made or written.

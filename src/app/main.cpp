@@ -17,6 +17,7 @@
 #include <string>
 #include <system_error>
 
+#include "app/Display.h"
 #include "app/FormMain.h"
 #include "common/Messages.h"
 
@@ -60,6 +61,13 @@ int main(int argc, char** argv) {
     });
   }
 
+  // FLTK would end the program at its first need of the display, with no retry and no
+  // word of what to do.
+  std::string why;
+  if (!quarvel::OpenDisplay(why)) {
+    std::cerr << "quarvel: " << why << "\n";
+    return 1;
+  }
   quarvel::TFrmMain form(progDir);
   form.FormCreate(model);
   if (!snapshot.empty()) {

@@ -70,7 +70,7 @@ std::string Seconds(double s) {
 
 std::vector<std::string> SelectJobs(const std::string& root,
                                     const std::vector<std::string>& settings, bool all,
-                                    const std::string& shard) {
+                                    const std::string& shard, std::vector<std::string>* problems) {
   TShard which;
   if (!shard.empty()) {
     try {
@@ -82,16 +82,16 @@ std::vector<std::string> SelectJobs(const std::string& root,
   std::vector<std::string> names;
   if (all) {
     if (!settings.empty())
-      throw Error("give settings names or --all, not both");
+      throw CLI::ValidationError("give settings names or --all, not both");
     std::string dir = NormaliseSeparators(root);
     if (dir.empty() || dir.back() != '/')
       dir += "/";
-    ScanSettingsFiles(root, dir, names);
+    ScanSettingsFiles(root, dir, names, problems);
     if (names.empty())
       throw Error("no .settings file below " + root);
   } else {
     if (settings.empty())
-      throw Error("name at least one settings file, or use --all");
+      throw CLI::ValidationError("name at least one settings file, or use --all");
     // One job per output set: "units/tank", "./units/tank", "units//tank" and
     // "units/tank.settings" are one job, rendered once (two workers writing the same set
     // would only wait for each other and leave the set of whichever came last).
@@ -132,12 +132,13 @@ TBatchRun::TBatchRun(const TBatchOptions& options, const TJobOptions& jobOptions
 void TBatchRun::Prepare() {
   if (!Options_.FingerprintValue.empty()) {
     Fingerprint_ = Options_.FingerprintValue;
-  } else if (const std::optional<std::string> cached = CachedRendererFingerprint()) {
+  } else if (const std::optional<std::string> cached =
+                 CachedRendererFingerprint(Options_.DeviceChoice)) {
     Fingerprint_ = *cached;
     FromCache_ = true;
   } else {
     try {
-      Fingerprint_ = RendererFingerprint();
+      Fingerprint_ = RendererFingerprint(Options_.DeviceChoice);
     } catch (const std::exception& e) {
       if (!Options_.RequireFingerprint.empty())
         throw Error(std::string("cannot measure the renderer fingerprint: ") + e.what());
@@ -153,7 +154,7 @@ bool TBatchRun::ConfirmFingerprint() {
   FromCache_ = false;
   std::string measured;
   try {
-    measured = RendererFingerprint();
+    measured = RendererFingerprint(Options_.DeviceChoice);
   } catch (const std::exception&) {
     // No GL after all: the jobs fail as they render, and write no manifest.
   }

@@ -18,11 +18,13 @@ namespace quarvel::cli {
 
 // The job names a command line names: settings arguments as SettingsNameFromArgument
 // takes them, or every settings file below the root with --all; then only those of shard
-// `shard` ("K/N", "" = all). Throws quarvel::Error for no names or both kinds, and
-// CLI::ValidationError (exit status 2) for a --shard that is not K/N with 1 <= K <= N.
+// `shard` ("K/N", "" = all). Throws CLI::ValidationError (exit status 2) for no names or
+// both kinds and for a --shard that is not K/N with 1 <= K <= N. Folders --all cannot read
+// and dangling settings links are added to `problems` when given.
 std::vector<std::string> SelectJobs(const std::string& root,
                                     const std::vector<std::string>& settings, bool all,
-                                    const std::string& shard);
+                                    const std::string& shard,
+                                    std::vector<std::string>* problems = nullptr);
 
 // The options of render that this file owns.
 struct TBatchOptions {
@@ -32,6 +34,9 @@ struct TBatchOptions {
   std::string RequireFingerprint;
   std::string FingerprintValue; // internal: a worker takes its parent's fingerprint
   bool Force = false;
+  // What picks the OpenGL device (--renderer, --gl-device, QUARVEL_GL_DEVICE): part of the
+  // fingerprint cache's key, so a cached value never stands for another device.
+  std::string DeviceChoice;
 };
 void AddBatchOptions(CLI::App& render, TBatchOptions& options);
 

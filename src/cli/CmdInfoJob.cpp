@@ -20,6 +20,7 @@ namespace {
 struct TInfoJobArgs {
   std::string Settings;
   std::string Root = ".";
+  bool RootGiven = false;
   bool Json = false;
   TInputOptions Input;
 };
@@ -37,7 +38,10 @@ void RunInfoJob(const TInfoJobArgs& args) {
   TJobOptions options;
   options.RootDir = args.Root;
   options.MaxTexturePixels = args.Input.MaxTexturePixels;
-  LoadJob(job, options, SettingsNameFromArgument(args.Root, args.Settings));
+  const std::string name = SettingsNameFromArgument(args.Root, args.Settings);
+  if (!args.RootGiven)
+    options.MissingInputHint = RootHint(name);
+  LoadJob(job, options, name);
   // The textures a render would upload, decoded the same way, so that what a render
   // would warn about (or fail on) shows here too.
   job.DecodeTextures();
@@ -94,8 +98,11 @@ void RunInfoJob(const TInfoJobArgs& args) {
   std::cout << "zmax: " << static_cast<int>(job.ZMax) << "\n";
   std::cout << "single output: " << (job.SingleOutput ? "yes" : "no") << "\n";
   std::cout << "warnings: " << job.Warnings.size() << "\n";
-  for (const std::string& w : job.Warnings)
-    std::cout << "  " << w << "\n";
+  for (size_t w = 0; w < job.Warnings.size() && w < MaxShownWarnings; ++w)
+    std::cout << "  " << job.Warnings[w] << "\n";
+  const std::string more = MoreWarningsNote(job.Warnings.size());
+  if (!more.empty())
+    std::cout << "  " << more << "\n";
   std::cout << std::flush;
 }
 
@@ -111,7 +118,10 @@ RegisterCommand reg("info job", [](CLI::App& app) {
   sub->add_option("--root", args->Root, "Folder the settings and models are below (default: .)");
   sub->add_flag("--json", args->Json, "Print one JSON object");
   args->Input.AddTo(sub);
-  sub->callback([args] { RunInfoJob(*args); });
+  sub->callback([args, sub] {
+    args->RootGiven = sub->count("--root") > 0;
+    RunInfoJob(*args);
+  });
 });
 
 } // namespace

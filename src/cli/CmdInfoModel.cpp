@@ -9,6 +9,7 @@
 #include "cli/InputOptions.h"
 #include "common/FileLookup.h"
 #include "common/Text.h"
+#include "jobs/JobRunner.h"
 #include "models/Geometry.h"
 #include "models/ModelLoader.h"
 #include "models/SceneFile.h"
@@ -206,7 +207,7 @@ void PrintText(const TModelReport& r) {
   std::cout << "Faces: " << r.Faces << "\n";
   std::cout << "Groups: " << r.Groups.size() << "\n";
   for (const auto& g : r.Groups)
-    std::cout << "  " << g.Name << ": " << g.Faces << " faces\n";
+    std::cout << "  " << g.Name << ": " << Counted(g.Faces, "face") << "\n";
   std::cout << "Material library: " << r.MaterialPath
             << (r.MaterialFound ? "" : " (not found, faces use the default material)") << "\n";
   std::cout << "Materials: " << r.Materials.size() << "\n";
@@ -253,6 +254,7 @@ RegisterCommand reg("info model", [](CLI::App& app) {
       "model", "Load a model and print its counts, groups, materials, bounds and preview scale.");
   sub->add_option("name", args->Name,
                   "Model name relative to the root, without \".obj\" (units\\tank or units/tank); "
+                  "a path ending in \".obj\" is accepted too, like render's settings paths; "
                   "a scene file with its extension (units/walker.gltf)")
       ->required();
   sub->add_option("--root", args->Root, "Folder the model names are relative to")
@@ -261,10 +263,11 @@ RegisterCommand reg("info model", [](CLI::App& app) {
   args->Input.AddTo(sub);
   sub->callback([args] {
     args->Input.Apply();
-    std::string name = args->Name;
-    // A name typed with its extension is taken as the model it names.
-    if (name.size() > 4 && EndsWithNoCase(name, ".obj"))
-      name.erase(name.size() - 4);
+    // A name typed with its extension is taken as the model it names, and a path to the
+    // file relative to the current folder as the model's name below the root, the forms
+    // `render` takes for its settings files. A scene file keeps its extension.
+    const std::string name =
+        IsSceneFileName(args->Name) ? args->Name : NameFromArgument(args->Root, args->Name, ".obj");
     const TModelReport report = Inspect(args->Root, name, args->Input.MaxTexturePixels);
     if (args->Json)
       PrintJson(report);

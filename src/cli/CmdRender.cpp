@@ -32,14 +32,17 @@
 #include "common/FileLists.h"
 #include "common/FileLookup.h"
 #include "common/Interrupt.h"
+#include "common/ProgressLines.h"
 #include "common/Text.h"
 #include "jobs/JobRunner.h"
 
 #include <algorithm>
 #include <atomic>
 #include <cerrno>
+#include <chrono>
 #include <csignal>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <fcntl.h>
 #include <filesystem>
@@ -62,6 +65,8 @@ namespace {
 struct TRenderArgs {
   std::vector<std::string> Settings;
   std::string Root = ".";
+  bool RootGiven = false; // --root was on the command line
+  std::string Progress;   // "", "plain", "bar" or "none"
   std::string Format = "kxz";
   std::string Out;
   int Jobs = 1;
@@ -101,25 +106,42 @@ private:
   std::string Note_;
 };
 
-// What the user sees while jobs run. Progress goes to standard output: on a terminal as
-// one line redrawn in place (bar, percentage, status text), otherwise as one line per
-// new status text. Warnings and errors go to standard error. Quiet keeps only errors.
+// What the user sees while jobs run. Progress goes to standard output: as a bar, one
+// line redrawn in place with every step (the default on a terminal); as plain lines, each
+// status text once with a further line at most every 10 percent or 5 seconds, whichever
+// is rarer (the default otherwise, common/ProgressLines.h); or not at all. Warnings and
+// errors go to standard error; after MaxShownWarnings warnings of one job the rest are
+// counted and the count follows when the job ends. Quiet keeps only errors.
+enum class TProgressMode { Bar, Plain, None };
+
+TProgressMode ProgressModeOf(const std::string& option) {
+  if (option == "bar")
+    return TProgressMode::Bar;
+  if (option == "plain")
+    return TProgressMode::Plain;
+  if (option == "none")
+    return TProgressMode::None;
+  return ::isatty(STDOUT_FILENO) == 1 ? TProgressMode::Bar : TProgressMode::Plain;
+}
+
 class TProgressDisplay {
 public:
-  TProgressDisplay(bool quiet, bool multipleJobs)
-      : Quiet(quiet), Prefixed(multipleJobs), Terminal(::isatty(STDOUT_FILENO) == 1) {}
+  TProgressDisplay(bool quiet, bool multipleJobs, TProgressMode mode)
+      : Quiet(quiet), Prefixed(multipleJobs), Mode(mode) {}
 
   void Progress(const std::string& job, int percent, const std::string& text) {
-    if (Quiet)
+    if (Quiet || Mode == TProgressMode::None)
       return;
-    const std::string shown = (Prefixed ? job + ": " : std::string()) + text;
-    if (!Terminal) {
-      if (LastText[job] != text) {
-        LastText[job] = text;
-        std::cout << shown << std::endl;
-      }
+    const std::string prefix = Prefixed ? job + ": " : std::string();
+    if (Mode == TProgressMode::Plain) {
+      const double seconds =
+          std::chrono::duration<double>(std::chrono::steady_clock::now() - Start).count();
+      const std::string line = Lines[job].Line(percent, text, seconds);
+      if (!line.empty())
+        std::cout << prefix << line << std::endl;
       return;
     }
+    const std::string shown = prefix + text;
     percent = std::clamp(percent, 0, 100);
     constexpr int barWidth = 24;
     const int filled = percent * barWidth / 100;
@@ -145,11 +167,20 @@ public:
     std::cout << text << std::endl;
   }
 
-  void Warning(const std::string& text) {
-    if (Quiet)
+  void Warning(const std::string& job, const std::string& text) {
+    if (Quiet || ++WarningCount[job] > MaxShownWarnings)
       return;
     ClearLine();
     std::cerr << "warning: " << text << std::endl;
+  }
+
+  // The count of the job's warnings that were not shown.
+  void EndJob(const std::string& job) {
+    const std::string more = MoreWarningsNote(WarningCount[job]);
+    if (Quiet || more.empty())
+      return;
+    ClearLine();
+    std::cerr << "warning: " << (Prefixed ? job + ": " : std::string()) << more << std::endl;
   }
 
   void Error(const std::string& text) {
@@ -167,9 +198,11 @@ public:
 private:
   bool Quiet;
   bool Prefixed;
-  bool Terminal;
+  TProgressMode Mode;
   bool LineShown = false;
-  std::map<std::string, std::string> LastText;
+  std::chrono::steady_clock::time_point Start = std::chrono::steady_clock::now();
+  std::map<std::string, TProgressLines> Lines;
+  std::map<std::string, size_t> WarningCount;
 };
 
 // Write end of the parent's self-pipe: the signal handler writes a byte to it so that a
@@ -235,7 +268,7 @@ void InstallStopHandlers(bool endsAtOnce) {
   }
 }
 
-TJobOptions OptionsOf(const TRenderArgs& args) {
+TJobOptions OptionsOf(const TRenderArgs& args, const std::string& name = std::string()) {
   TJobOptions options;
   options.RootDir = args.Root;
   options.OutputDir = args.Out;
@@ -243,6 +276,8 @@ TJobOptions OptionsOf(const TRenderArgs& args) {
   options.AsKXZ = args.Format == "kxz";
   options.MaxTexturePixels = args.Input.MaxTexturePixels;
   options.WaitForOutput = !args.NoWait;
+  if (!args.RootGiven && !name.empty())
+    options.MissingInputHint = RootHint(name);
   return options;
 }
 
@@ -255,9 +290,10 @@ TOutcome RenderHere(const TRenderArgs& args, const std::string& name, TProgressD
     ~TEnded() { Batch.Ended(Name); }
   } ended{batch, name};
   try {
+    session.Inputs(); // the GL first, so that the note on the renderer comes before the job
     if (const std::string note = session.TakeNote(); !note.empty())
       display.Line(note);
-    TJobOptions options = OptionsOf(args);
+    TJobOptions options = OptionsOf(args, name);
     batch.AddManifest(options);
     const std::vector<std::string> files = RunJob(
         options, name, session.Inputs(),
@@ -267,17 +303,20 @@ TOutcome RenderHere(const TRenderArgs& args, const std::string& name, TProgressD
         },
         [&](const std::string& text) {
           batch.Warning(name, text);
-          display.Warning(text);
+          display.Warning(name, text);
         });
     display.ClearLine();
+    display.EndJob(name);
     for (const std::string& file : files)
       display.Line("wrote " + file);
     return TOutcome::Rendered;
   } catch (const Interrupted&) {
+    display.EndJob(name);
     display.Error(name + ": interrupted");
     batch.Failure(name, "interrupted");
     return TOutcome::Interrupted;
   } catch (const std::exception& e) {
+    display.EndJob(name);
     display.Error(name + ": " + e.what());
     batch.Failure(name, e.what());
     return TOutcome::Failed;
@@ -295,9 +334,10 @@ int RunWorker(const TRenderArgs& args) {
   try {
     const std::string& name = args.Settings.at(0);
     TRenderSession session(args);
+    session.Inputs();
     if (const std::string note = session.TakeNote(); !note.empty())
       say("note", note);
-    TJobOptions options = OptionsOf(args);
+    TJobOptions options = OptionsOf(args, name);
     TBatchRun batch(args.Batch, options, args.HalfAmbient);
     batch.Prepare();
     batch.AddManifest(options);
@@ -335,8 +375,13 @@ pid_t SpawnWorker(const TRenderArgs& args, const std::string& name, const std::s
   int fds[2];
   if (::pipe2(fds, O_CLOEXEC) != 0)
     throw Error(std::string("cannot start a worker: ") + std::strerror(errno));
-  std::vector<std::string> argv = {"quarvel-cli", "render",   "--worker", "--root",
-                                   args.Root,     "--format", args.Format};
+  std::vector<std::string> argv = {"quarvel-cli", "render", "--worker", "--format", args.Format};
+  // The root only when the user gave one: without it the worker words its messages for
+  // the default root, as this process would.
+  if (args.RootGiven) {
+    argv.push_back("--root");
+    argv.push_back(args.Root);
+  }
   if (!args.Out.empty()) {
     argv.push_back("--out");
     argv.push_back(args.Out);
@@ -413,7 +458,7 @@ std::vector<TOutcome> RenderInWorkers(const TRenderArgs& args,
         display.Line(rest);
     } else if (kind == "warning") {
       batch.Warning(w.Name, rest);
-      display.Warning(rest);
+      display.Warning(w.Name, rest);
     } else if (kind == "wrote") {
       display.Line("wrote " + rest);
     } else if (kind == "error") {
@@ -534,6 +579,7 @@ std::vector<TOutcome> RenderInWorkers(const TRenderArgs& args,
         ++i;
         continue;
       }
+      display.EndJob(w.Name);
       reap(w);
       batch.Ended(w.Name);
       running.erase(running.begin() + static_cast<ptrdiff_t>(i));
@@ -579,13 +625,22 @@ void RunRender(TRenderArgs& args) {
   LowerCaseASCII(args.Format);
   args.Input.Apply();
   ApplyGLDeviceOptions(args.GLDevice);
+  for (const std::string& a : GLDeviceArguments(args.GLDevice))
+    args.Batch.DeviceChoice += a + " ";
+  if (const char* env = std::getenv("QUARVEL_GL_DEVICE"))
+    args.Batch.DeviceChoice += std::string("QUARVEL_GL_DEVICE=") + env;
+  LowerCaseASCII(args.Progress);
   if (args.Worker) {
     SetExitCode(RunWorker(args));
     return;
   }
 
+  std::vector<std::string> problems;
   const std::vector<std::string> names =
-      SelectJobs(args.Root, args.Settings, args.All, args.Batch.Shard);
+      SelectJobs(args.Root, args.Settings, args.All, args.Batch.Shard, &problems);
+  for (const std::string& problem : problems)
+    if (!args.Quiet)
+      std::cerr << "warning: " << problem << std::endl;
   // Better said once than by every job.
   std::error_code ec;
   if (!args.Out.empty() && std::filesystem::exists(args.Out, ec) &&
@@ -595,7 +650,7 @@ void RunRender(TRenderArgs& args) {
                 "outputs go into (it is made when missing)");
 
   InstallStopHandlers(true);
-  TProgressDisplay display(args.Quiet, names.size() > 1);
+  TProgressDisplay display(args.Quiet, names.size() > 1, ProgressModeOf(args.Progress));
   TBatchRun batch(args.Batch, OptionsOf(args), args.HalfAmbient);
   batch.Prepare();
   // Jobs whose manifest says their output is what they would write now are skipped.
@@ -609,7 +664,7 @@ void RunRender(TRenderArgs& args) {
       outcomes[i] = TOutcome::NotStarted;
       if (batch.UpToDate(names[i], [&](const std::string& text) {
             if (!quietly)
-              display.Warning(text);
+              display.Warning(names[i], text);
           })) {
         outcomes[i] = TOutcome::UpToDate;
       } else {
@@ -687,6 +742,11 @@ RegisterCommand reg("render", [](CLI::App& app) {
                   "Also write NAME_a.colour.png, NAME_a.depth.png and NAME_a.side.png of every "
                   "angle (after gap removal, before the palette) below DIR");
   sub->add_flag("--quiet,-q", args->Quiet, "Print only errors");
+  sub->add_option("--progress", args->Progress,
+                  "How progress is shown: bar (one line redrawn with every step; the default "
+                  "on a terminal), plain (each step once, then a line at most every 10% or 5 s; "
+                  "the default otherwise) or none")
+      ->check(CLI::IsMember({"plain", "bar", "none"}, CLI::ignore_case));
   sub->add_flag("--all", args->All, "Render every settings file below the root");
   sub->add_flag("--half-ambient", args->HalfAmbient,
                 "Light every face with material the ambient colour (0.5, 0.5, 0.5) instead of "
@@ -698,7 +758,10 @@ RegisterCommand reg("render", [](CLI::App& app) {
   AddGLDeviceOptions(*sub, args->GLDevice);
   AddBatchOptions(*sub, args->Batch);
   sub->add_flag("--worker", args->Worker, "Internal: run one job for a parent process")->group("");
-  sub->callback([args] { RunRender(*args); });
+  sub->callback([args, sub] {
+    args->RootGiven = sub->count("--root") > 0;
+    RunRender(*args);
+  });
 });
 
 } // namespace

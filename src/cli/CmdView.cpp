@@ -95,6 +95,33 @@ void WritePictures(const TAngleSheet& sheet, const std::array<TPaletteEntry, 256
   std::cout << "wrote " << base << ".depth.png (" << size << ", depth as grey)\n";
 }
 
+// The first bytes of a file in hex, and what kind of file they suggest when it is one a
+// user may have mixed up with a sprite file: "89 50 4E 47, a PNG picture".
+std::string FirstBytes(const std::string& bytes) {
+  static const char hex[] = "0123456789ABCDEF";
+  std::string shown;
+  for (size_t i = 0; i < bytes.size() && i < 4; ++i) {
+    const auto b = static_cast<unsigned char>(bytes[i]);
+    shown += (i > 0 ? " " : "") + std::string{hex[b >> 4], hex[b & 15]};
+  }
+  if (shown.empty())
+    return "it is empty";
+  shown = "it starts with " + shown;
+  if (bytes.compare(0, 4, "\x89PNG") == 0)
+    shown += ", a PNG picture";
+  else if (bytes.compare(0, 3, "\xFF\xD8\xFF") == 0)
+    shown += ", a JPEG picture";
+  else if (bytes.compare(0, 2, "BM") == 0)
+    shown += ", a BMP picture";
+  return shown;
+}
+
+// The message without the "FILE: " its reader put in front.
+std::string WithoutFilePrefix(const std::string& message, const std::string& file) {
+  const std::string prefix = file + ": ";
+  return message.compare(0, prefix.size(), prefix) == 0 ? message.substr(prefix.size()) : message;
+}
+
 void RunView(const TViewOptions& options) {
   const std::string file = ResolvePath(options.File);
   const std::string bytes = ReadSpriteFile(file);
@@ -104,17 +131,36 @@ void RunView(const TViewOptions& options) {
     ParseFrameSize(options.FrameSize, frameWidth, frameHeight);
 
   // The extension decides; an unknown one falls back on the container's leading FF 'K'.
+  // A file that is neither is said to be so: read as a 2P5D sheet, a picture gave
+  // "sheet width 136389380 is not a whole number of frames", which sends the user
+  // looking for a damaged sprite.
   const std::string ext = LowerExtension(file);
-  const bool container =
-      ext == ".kxz" || (ext != ".2p5d" && bytes.size() >= 2 && data[0] == 0xFF && data[1] == 'K');
+  const bool startsAsContainer = bytes.size() >= 2 && data[0] == 0xFF && data[1] == 'K';
+  if (ext == ".p16")
+    throw Error(file + " is a .p16 palette, not a sprite file: view the .kxz container that "
+                       "uses it (its palette is read from here)");
+  if (ext == ".kxz" && !startsAsContainer)
+    throw Error(file + " is not a KXZ container: " + FirstBytes(bytes) +
+                ", and a container starts with FF 4B");
+  const bool container = ext == ".kxz" || (ext != ".2p5d" && startsAsContainer);
+  if (!container && ext != ".2p5d") {
+    try {
+      Decode2P5D(data, bytes.size(), file);
+    } catch (const Error& e) {
+      throw Error(file + " is not a KXZ container (" + FirstBytes(bytes) +
+                  ", and a container starts with FF 4B) nor a 2P5D sheet (" +
+                  WithoutFilePrefix(e.what(), file) + ")");
+    }
+  }
   const std::string base = options.Out.empty() ? file : JoinPath(options.Out, BaseName(file));
 
   if (container) {
     const TKXContents kx = DecodeKXZ(data, bytes.size(), file, frameWidth, frameHeight);
     const std::string paletteName = options.Palette.empty() ? Palette16Name(file) : options.Palette;
     const auto palette = Palette16ToEntries(ReadPalette16(paletteName));
-    std::cout << file << ": sprite container, mode '" << kx.Mode << "', " << kx.Frames.size()
-              << " frames of " << kx.FrameWidth << " x " << kx.FrameHeight << " pixels"
+    std::cout << file << ": sprite container, mode '" << kx.Mode << "', "
+              << Counted(static_cast<int64_t>(kx.Frames.size()), "frame") << " of " << kx.FrameWidth
+              << " x " << kx.FrameHeight << " pixels"
               << (frameWidth > 0 ? ""
                                  : " (frame size inferred from the crops; --frame-size sets it)")
               << "\n  palette " << ResolvePath(paletteName) << "\n";
@@ -131,8 +177,8 @@ void RunView(const TViewOptions& options) {
   }
 
   const TAngleSheet sheet = Decode2P5D(data, bytes.size(), file);
-  std::cout << file << ": 2P5D sheet, " << sheet.FrameCount() << " frames of " << sheet.FrameWidth
-            << " x " << sheet.Height << " pixels\n";
+  std::cout << file << ": 2P5D sheet, " << Counted(sheet.FrameCount(), "frame") << " of "
+            << sheet.FrameWidth << " x " << sheet.Height << " pixels\n";
   // The crops and offsets a container would get for these frames.
   const size_t fw = static_cast<size_t>(sheet.FrameWidth);
   std::vector<uint8_t> frame(fw * static_cast<size_t>(sheet.Height));

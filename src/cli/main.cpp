@@ -11,6 +11,9 @@ int main(int argc, char** argv) {
                "quarvel-cli"};
   app.set_version_flag("--version", std::string("quarvel-cli ") + QUARVEL_VERSION);
   app.require_subcommand(1);
+  app.footer("Exit status: 0 when everything succeeded; 1 when a job (or the command) failed; "
+             "2 when the command line was wrong; 130 or 143 when a render was interrupted by "
+             "SIGINT or SIGTERM.");
   quarvel::SetMessageSink([](const std::string& title, const std::string& text) {
     std::cerr << title << ": " << text << std::endl;
   });
@@ -18,7 +21,10 @@ int main(int argc, char** argv) {
   try {
     app.parse(argc, argv);
   } catch (const CLI::ParseError& e) {
-    return app.exit(e);
+    // --help and --version end here too, with status 0; every other parse error is a
+    // command line that was wrong, and has one status for scripts to test.
+    const int code = app.exit(e);
+    return code == 0 ? 0 : 2;
   } catch (const std::exception& e) {
     std::cerr << "quarvel-cli: " << e.what() << std::endl;
     return 1;

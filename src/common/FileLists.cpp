@@ -19,10 +19,10 @@ bool NameLess(const std::string& a, const std::string& b) {
   return a < b;
 }
 
-// The names in a folder, sorted; an unreadable folder gives none.
-std::vector<std::string> FolderNames(const std::string& dir) {
+// The names in a folder, sorted; an unreadable folder gives none (and its error in `ec`).
+std::vector<std::string> FolderNames(const std::string& dir, std::error_code& ec) {
   std::vector<std::string> names;
-  std::error_code ec;
+  ec.clear();
   fs::directory_iterator it(dir, ec);
   for (; !ec && it != fs::directory_iterator(); it.increment(ec))
     names.push_back(it->path().filename().string());
@@ -30,10 +30,22 @@ std::vector<std::string> FolderNames(const std::string& dir) {
   return names;
 }
 
+std::vector<std::string> FolderNames(const std::string& dir) {
+  std::error_code ec;
+  return FolderNames(dir, ec);
+}
+
 // ext "" lists what ScanPreviewModels lists.
 void ScanFiles(const std::string& progDir, const std::string& dir, const std::string& ext,
-               std::vector<std::string>& list) {
-  for (const std::string& name : FolderNames(dir)) {
+               std::vector<std::string>& list, std::vector<std::string>* problems) {
+  std::error_code folderError;
+  const std::vector<std::string> names = FolderNames(dir, folderError);
+  // A folder that cannot be read (or read to its end) loses files without a word, which
+  // looks like a job that was never written; whoever asked for the problems hears of it.
+  if (folderError && problems != nullptr)
+    problems->push_back(Printable(dir, 1024) + ": cannot read the folder (" +
+                        folderError.message() + "); files in it are left out");
+  for (const std::string& name : names) {
     if (name == "." || name == "..")
       continue;
     const std::string path = dir + name;
@@ -42,10 +54,19 @@ void ScanFiles(const std::string& progDir, const std::string& dir, const std::st
     if (ec)
       continue;
     if (fs::is_directory(linkStatus)) {
-      ScanFiles(progDir, path + "/", ext, list);
+      ScanFiles(progDir, path + "/", ext, list, problems);
       continue;
     }
-    if (!fs::is_regular_file(fs::status(path, ec)) || ec)
+    const fs::file_status status = fs::status(path, ec);
+    if (fs::is_symlink(linkStatus) && !fs::exists(status) && EndsWithNoCase(name, ext) &&
+        problems != nullptr) {
+      std::error_code readError;
+      const fs::path target = fs::read_symlink(path, readError);
+      problems->push_back(Printable(path, 1024) + ": the link leads to " +
+                          Printable(target.string(), 1024) + ", which does not exist; left out");
+      continue;
+    }
+    if (!fs::is_regular_file(status))
       continue;
     if (ext.empty()) {
       if (EndsWithNoCase(name, ".obj"))
@@ -69,8 +90,8 @@ std::string RelativeName(const std::string& progDir, const std::string& path, in
 }
 
 void ScanModelFiles(const std::string& progDir, const std::string& dir,
-                    std::vector<std::string>& list) {
-  ScanFiles(progDir, dir, ".obj", list);
+                    std::vector<std::string>& list, std::vector<std::string>* problems) {
+  ScanFiles(progDir, dir, ".obj", list, problems);
 }
 
 bool IsSceneFileName(const std::string& name) {
@@ -82,12 +103,12 @@ bool IsSceneFileName(const std::string& name) {
 
 void ScanPreviewModels(const std::string& progDir, const std::string& dir,
                        std::vector<std::string>& list) {
-  ScanFiles(progDir, dir, "", list);
+  ScanFiles(progDir, dir, "", list, nullptr);
 }
 
 void ScanSettingsFiles(const std::string& progDir, const std::string& dir,
-                       std::vector<std::string>& list) {
-  ScanFiles(progDir, dir, ".settings", list);
+                       std::vector<std::string>& list, std::vector<std::string>* problems) {
+  ScanFiles(progDir, dir, ".settings", list, problems);
 }
 
 std::vector<std::string> ListBackgrounds(const std::string& progDir) {

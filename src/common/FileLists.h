@@ -11,7 +11,9 @@
 // platform the lists come from enumerates its folders in name order; readdir order on
 // Linux is arbitrary, so sorting keeps the lists the same from run to run.
 //
-// Nothing here throws for an unreadable folder: it is left out, like an empty one.
+// Nothing here throws for an unreadable folder: it is left out, like an empty one, and
+// the scans name it (and every dangling link whose name has the extension looked for) in
+// `problems` when the caller passes a list for them.
 #pragma once
 
 #include <string>
@@ -29,7 +31,7 @@ std::string RelativeName(const std::string& progDir, const std::string& path, in
 // into, not listed. Symbolic links to folders are not followed, so a link loop cannot
 // make the scan endless; links to files are listed like files.
 void ScanModelFiles(const std::string& progDir, const std::string& dir,
-                    std::vector<std::string>& list);
+                    std::vector<std::string>& list, std::vector<std::string>* problems = nullptr);
 
 // True when the name ends in the extension of a scene file the program reads (".gltf",
 // ".glb", ".fbx", ".dae", ".3ds", ".ply", ".stl"; letter case ignored).
@@ -43,7 +45,8 @@ void ScanPreviewModels(const std::string& progDir, const std::string& dir,
 
 // As ScanModelFiles for ".settings" (RelativeName(ProgDir, path, 9)).
 void ScanSettingsFiles(const std::string& progDir, const std::string& dir,
-                       std::vector<std::string>& list);
+                       std::vector<std::string>& list,
+                       std::vector<std::string>* problems = nullptr);
 
 // The files ProgDir/background*.png (letter case ignored; "background.png" itself
 // matches), each without its ".png", in name order.

@@ -176,16 +176,12 @@ bool IsBelow(const fs::path& real, const fs::path& realRoot) {
 
 // The file behind `fd`, checked to be a regular file of at most maxBytes; its size.
 uint64_t CheckedRegularSize(int fd, const std::string& resolved, uint64_t maxBytes,
-                            const char* kind, bool* isPipe = nullptr) {
+                            const char* kind) {
   struct stat st {};
   if (::fstat(fd, &st) != 0)
     throw Error(Located(resolved, 0, std::string("cannot read the file: ") + std::strerror(errno)));
   if (S_ISDIR(st.st_mode))
     throw Error(Located(resolved, 0, "is a folder, not a file"));
-  if (isPipe != nullptr && S_ISFIFO(st.st_mode)) {
-    *isPipe = true;
-    return 0;
-  }
   // A device or a pipe may never end (/dev/zero), or block until something writes to it.
   if (!S_ISREG(st.st_mode))
     throw Error(Located(resolved, 0,
@@ -274,23 +270,17 @@ std::string ByteCapText(uint64_t bytes) {
 std::string ReadWholeFile(const std::string& path, uint64_t maxBytes, const char* kind,
                           TPipes pipes) {
   const std::string resolved = ResolvePath(path);
-  FdCloser file{OpenForReading(resolved)};
-  bool isPipe = false;
-  uint64_t size = CheckedRegularSize(file.Fd, resolved, maxBytes, kind,
-                                     pipes == TPipes::Accept ? &isPipe : nullptr);
-  if (isPipe) {
-    // Opened without blocking, a pipe with no writer yet reads as empty: open it again and
-    // wait for the writer, as any program reading a named pipe does.
-    const int blocking = ::open(resolved.c_str(), O_RDONLY | O_CLOEXEC);
-    if (blocking < 0)
+  struct stat st {};
+  if (pipes == TPipes::Accept && ::stat(resolved.c_str(), &st) == 0 && S_ISFIFO(st.st_mode)) {
+    // Opened at once for blocking reads: a first open without blocking would let a writer
+    // hand over its text to a reader that is then closed, and the text would be lost.
+    FdCloser pipe{::open(resolved.c_str(), O_RDONLY | O_CLOEXEC)};
+    if (pipe.Fd < 0)
       throw Error(Located(resolved, 0, std::string("cannot open file: ") + std::strerror(errno)));
-    ::close(file.Fd);
-    file.Fd = blocking;
     std::string text;
-    ReadUpTo(file.Fd, resolved, static_cast<size_t>(std::min<uint64_t>(maxBytes, 65536)), text);
-    for (size_t before = 0; text.size() != before && text.size() <= maxBytes;) {
+    for (size_t before = 1; text.size() != before && text.size() <= maxBytes;) {
       before = text.size();
-      ReadUpTo(file.Fd, resolved, 65536, text);
+      ReadUpTo(pipe.Fd, resolved, 65536, text);
     }
     if (text.size() > maxBytes)
       throw Error(Located(resolved, 0,
@@ -298,6 +288,8 @@ std::string ReadWholeFile(const std::string& path, uint64_t maxBytes, const char
                               kind + " may have"));
     return text;
   }
+  const FdCloser file{OpenForReading(resolved)};
+  uint64_t size = CheckedRegularSize(file.Fd, resolved, maxBytes, kind);
   // One read into a buffer of the file's size: a copy through a string stream costs as
   // much as parsing does on large models. A file that grew since its size was taken is
   // read as far as the cap allows; one that shrank, as far as it goes.

@@ -110,4 +110,15 @@ std::string Quoted(std::string_view text, size_t maxChars) {
   return "'" + Printable(text, maxChars) + "'";
 }
 
+std::string Counted(int64_t count, std::string_view singular, std::string_view plural) {
+  std::string out = std::to_string(count) + " ";
+  if (count == 1)
+    out += singular;
+  else if (plural.empty())
+    out.append(singular).append("s");
+  else
+    out += plural;
+  return out;
+}
+
 } // namespace quarvel

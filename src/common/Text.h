@@ -38,6 +38,10 @@ std::string Printable(std::string_view text, size_t maxChars = QuotedTextChars);
 // Printable(text) between single quotes, as every message quotes input.
 std::string Quoted(std::string_view text, size_t maxChars = QuotedTextChars);
 
+// "1 frame", "3 frames": a count with its noun in the right number (`plural` defaults to
+// `singular` + "s").
+std::string Counted(int64_t count, std::string_view singular, std::string_view plural = {});
+
 // Calls onLine(line, index) for every line of `text`, untrimmed, and returns the count.
 // CR LF, LF and CR end a line; a final line end adds no empty line; empty text has none.
 // The byte-order mark is the caller's (DropByteOrderMark). Texts without a CR take a

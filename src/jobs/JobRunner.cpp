@@ -36,13 +36,12 @@ std::string NormalJobName(const std::string& name) {
   return normal;
 }
 
-namespace {
-
-std::string SettingsNameOf(const std::string& rootDir, const std::string& argument) {
-  if (!EndsWithNoCase(argument, ".settings"))
+std::string NameFromArgument(const std::string& rootDir, const std::string& argument,
+                             const std::string& extension) {
+  if (argument.size() <= extension.size() || !EndsWithNoCase(argument, extension))
     return argument;
-  const std::string stem = argument.substr(0, argument.size() - 9);
-  if (FileExists(RootRelative(rootDir, stem + ".settings")))
+  const std::string stem = argument.substr(0, argument.size() - extension.size());
+  if (FileExists(RootRelative(rootDir, stem + extension)))
     return stem;
   // A path to a file the root does not name that way: the job's name is its place
   // relative to the root (models and includes are looked up below the root).
@@ -53,11 +52,13 @@ std::string SettingsNameOf(const std::string& rootDir, const std::string& argume
     fs::path rel = file.lexically_normal().lexically_relative(root.lexically_normal());
     if (!ec && !rel.empty()) {
       const std::string r = rel.generic_string();
-      return r.substr(0, r.size() - 9);
+      return r.substr(0, r.size() - extension.size());
     }
   }
   return stem;
 }
+
+namespace {
 
 // "../x" with an output folder would be written beside it, not inside it.
 void CheckOutputName(const TJobOptions& options, const std::string& name) {
@@ -86,7 +87,7 @@ std::vector<std::string> PlannedFiles(const T2P5D_Manager& job, const TJobOption
 } // namespace
 
 std::string SettingsNameFromArgument(const std::string& rootDir, const std::string& argument) {
-  return NormalJobName(SettingsNameOf(rootDir, argument));
+  return NormalJobName(NameFromArgument(rootDir, argument, ".settings"));
 }
 
 TShaderSet PrepareGL(const std::string& rootDir) {
@@ -96,13 +97,29 @@ TShaderSet PrepareGL(const std::string& rootDir) {
   return LoadShaderSet(ShaderFolder(rootDir));
 }
 
+std::string RootHint(const std::string& name) {
+  const std::string path = NormaliseSeparators(name);
+  const size_t slash = path.find_last_of('/');
+  if (slash == std::string::npos || slash == 0)
+    return std::string();
+  return "(includes and models are looked up below the root, now the current folder; did you "
+         "mean --root " +
+         Printable(path.substr(0, slash)) + "?)";
+}
+
 void LoadJob(T2P5D_Manager& job, const TJobOptions& options, const std::string& name) {
   job.RootDir = options.RootDir.empty() ? "." : options.RootDir;
   job.OutputDir = options.OutputDir;
   job.DumpSheetsDir = options.DumpSheetsDir;
   job.TextureLimits.MaxPixels = options.MaxTexturePixels;
   job.WaitForOutputLock = options.WaitForOutput;
-  job.LoadSettings(name);
+  try {
+    job.LoadSettings(name);
+  } catch (const MissingInputError& e) {
+    if (options.MissingInputHint.empty())
+      throw;
+    throw MissingInputError(e.WhatAlone(), options.MissingInputHint);
+  }
 }
 
 std::vector<std::string> RunJob(const TJobOptions& options, const std::string& name,

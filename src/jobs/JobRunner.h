@@ -30,6 +30,8 @@ struct TJobOptions {
   std::function<void(const T2P5D_Manager& Job, std::vector<TPendingFile>& Set,
                      std::vector<std::string>& Remove)>
       OnOutputSet;
+  // Replaces the note of a MissingInputError when not empty (see RootHint).
+  std::string MissingInputHint;
 };
 
 // A job name in one form: "/" between folders, no empty or "." component, "folder/.."
@@ -37,12 +39,21 @@ struct TJobOptions {
 // leading "/" stay.
 std::string NormalJobName(const std::string& name);
 
+// For a job named with folders and rendered with the default root (the current folder),
+// the note a missing include or model gets: "(includes and models are looked up below
+// the root, now the current folder; did you mean --root path/to?)". "" for a name
+// without folders.
+std::string RootHint(const std::string& name);
+
 // The name of a job as the settings list gives it (relative to the root, no extension)
 // from a command-line argument: such a name is taken as it is; a path ending in
 // ".settings" loses the extension and, when it names a file outside the root's naming
 // (relative to the current folder, or absolute), is made relative to the root. The name
 // is given in its normal form (NormalJobName), so that the forms of one job compare equal.
 std::string SettingsNameFromArgument(const std::string& rootDir, const std::string& argument);
+// The same for any extension: ModelNameFromArgument is NameFromArgument(root, arg, ".obj").
+std::string NameFromArgument(const std::string& rootDir, const std::string& argument,
+                             const std::string& extension);
 
 // Makes GLView (400 x 400) when there is none and makes it current, then loads the three
 // shader programs from rootDir (built-in copies where the files are missing).

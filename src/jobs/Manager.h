@@ -28,14 +28,17 @@
 // many views it has.
 //
 // Failures are quarvel::Error exceptions naming the file (and line for text files): a
-// settings, include or OBJ file that cannot be read, an include cycle, a frame number
+// settings, include or OBJ file that cannot be read (an include or model that does not
+// exist below the root: MissingInputError), an include cycle, a frame line without a
+// model file, a frame number
 // below 1, a negative angle slot, a job with no angle, no frame or nothing drawn. Lines the
 // job ignores (unknown keywords) and numbers that do not parse (which take defaults) are
-// not errors; each is reported as a warning "file:line: what was taken" through OnWarning
-// and kept in Warnings.
+// not errors (comment lines, starting with "#", ";" or "//", are ignored silently); each is
+// reported as a warning "file:line: what was taken" through OnWarning and kept in Warnings.
 #pragma once
 
 #include "common/AngleSheet.h"
+#include "common/Error.h"
 #include "models/TextureFiles.h"
 
 #include <cstdint>
@@ -99,6 +102,27 @@ struct TSettingsLine {
   int Line = 0;
   std::shared_ptr<const std::vector<std::string>> Chain;
 };
+
+// An include or model file that does not exist below the root. A front end that knows
+// how the root was chosen can add a hint (the command line's "did you mean --root ...?").
+// The message is `what` followed by `note`, by default "(paths are relative to --root)".
+class MissingInputError : public Error {
+public:
+  explicit MissingInputError(const std::string& what,
+                             const std::string& note = "(paths are relative to --root)")
+      : Error(what + " " + note), What_(what) {}
+  // The message without its note.
+  const std::string& WhatAlone() const { return What_; }
+
+private:
+  std::string What_;
+};
+
+// How many warnings of one job a front end shows one by one; the rest are counted.
+constexpr size_t MaxShownWarnings = 20;
+// "and 312 more warnings" for the warnings beyond MaxShownWarnings of `total`; "" when
+// there are none.
+std::string MoreWarningsNote(size_t total);
 
 // Largest angle slot and frame number a settings file may use: a typo such as
 // "frame 100000 a.obj" is refused instead of allocating sheets for it.
@@ -287,6 +311,8 @@ private:
   void Warn(const std::string& Text);
   std::string Here(const std::string& message) const;
   std::string InRoot(const std::string& name) const;
+  // RootDir as messages show it, ending in "/".
+  std::string RootShown() const;
   void FillJobMaterials();
 };
 

@@ -13,6 +13,8 @@
 #include "common/FileLookup.h"
 #include "common/Text.h"
 #include "jobs/Manager.h"
+#include "models/ModelLoader.h"
+#include "models/OBJFile.h"
 #include "models/Scene.h"
 
 #include <algorithm>
@@ -91,16 +93,18 @@ std::string FormatScale(long double v) {
   return out.str();
 }
 
-// Bounds the work of expansions that never end without a cycle of files (a line that
-// names an include in the middle of another line, which the textual replacement below
-// expands again and again).
-constexpr size_t MaxIncludeExpansions = 100000;
-// Such an expansion also grows as it goes: every step searches the lines before it and
-// moves the lines after it, so long before the expansion count runs out it would take
-// minutes. The characters searched or inserted and the lines moved are therefore counted
-// as well (a real job stays far below: tens of thousands), and the expanded list is bounded.
-constexpr size_t MaxExpansionWork = 20000000;
+// Bounds of the expanded list. Expansion ends for every finite set of files without a
+// cycle except one: an include line whose text also stands inside an earlier line is
+// replaced there (the replacement is textual), and when the included text brings the
+// include back, it grows for ever. Each expansion either grows the list or removes an
+// occurrence, so bounding the lines and the text bounds everything; a legitimate file,
+// however many includes it has, stays far below (a job has at most a few thousand
+// meaningful lines).
 constexpr size_t MaxExpandedLines = 1000000;
+constexpr size_t MaxExpandedBytes = size_t(64) << 20;
+// Replacements inside earlier lines cost a pass over the lines before the walk; real files
+// have one per comment that names an include, so this many means the expansion repeats.
+constexpr size_t MaxEarlierLineExpansions = 1000;
 
 // Deepest nesting of includes (the settings file itself is depth 0). Real jobs nest two or
 // three levels; a deeper chain is a mistake (files that include one another under ever
@@ -124,7 +128,41 @@ std::vector<std::string> Words(const std::string& text) {
   return words;
 }
 
+// True when the line holds "include " in any letter case somewhere: only such a line can
+// hold the text of an include line (which starts with it).
+bool MentionsInclude(const std::string& text) {
+  static const char word[] = "include ";
+  for (size_t at = 0; at + 8 <= text.size(); ++at) {
+    size_t k = 0;
+    while (k < 8 && LowerASCII(text[at + k]) == word[k])
+      ++k;
+    if (k == 8)
+      return true;
+  }
+  return false;
+}
+
+// Settings lines that are comments: "#", ";" or "//" first (after blanks). They are
+// ignored like any line the job does not know, but without a warning each.
+bool IsCommentLine(const std::string& trimmed) {
+  return !trimmed.empty() &&
+         (trimmed[0] == '#' || trimmed[0] == ';' || trimmed.compare(0, 2, "//") == 0);
+}
+
 } // namespace
+
+std::string MoreWarningsNote(size_t total) {
+  if (total <= MaxShownWarnings)
+    return std::string();
+  return "and " + Counted(static_cast<int64_t>(total - MaxShownWarnings), "more warning");
+}
+
+std::string T2P5D_Manager::RootShown() const {
+  std::string root = NormaliseSeparators(RootDir.empty() ? std::string(".") : RootDir);
+  if (root.back() != '/')
+    root += "/";
+  return root;
+}
 
 std::vector<TSettingsLine>
 T2P5D_Manager::ExpandSettings(const std::string& file, std::vector<std::string>* filesRead) const {
@@ -140,25 +178,37 @@ T2P5D_Manager::ExpandSettings(const std::string& file, std::vector<std::string>*
     });
     return out;
   };
+  auto bytesOf = [](const std::vector<TSettingsLine>& lines) {
+    size_t bytes = 0;
+    for (const TSettingsLine& line : lines)
+      bytes += line.Text.size() + 1;
+    return bytes;
+  };
 
+  // The walk: `done` holds the lines before the walk position, `pending` the lines from
+  // it on in reverse order (the next line last), so that replacing the line at the walk
+  // position costs only the lines inserted. `hosts` are the lines of `done` that mention
+  // "include ", the only ones an include line's text can stand in.
   const std::string top = ResolvePath(file);
-  std::vector<TSettingsLine> lines =
+  std::vector<TSettingsLine> pending =
       readLines(top, std::make_shared<const std::vector<std::string>>(1, top), TPipes::Accept);
+  size_t totalLines = pending.size();
+  size_t totalBytes = bytesOf(pending);
+  std::reverse(pending.begin(), pending.end());
+  std::vector<TSettingsLine> done;
+  std::vector<size_t> hosts;
+  size_t earlierLineExpansions = 0;
 
-  // Walk with i, not advancing after an include, so that the first inserted line (and
-  // with it a nested include) is examined next.
-  size_t i = 0;
-  size_t expansions = 0;
-  size_t work = 0;
-  while (i < lines.size()) {
-    const std::string t = Trim(lines[i].Text);
+  while (!pending.empty()) {
+    TSettingsLine at = std::move(pending.back());
+    pending.pop_back();
+    const std::string t = Trim(at.Text);
     if (t.size() < 8 || ToLowerASCII(t.substr(0, 8)) != "include ") {
-      ++i;
+      if (MentionsInclude(at.Text))
+        hosts.push_back(done.size());
+      done.push_back(std::move(at));
       continue;
     }
-    const TSettingsLine at = lines[i];
-    if (++expansions > MaxIncludeExpansions)
-      throw Error(Located(at.File, at.Line, "include expansion does not end"));
 
     const std::string name = TrimLeft(t.substr(8));
     std::string path;
@@ -181,6 +231,10 @@ T2P5D_Manager::ExpandSettings(const std::string& file, std::vector<std::string>*
       throw Error(Located(at.File, at.Line,
                           "include of " + Printable(path, 200) + " nests deeper than " +
                               std::to_string(MaxIncludeDepth) + " levels"));
+    if (!FindPath(path))
+      throw MissingInputError(Located(at.File, at.Line,
+                                      "include " + Printable(NormaliseSeparators(name)) +
+                                          " not found below " + RootShown()));
     auto chain = std::make_shared<std::vector<std::string>>(*at.Chain);
     chain->push_back(path);
     std::vector<TSettingsLine> included;
@@ -192,19 +246,22 @@ T2P5D_Manager::ExpandSettings(const std::string& file, std::vector<std::string>*
 
     // The whole list is joined into one text and the first occurrence of the trimmed
     // include line is replaced by the included text. The include line holds no line
-    // break, so that occurrence lies within one line j (never after line i): its text
-    // before the occurrence joins the first included line, and its text after the
-    // occurrence follows the last included line's break as a line of its own (an empty
-    // line when nothing follows).
-    size_t j = 0;
+    // break, so that occurrence lies within one line (never after the include line
+    // itself): its text before the occurrence joins the first included line, and its text
+    // after the occurrence follows the last included line's break as a line of its own
+    // (an empty line when nothing follows).
+    size_t hostIndex = std::string::npos;
     size_t pos = std::string::npos;
-    for (; j <= i; ++j) {
-      work += lines[j].Text.size() + 1;
-      pos = lines[j].Text.find(t);
-      if (pos != std::string::npos)
+    for (const size_t h : hosts) {
+      pos = done[h].Text.find(t);
+      if (pos != std::string::npos) {
+        hostIndex = h;
         break;
+      }
     }
-    const TSettingsLine host = lines[j];
+    if (hostIndex == std::string::npos)
+      pos = at.Text.find(t);
+    const TSettingsLine& host = hostIndex == std::string::npos ? at : done[hostIndex];
     const std::string prefix = host.Text.substr(0, pos);
     const std::string suffix = host.Text.substr(pos + t.size());
     std::vector<TSettingsLine> replacement;
@@ -215,23 +272,52 @@ T2P5D_Manager::ExpandSettings(const std::string& file, std::vector<std::string>*
       replacement = std::move(included);
       replacement.push_back(TSettingsLine{suffix, host.File, host.Line, host.Chain});
     }
-    work += host.Text.size() + (lines.size() - j);
-    for (const TSettingsLine& line : replacement)
-      work += line.Text.size() + 1;
-    if (work > MaxExpansionWork)
-      throw Error(Located(at.File, at.Line, "include expansion does not end"));
-    if (lines.size() - 1 + replacement.size() > MaxExpandedLines)
+
+    totalLines += replacement.size() - 1;
+    totalBytes += bytesOf(replacement);
+    totalBytes -= host.Text.size() + 1;
+    if (totalLines > MaxExpandedLines)
       throw Error(
           Located(at.File, at.Line,
                   "include expansion grows beyond " + std::to_string(MaxExpandedLines) + " lines"));
-    // Line j becomes the first replacement line; the others go in after it (one shift of
-    // the lines that follow, not two).
-    lines[j] = std::move(replacement.front());
-    lines.insert(lines.begin() + static_cast<ptrdiff_t>(j) + 1,
-                 std::make_move_iterator(replacement.begin() + 1),
-                 std::make_move_iterator(replacement.end()));
+    if (totalBytes > MaxExpandedBytes)
+      throw Error(Located(at.File, at.Line,
+                          "include expansion grows beyond " +
+                              std::to_string(MaxExpandedBytes >> 20) + " MiB of text"));
+
+    if (hostIndex == std::string::npos) {
+      // The include line itself is replaced; its first inserted line is examined next.
+      for (auto it = replacement.rbegin(); it != replacement.rend(); ++it)
+        pending.push_back(std::move(*it));
+      continue;
+    }
+
+    // The text stands in an earlier line, which takes the included text; the include line
+    // stays. The walk position, counted in lines, does not move, so the lines the
+    // replacement added before it come back to the walk, followed by the include line.
+    if (++earlierLineExpansions > MaxEarlierLineExpansions)
+      throw Error(Located(at.File, at.Line,
+                          "include expansion does not end: the text of this line also stands "
+                          "in " +
+                              done[hostIndex].File + ":" + std::to_string(done[hostIndex].Line) +
+                              ", where each expansion puts it back (stopped after " +
+                              std::to_string(MaxEarlierLineExpansions) + " expansions there)"));
+    const size_t added = replacement.size() - 1;
+    done[hostIndex] = std::move(replacement.front());
+    done.insert(done.begin() + static_cast<ptrdiff_t>(hostIndex) + 1,
+                std::make_move_iterator(replacement.begin() + 1),
+                std::make_move_iterator(replacement.end()));
+    pending.push_back(std::move(at));
+    for (size_t k = 0; k < added; ++k) {
+      pending.push_back(std::move(done.back()));
+      done.pop_back();
+    }
+    hosts.clear();
+    for (size_t k = 0; k < done.size(); ++k)
+      if (MentionsInclude(done[k].Text))
+        hosts.push_back(k);
   }
-  return lines;
+  return done;
 }
 
 void T2P5D_Manager::LoadSettings(const std::string& Name) {
@@ -245,7 +331,7 @@ void T2P5D_Manager::LoadSettings(const std::string& Name) {
 
   for (const TSettingsLine& line : lines) {
     const std::string t = Trim(line.Text);
-    if (t.empty())
+    if (t.empty() || IsCommentLine(t))
       continue;
     // Only a space separates the keyword: "angle<TAB>0 0" is the keyword "angle\t0".
     std::string keyword;
@@ -313,6 +399,10 @@ void T2P5D_Manager::ApplySetting(const std::string& Keyword, const std::string& 
     if (number > MaxFrameNumber)
       throw Error(Here("frame number " + std::to_string(number) +
                        " is beyond the largest frame number " + std::to_string(MaxFrameNumber)));
+    // Without a file name the model would be ".obj" in the root, and the user would read
+    // "./.obj: cannot open file".
+    if (rest.empty())
+      throw Error(Here("frame " + std::to_string(number) + " names no model file"));
     CheckViewCount(Angles.size(), std::max(Frames.size(), static_cast<size_t>(number)),
                    "frame number " + std::to_string(number));
     SetFrame(number, ReplaceModelPlaceholder(rest, RemoveFileExt(SettingsName)));
@@ -441,6 +531,11 @@ void T2P5D_Manager::SetFrame(int32_t Number, const std::string& FileName) {
   if (Frames.size() < static_cast<size_t>(Number))
     Frames.resize(static_cast<size_t>(Number));
   const std::string name = RemoveFileExt(FileName);
+  const bool loaded = std::any_of(Models.begin(), Models.end(),
+                                  [&](const auto& model) { return model->FileName == name; });
+  if (!loaded && !FindPath(ModelOBJPath(RootDir, name)))
+    throw MissingInputError(Here("model " + Printable(NormaliseSeparators(name + ".obj")) +
+                                 " not found below " + RootShown()));
   const int32_t index = LoadModel(name);
   Frames[static_cast<size_t>(Number) - 1].ModelIndex = index;
   Frames[static_cast<size_t>(Number) - 1].Source = TFrameSource{name + ".obj", "", 0};

@@ -56,11 +56,13 @@ std::string ShownName(const std::string& name) {
   return NormaliseSeparators(name);
 }
 
+// The current-folder prefix ".\" (or "./", stored as ".\") comes off the front only.
+// Removing the first ".\" wherever it stood turned "..\x.mtl" into ".x.mtl", a file
+// that does not exist, and the model lost its materials without a word.
 std::string MaterialNameWithoutDotSlash(const std::string& materialLibName) {
   std::string m = materialLibName;
-  const size_t dotSlash = m.find(".\\");
-  if (dotSlash != std::string::npos)
-    m.erase(dotSlash, 2);
+  if (m.compare(0, 2, ".\\") == 0)
+    m.erase(0, 2);
   return m;
 }
 
@@ -120,17 +122,17 @@ void LoadModelInto(TOBJFile& model, const std::string& rootDir, const std::strin
   const int32_t lineCount = census.Lines;
   model.Reserve(census.Vertices, census.TexCoords, census.Normals, census.Faces * 3);
   const std::string& objShown = model.ObjName;
-  std::string libSeen = model.MaterialLibName;
+  int32_t mtllibLine = 0; // the line of the "mtllib" statement that counts (the last)
   SplitLines(objLines, [&](std::string_view line, int32_t index) {
+    const int32_t mtllibLinesBefore = model.MaterialLibLines;
     try {
       model.ParseLine(line);
     } catch (const Error& e) {
       throw Error(Located(objShown, index + 1, e.what()));
     }
-    // Where the library was named, for messages about it.
-    if (line.size() > 7 && LowerASCII(line[0]) == 'm' && model.MaterialLibName != libSeen) {
-      libSeen = model.MaterialLibName;
-      model.MaterialLibLine = index + 1;
+    if (model.MaterialLibLines != mtllibLinesBefore) {
+      mtllibLine = index + 1;
+      model.MaterialLibLine = mtllibLine;
     }
     if (callbacks.OnLine)
       callbacks.OnLine(index, lineCount);
@@ -149,13 +151,25 @@ void LoadModelInto(TOBJFile& model, const std::string& rootDir, const std::strin
   }
   std::string mtlText;
   bool haveMaterials = false;
+  // A library that is missing or cannot be read leaves the model without materials; it
+  // still loads and renders, but silently white faces hid the cause, so it is a warning
+  // naming the "mtllib" line and the path looked for. A model without an "mtllib" line
+  // often has no library at all: its missing NAME.mtl is not worth a warning.
+  auto warn = [&](const std::string& what) {
+    if (callbacks.OnWarning)
+      callbacks.OnWarning(Located(objShown, mtllibLine,
+                                  "material library " + NormaliseSeparators(mtlPath) + " " + what +
+                                      "; faces use the default material"));
+  };
   if (!mtlPath.empty() && FileExists(mtlPath)) {
     try {
       mtlText = ReadWholeFile(mtlPath, MaxModelFileBytes, "material library");
       haveMaterials = true;
-    } catch (const Error&) {
-      // An unreadable library is treated like a missing one: the model loads without.
+    } catch (const Error& e) {
+      warn(std::string("cannot be read (") + e.what() + ")");
     }
+  } else if (!mtlPath.empty() && mtllibLine > 0) {
+    warn(FindPath(mtlPath) ? "is not a file" : "not found");
   }
   if (haveMaterials) {
     std::string mtlShown = NormaliseSeparators(mtlPath);

@@ -14,9 +14,10 @@
 //   2. root/name.obj is read as lines (CR, LF or CR LF end a line; a leading UTF-8
 //      byte-order mark is dropped); every line, trimmed of characters of code 32 or
 //      less, goes to ParseLine; after each one, OnLine(lineIndex, lineCount).
-//   3. OnMaterials(); the library is read from the "mtllib" name (its first ".\"
+//   3. OnMaterials(); the library is read from the "mtllib" name (a leading ".\"
 //      removed) in the model's folder, or from root/name.mtl without one. A missing or
-//      unreadable library leaves it empty; that is not an error.
+//      unreadable library leaves it empty; that is not an error, but a warning (OnWarning)
+//      when an "mtllib" line named it or it exists and cannot be read.
 //   4. SetMaterialFile, FinishLoading. Textures are not read here: the GL side decodes
 //      them when it makes the model's textures (render/GLModel.h), so loading needs no GL.
 //
@@ -42,7 +43,8 @@ struct TModelLoadCallbacks {
   std::function<void(int32_t lineIndex, int32_t lineCount)> OnLine;
   // Once, after the last OBJ line and before the material library is read.
   std::function<void()> OnMaterials;
-  // A problem the model loads in spite of, located ("units/tank.obj:3: ...").
+  // A problem the model loads despite, located: "units/tank.obj:3: material library
+  // units/mats/tank.mtl not found; faces use the default material".
   std::function<void(const std::string& text)> OnWarning;
 };
 

@@ -77,6 +77,7 @@ void TOBJFile::ParseLine(std::string_view line) {
     break;
   case 'm':
     if (MatchLowerKeyword("mtllib ", line, rest)) {
+      ++MaterialLibLines;
       MaterialLibName.assign(rest);
       for (char& c : MaterialLibName)
         c = c == '/' ? '\\' : LowerASCII(c);
@@ -118,19 +119,25 @@ void ReadFloats(std::string_view text, float* out, int count, std::string& scrat
 
 } // namespace
 
+// The numbers are read before anything is added: appending first left half a vertex in
+// the model when a later number of the line failed, although a line that fails must
+// leave the model as it was.
 void TOBJFile::AddVertex(std::string_view text) {
-  Vertices.emplace_back();
-  ReadFloats(text, &Vertices.back().X, 3, Scratch_);
+  TVec3 v{};
+  ReadFloats(text, &v.X, 3, Scratch_);
+  Vertices.push_back(v);
 }
 
 void TOBJFile::AddNormal(std::string_view text) {
-  Normals.emplace_back();
-  ReadFloats(text, &Normals.back().X, 3, Scratch_);
+  TVec3 n{};
+  ReadFloats(text, &n.X, 3, Scratch_);
+  Normals.push_back(n);
 }
 
 void TOBJFile::AddTexCoord(std::string_view text) {
-  TexCoords.emplace_back();
-  ReadFloats(text, &TexCoords.back().U, 2, Scratch_);
+  TOBJTexCoord t{};
+  ReadFloats(text, &t.U, 2, Scratch_);
+  TexCoords.push_back(t);
 }
 
 int32_t TOBJFile::ResolveIndex(std::string_view part, size_t listLength) {
@@ -147,6 +154,31 @@ int32_t TOBJFile::ResolveIndex(std::string_view part, size_t listLength) {
 }
 
 void TOBJFile::AddFace(std::string_view text) {
+  // A face line that fails (a bad index, too many corners) is taken back whole, with the
+  // group it opened: only the too-many-corners path used to do so, and a bad index left
+  // a half-read face behind.
+  const size_t groupsBefore = Groups.size();
+  const int32_t currentGroupBefore = CurrentGroup;
+  const size_t cornersBefore = Corners.size();
+  const int32_t faceCountBefore =
+      Groups.empty() ? -1 : Groups[static_cast<size_t>(CurrentGroup)].FaceCount;
+  try {
+    AddFaceCorners(text);
+  } catch (...) {
+    Corners.resize(cornersBefore);
+    if (Groups.size() != groupsBefore) {
+      Groups.resize(groupsBefore);
+    } else {
+      TOBJGroup& group = Groups[static_cast<size_t>(CurrentGroup)];
+      group.Faces.pop_back();
+      group.FaceCount = faceCountBefore;
+    }
+    CurrentGroup = currentGroupBefore;
+    throw;
+  }
+}
+
+void TOBJFile::AddFaceCorners(std::string_view text) {
   if (Groups.empty()) {
     AddGroup("Untitled");
   } else if (Groups[static_cast<size_t>(CurrentGroup)].FaceCount >= MaxGroupFaces) {
@@ -155,7 +187,6 @@ void TOBJFile::AddFace(std::string_view text) {
     AddGroup(name);
   }
   TOBJGroup& group = Groups[static_cast<size_t>(CurrentGroup)];
-  const int32_t faceCountBefore = group.FaceCount;
   // A vector grows geometrically, so no block size is kept here; FinishLoading trims.
   if (group.FaceCount == -1)
     group.FaceCount = 0;
@@ -172,10 +203,7 @@ void TOBJFile::AddFace(std::string_view text) {
     if (token.empty())
       break;
     if (added.CornerCount == MaxFaceCorners) {
-      // The face is dropped whole, so the model keeps only what came before this line.
-      Corners.resize(static_cast<size_t>(added.FirstCorner));
-      group.Faces.pop_back();
-      group.FaceCount = faceCountBefore;
+      // AddFace takes the face back, so the model keeps only what came before this line.
       throw Error("a face with more than " + std::to_string(MaxFaceCorners) + " corners");
     }
     text = rest;

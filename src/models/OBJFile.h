@@ -6,9 +6,10 @@
 // the line is lower-cased: "g ", "v ", "vn ", "vt ", "f ", "usemtl ", "mtllib ", each
 // with one blank after the keyword. Short lines (< 3 characters), comments and every
 // other statement are ignored. A number that does not convert throws quarvel::Error with
-// the conversion text ("'abc' is not a valid floating point value"); the model keeps
-// what was read before that line. Indices are stored as resolved (negative ones against
-// the lists read so far), never checked against the lists: drawing skips bad ones.
+// the conversion text ("'abc' is not a valid floating point value"); the model is then
+// as it was before that line (no half-read vertex or face stays). Indices are stored as resolved
+// (negative ones against the lists read so far), never checked against the lists: drawing skips bad
+// ones.
 //
 // Faces are never triangulated. A group holds at most 5000 faces; the next face opens a
 // group named after it with "1" appended ("hull" -> "hull1" -> "hull11").
@@ -112,8 +113,9 @@ public:
   // below the same root (common/FileLookup.h, the root rule).
   std::string RootDir;
   std::string ObjName;
-  std::string MaterialLibName; // last "mtllib " argument, lower-cased, '/' -> '\'
-  int32_t MaterialLibLine = 0; // its line in the model file (1-based; set by the loader)
+  std::string MaterialLibName;  // last "mtllib " argument, lower-cased, '/' -> '\'
+  int32_t MaterialLibLine = 0;  // its line in the model file (1-based; set by the loader)
+  int32_t MaterialLibLines = 0; // "mtllib " lines read so far (the loader notes where)
   std::vector<TVec3> Vertices;
   std::vector<TVec3> Normals; // as read, then the generated ones
   std::vector<TOBJTexCoord> TexCoords;
@@ -132,6 +134,7 @@ private:
   // already have a material keep it.
   void BindMaterials(bool onlyUnbound);
   int32_t ResolveIndex(std::string_view part, size_t listLength);
+  void AddFaceCorners(std::string_view text);
   int32_t CurrentMaterialId_ = -1;
   std::unordered_map<std::string, int32_t> MaterialNameIds_;
   std::string Scratch_; // token scratch (quoted tokens only)

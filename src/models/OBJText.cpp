@@ -8,8 +8,8 @@ inline bool IsBlank(char c) {
   return static_cast<unsigned char>(c) <= 32;
 }
 
-// Per byte: 1 = token character, 2 = '/', 4 = '"'. One lookup per character on the
-// hot path instead of a chain of range tests.
+// Per byte: 1 = token character, 2 = '/', 4 = '"', 8 = '+'. One lookup per character on
+// the hot path instead of a chain of range tests.
 struct TTokenTable {
   unsigned char Kind[256] = {};
   TTokenTable() {
@@ -17,9 +17,26 @@ struct TTokenTable {
       Kind[c] = IsTokenChar(static_cast<char>(c)) ? 1 : 0;
     Kind[static_cast<unsigned char>('/')] |= 2;
     Kind[static_cast<unsigned char>('"')] = 4;
+    Kind[static_cast<unsigned char>('+')] = 8;
   }
 };
 const TTokenTable TokenTable;
+
+bool IsDigitOrDot(char c) {
+  return (c >= '0' && c <= '9') || c == '.';
+}
+
+// '+' separates tokens, except where a number's sign stands. Taking it as a separator
+// there lost data without a word: "v +1 2 3" became (0, 0, 0), and "1.5e+3", as many
+// exporters write exponents, was cut to "1.5e" and refused. So a '+' belongs to the
+// token at its start (`built` is what the token holds so far) and right after the
+// exponent's 'e' of a number ("1.5e+3", ".5E+2").
+bool PlusInToken(std::string_view built) {
+  const size_t n = built.size();
+  if (n == 0)
+    return true;
+  return n >= 2 && (built[n - 1] == 'e' || built[n - 1] == 'E') && IsDigitOrDot(built[n - 2]);
+}
 
 template <bool SlashEnds>
 void SplitToken(std::string_view text, std::string_view& token, std::string_view& rest,
@@ -31,6 +48,10 @@ void SplitToken(std::string_view text, std::string_view& token, std::string_view
   const unsigned char accept = SlashEnds ? 1 : 3;
   while (i < n) {
     const unsigned char kind = TokenTable.Kind[static_cast<unsigned char>(text[i])];
+    if (kind == 8 && PlusInToken(text.substr(0, i))) {
+      ++i;
+      continue;
+    }
     if (kind == 0 || (kind & ~accept) != 0)
       break;
     ++i;
@@ -56,7 +77,7 @@ void SplitToken(std::string_view text, std::string_view& token, std::string_view
     }
     if (SlashEnds && c == '/')
       break;
-    if (quoted || IsTokenChar(c)) {
+    if (quoted || IsTokenChar(c) || (c == '+' && PlusInToken(scratch))) {
       scratch.push_back(c);
       continue;
     }

@@ -1,7 +1,9 @@
 // Text routines shared by the OBJ and MTL readers.
 //
 // Lines reach the readers already trimmed (TrimBlanks). A token is a run of
-// IsTokenChar characters; a '"' toggles a quoted mode in which every character
+// IsTokenChar characters, plus a '+' where a number's sign stands (at the start of the
+// token, and right after the 'e' or 'E' of an exponent that follows a digit or '.'; any
+// other '+' separates as before); a '"' toggles a quoted mode in which every character
 // belongs to the token and the quote itself is dropped. The first character that ends
 // a token is consumed, and what follows it, trimmed, is the rest.
 //

@@ -2,6 +2,7 @@
 
 #include "common/AtomicFile.h"
 #include "common/Error.h"
+#include "common/Text.h"
 #include "output/Palette16.h"
 
 #include <algorithm>
@@ -167,7 +168,7 @@ void TKX_File::SetFrameCount(int count) {
 void TKX_File::AddFrame(int index, const uint8_t* indexPlane, const uint8_t* depthPlane) {
   if (index < 0 || static_cast<size_t>(index) >= Frames.size())
     throw Error("sprite container: frame " + std::to_string(index) + " does not exist (" +
-                std::to_string(Frames.size()) + " frames)");
+                Counted(static_cast<int64_t>(Frames.size()), "frame") + ")");
   // Record sizes are 16-bit; a larger frame could not be described, so refuse it rather
   // than write a container the engine would misread.
   if (FrameWidth <= 0 || FrameHeight <= 0 || FrameWidth > 65535 || FrameHeight > 65535)

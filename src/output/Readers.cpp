@@ -2,6 +2,7 @@
 
 #include "common/Error.h"
 #include "common/FileLookup.h"
+#include "common/Text.h"
 
 #include <algorithm>
 
@@ -30,8 +31,8 @@ public:
 
   void Need(size_t n, const std::string& what) const {
     if (n > Left())
-      Fail(what + ": needs " + Str(n) + " bytes at offset " + Str(FPos) + ", the file has " +
-           Str(FSize) + " (truncated)");
+      Fail(what + ": needs " + Counted(static_cast<int64_t>(n), "byte") + " at offset " +
+           Str(FPos) + ", the file has " + Str(FSize) + " (truncated)");
   }
   uint8_t U8(const std::string& what) {
     Need(1, what);
@@ -241,7 +242,8 @@ TKXContents DecodeKXZ(const uint8_t* data, size_t size, const std::string& name,
     out.Frames.push_back(std::move(r));
   }
   if (in.Left() != 0)
-    in.Fail(Str(in.Left()) + " bytes after the last of " + Str(count) + " frames");
+    in.Fail(Counted(static_cast<int64_t>(in.Left()), "byte") + " after the last of " +
+            Counted(static_cast<int64_t>(count), "frame"));
 
   // The frame size: given, or the smallest that holds every crop around its centre.
   if (frameWidth > 0 && frameHeight > 0) {
@@ -267,9 +269,9 @@ TKXContents DecodeKXZ(const uint8_t* data, size_t size, const std::string& name,
   const uint64_t planeBytes = 2 * static_cast<uint64_t>(out.FrameWidth) *
                               static_cast<uint64_t>(out.FrameHeight) * out.Frames.size();
   if (planeBytes > MaxPlaneBytes)
-    in.Fail(Str(out.Frames.size()) + " frames of " + Str(static_cast<uint64_t>(out.FrameWidth)) +
-            " x " + Str(static_cast<uint64_t>(out.FrameHeight)) +
-            " pixels are too large to decode");
+    in.Fail(Counted(static_cast<int64_t>(out.Frames.size()), "frame") + " of " +
+            Str(static_cast<uint64_t>(out.FrameWidth)) + " x " +
+            Str(static_cast<uint64_t>(out.FrameHeight)) + " pixels are too large to decode");
 
   const int64_t fw = out.FrameWidth, fh = out.FrameHeight;
   for (size_t f = 0; f < out.Frames.size(); ++f) {

@@ -59,9 +59,13 @@ TEST(InfoJobCommand, JsonHoldsTheJobAndItsWarnings) {
   EXPECT_EQ(j["zmax"], 44);
   EXPECT_EQ(j["single_output"], true);
   const std::string f = tmp / "units/tank.settings";
-  EXPECT_EQ(j["warnings"], nlohmann::json({f + ":2: zmax 300 is kept to its low 8 bits: 44",
-                                           f + ":6: '90deg' is not a valid integer value; 0 "
-                                               "degrees taken"}));
+  // The model's missing material library is reported where the loading reaches it.
+  EXPECT_EQ(j["warnings"],
+            nlohmann::json({f + ":2: zmax 300 is kept to its low 8 bits: 44",
+                            "units/tank_b.obj:1: material library " + tmp / "units/gone.mtl" +
+                                " not found; faces use the default material",
+                            f + ":6: '90deg' is not a valid integer value; 0 "
+                                "degrees taken"}));
 }
 
 TEST(InfoJobCommand, TextListsTheJobAndMissingFilesFail) {
@@ -78,10 +82,13 @@ TEST(InfoJobCommand, TextListsTheJobAndMissingFilesFail) {
                      "  frame 2: units/tank_a (min y -3, max y -1)\n"
                      "  frame 3: units/tank_b (min y 1, max y 3)\n"
                      "models: 2\n  units/tank_a\n  units/tank_b\n"
-                     "scale: 1.5\nzmax: 44\nsingle output: yes\nwarnings: 2\n"
+                     "scale: 1.5\nzmax: 44\nsingle output: yes\nwarnings: 3\n"
                      "  " +
                      tmp / "units/tank.settings" +
                      ":2: zmax 300 is kept to its low 8 bits: 44\n"
+                     "  units/tank_b.obj:1: material library " +
+                     tmp / "units/gone.mtl" +
+                     " not found; faces use the default material\n"
                      "  " +
                      tmp / "units/tank.settings" +
                      ":6: '90deg' is not a valid integer value; 0 degrees taken\n");

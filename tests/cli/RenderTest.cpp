@@ -86,10 +86,10 @@ TEST(RenderCommand, ExampleRendersWithOneLinePerNewStatus) {
                                       "units/tank_3.kxz", "units/tank_3.p16"}));
   auto lines = r.OutLines();
   ASSERT_FALSE(lines.empty());
-  // On the software rasteriser the first line says so.
-  if (SoftwareNote() != "") {
-    EXPECT_EQ(lines.front(), SoftwareNote());
-    lines.erase(lines.begin());
+  // On the software rasteriser one line says so, once, when the drawing starts.
+  if (const std::string note = SoftwareNote(); note != "") {
+    EXPECT_EQ(std::count(lines.begin(), lines.end(), note), 1) << r.out;
+    lines.erase(std::remove(lines.begin(), lines.end(), note), lines.end());
   }
   ASSERT_FALSE(lines.empty());
   EXPECT_EQ(lines.front(), "Loading");
@@ -187,7 +187,7 @@ TEST(RenderCommand, RefusedJobsExitNonZeroWithTheirMessageAndWriteNothing) {
     EXPECT_TRUE(FilesBelow(tmp / "dump").empty());
   }
   const CliRun none = Cli(tmp, "render --root " + Quote(root));
-  EXPECT_EQ(none.status, 1);
+  EXPECT_EQ(none.status, 2); // a command line that was wrong
   EXPECT_TRUE(Has(none.err, "name at least one settings file, or use --all")) << none.err;
 }
 
@@ -244,7 +244,7 @@ TEST(RenderOutputs, TheFormsOfOneNameAreRenderedOnce) {
   for (const char* jobs : {"1", "4"}) {
     SCOPED_TRACE(jobs);
     const CliRun r = Cli(tmp, "render units/tank units/tank.settings ./units/tank units//tank " +
-                                  Quote("units\\tank") + " units/x/../tank --jobs " + jobs +
+                                  Quote("units\\tank") + " units/x/../tank --force --jobs " + jobs +
                                   " --root " + Quote(tmp.str()) + " --out " + Quote(out));
     EXPECT_EQ(r.status, 0) << r.err;
     const auto lines = r.OutLines();
@@ -371,6 +371,9 @@ TEST(RenderOutputs, FilesOfAnEarlierRenderWithMoreAnglesAreNamedAndKept) {
     tmp.Write("units/tank.settings", job(c.Before));
     ASSERT_EQ(Cli(tmp, args + " --format " + c.Format).status, 0);
     const auto before = FilesBelow(out);
+    // Without the manifest of the earlier render (an older version wrote it, or it was
+    // lost), nothing says which files were its own: they are named, not removed.
+    std::filesystem::remove(out + "/units/.tank.manifest");
     tmp.Write("units/tank.settings", job(c.After));
     const CliRun r = Cli(tmp, args + " --format " + c.Format);
     EXPECT_EQ(r.status, 0) << r.err;
@@ -388,7 +391,8 @@ TEST(RenderCommand, TheRendererIsNamedOnceAndItsChoiceReachesWorkers) {
   if (note.empty())
     GTEST_SKIP() << "this machine draws on a hardware renderer";
   EXPECT_EQ(note, "drawing on llvmpipe (software); no hardware OpenGL device was found");
-  const std::string common = " --root " + Quote(tmp.str()) + " --out " + Quote(tmp / "out");
+  // --force: a job that is up to date draws nothing, and so names no renderer.
+  const std::string common = " --force --root " + Quote(tmp.str()) + " --out " + Quote(tmp / "out");
   for (const char* jobs : {"", " --jobs 2"}) {
     CliRun r = Cli(tmp, std::string("render a b") + jobs + common);
     ASSERT_EQ(r.status, 0) << jobs << ": " << r.err;

@@ -115,7 +115,8 @@ struct TRun {
   std::string Err; // with the root folder's path left out
 };
 
-// Runs quarvel-cli with `args` (already quoted); messages lose "ROOT/".
+// Runs quarvel-cli with `args` (already quoted); messages lose "ROOT/" (except after
+// "below", where it stays as the word ROOT/).
 TRun RunCli(const TempFolder& tmp, const std::string& root, const std::string& args) {
   const std::string out = tmp / "stdout.txt", err = tmp / "stderr.txt";
   const std::string cmd =
@@ -123,8 +124,9 @@ TRun RunCli(const TempFolder& tmp, const std::string& root, const std::string& a
   const int raw = std::system(cmd.c_str());
   TRun r;
   r.Status = WIFEXITED(raw) ? WEXITSTATUS(raw) : -1;
-  r.Out = Replace(ReadText(out), root + "/", "");
-  r.Err = Replace(ReadText(err), root + "/", "");
+  // The root a file was looked for below stays in view as "ROOT/".
+  r.Out = Replace(Replace(ReadText(out), " below " + root + "/", " below ROOT/"), root + "/", "");
+  r.Err = Replace(Replace(ReadText(err), " below " + root + "/", " below ROOT/"), root + "/", "");
   return r;
 }
 

@@ -25,7 +25,7 @@ TEST(FuzzReadersCorpus, ReplaysEveryInputThroughEveryReader) {
   const std::string n = FuzzReaderName;
   EXPECT_EQ(outcome("kxz", "mode_z_3_frames.kxz"), "");
   EXPECT_EQ(outcome("kxz", "mode_s_3_frames.kxz"), "");
-  EXPECT_EQ(outcome("kxz", "trailing_byte.kxz"), n + ": 1 bytes after the last of 3 frames");
+  EXPECT_EQ(outcome("kxz", "trailing_byte.kxz"), n + ": 1 byte after the last of 3 frames");
   EXPECT_EQ(outcome("p16", "palette.p16"), "");
   EXPECT_EQ(outcome("p16", "short.p16"),
             n + ": is 511 bytes long; a palette file has 512 (256 RGB565 words)");

@@ -53,7 +53,7 @@ TEST(MaterialFile, NumberErrors) {
   expectError("Tr 0,5", "'0,5' is not a valid floating point value");
   expectError("illum 2.0", "'2.0' is not a valid integer value");
   expectError("Kd 1 Red 0", "'red' is not a valid floating point value");
-  expectError("Ka 1e+2", "'1e' is not a valid floating point value");
+  expectError("Ka 1e+", "'1e+' is not a valid floating point value");
 }
 
 TEST(MaterialFile, LookupByName) {

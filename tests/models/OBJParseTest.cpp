@@ -35,12 +35,19 @@ TEST(OBJText, KeywordsAndTokens) {
     EXPECT_FALSE(IsTokenChar(c)) << int(c);
 
   std::string token, rest2;
+  // A '+' where a number's sign stands belongs to the token; elsewhere it separates.
   NextToken("1.5e+3 2", token, rest2);
-  EXPECT_EQ(token, "1.5e");
-  EXPECT_EQ(rest2, "3 2");
+  EXPECT_EQ(token, "1.5e+3");
+  EXPECT_EQ(rest2, "2");
   NextToken("+1 2 3", token, rest2);
+  EXPECT_EQ(token, "+1");
+  EXPECT_EQ(rest2, "2 3");
+  NextToken("a+1 2", token, rest2);
+  EXPECT_EQ(token, "a");
+  EXPECT_EQ(rest2, "1 2");
+  NextToken(",1 2", token, rest2);
   EXPECT_EQ(token, "") << "a separator at the very start gives an empty token";
-  EXPECT_EQ(rest2, "1 2 3");
+  EXPECT_EQ(rest2, "1 2");
   NextToken("abc", token, rest2);
   EXPECT_EQ(token, "abc");
   EXPECT_EQ(rest2, "");
@@ -76,7 +83,7 @@ TEST(OBJParse, VertexForms) {
   ASSERT_EQ(m->VertexCount(), 8);
   ExpectVec(m->Vertices[0], 1, 2, 0, "missing components stay 0");
   ExpectVec(m->Vertices[1], 1, 2, 3, "components beyond the third are ignored");
-  ExpectVec(m->Vertices[2], 0, 0, 0, "'+' ends the token list before the first number");
+  ExpectVec(m->Vertices[2], 1, 2, 3, "a leading '+' is a sign");
   ExpectVec(m->Vertices[3], 4, 5, 6, "keywords ignore case");
   ExpectVec(m->Vertices[4], 1, 2, 3, "tabs separate numbers; 'v' + tab is no keyword");
   ExpectVec(m->Vertices[5], 1, 2, 3, "a trailing comment is harmless");
@@ -94,19 +101,19 @@ TEST(OBJParse, VertexForms) {
 }
 
 TEST(OBJParse, NumberErrorsCarryTheTokenLowerCased) {
-  EXPECT_EQ(ErrorOf({"v 1.5e+3 0 0"}), "'1.5e' is not a valid floating point value");
+  EXPECT_EQ(ErrorOf({"v 1.5e+ 0 0"}), "'1.5e+' is not a valid floating point value");
   EXPECT_EQ(ErrorOf({"v 1 ABC 3"}), "'abc' is not a valid floating point value");
   EXPECT_EQ(ErrorOf({"vt nan 0"}), "'nan' is not a valid floating point value");
   EXPECT_EQ(ErrorOf({"vn 0x1p3 0 0"}), "'0x1p3' is not a valid floating point value");
   EXPECT_EQ(ErrorOf({"v 1 2 3", "f 1.5 2 3"}), "'1.5' is not a valid integer value");
   EXPECT_EQ(ErrorOf({"f 1/x/3"}), "'x' is not a valid integer value");
   EXPECT_EQ(ErrorOf({"f 99999999999 1 1"}), "'99999999999' is not a valid integer value");
-  // What was read before the bad token stays.
+  // The line that fails leaves the model as it was before it: no half-read vertex.
   auto m = std::make_unique<TOBJFile>();
   m->ParseLine("v 1 2 3");
   EXPECT_THROW(m->ParseLine("v 4 x 6"), Error);
-  ASSERT_EQ(m->VertexCount(), 2);
-  ExpectVec(m->Vertices[1], 4, 0, 0);
+  ASSERT_EQ(m->VertexCount(), 1);
+  ExpectVec(m->Vertices[0], 1, 2, 3);
 }
 
 TEST(OBJParse, FaceTokensAndIndices) {
@@ -188,12 +195,11 @@ TEST(OBJParse, FaceCornersAreLimitedTo65536) {
   ASSERT_EQ(m->Groups[0].Faces.size(), 2u);
   EXPECT_EQ(m->Groups[0].Faces[1].FirstCorner, 65536);
   EXPECT_EQ(m->Groups[0].FaceCount, 2);
-  // A first face that is refused leaves its group without faces, as before any face.
+  // A first face that is refused takes back the group it opened, as before any face.
   auto fresh = std::make_unique<TOBJFile>();
   EXPECT_THROW(fresh->ParseLine(corners(70000)), Error);
-  ASSERT_EQ(fresh->Groups.size(), 1u);
-  EXPECT_EQ(fresh->Groups[0].FaceCount, -1);
-  EXPECT_TRUE(fresh->Groups[0].Faces.empty());
+  EXPECT_TRUE(fresh->Groups.empty());
+  EXPECT_EQ(fresh->CurrentGroup, -1);
   EXPECT_TRUE(fresh->Corners.empty());
 }
 

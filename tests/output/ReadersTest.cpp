@@ -177,7 +177,7 @@ TEST(KXReader, RefusesDamage) {
             "t.kxz: frame 0 of 2: DataSize 200 runs past the end of the file (36 bytes left)");
   b = good;
   b.push_back(0);
-  EXPECT_EQ(DecodeError(b), "t.kxz: 1 bytes after the last of 2 frames");
+  EXPECT_EQ(DecodeError(b), "t.kxz: 1 byte after the last of 2 frames");
 
   // Frame 0, a 2 x 2 crop: row table 0, 4; pairs (1,8) (2,7) | (0,1) (3,3).
   b = good;
