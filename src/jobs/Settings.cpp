@@ -533,7 +533,13 @@ void T2P5D_Manager::SetFrame(int32_t Number, const std::string& FileName) {
   const std::string name = RemoveFileExt(FileName);
   const bool loaded = std::any_of(Models.begin(), Models.end(),
                                   [&](const auto& model) { return model->FileName == name; });
-  if (!loaded && !FindPath(ModelOBJPath(RootDir, name)))
+  std::string path;
+  try {
+    path = ResolveInRoot(RootDir, name + ".obj"); // outside the root: said as such
+  } catch (const OutsideRoot& e) {
+    throw Error(Here(e.what()));
+  }
+  if (!loaded && !FindPath(path))
     throw MissingInputError(Here("model " + Printable(NormaliseSeparators(name + ".obj")) +
                                  " not found below " + RootShown()));
   const int32_t index = LoadModel(name);
