@@ -21,6 +21,6 @@ cli=$build/quarvel-cli
 "$cli" render --all --root "$root" --out "$work/seq" --quiet
 # The manifests name their own folder's files; the sprites must be the same bytes.
 diff -r -x '.*.manifest' "$work/seq" "$work/par"
-[ "$(find "$work/par" -name '*.kxz' | wc -l)" -eq 16 ]
-[ "$(find "$work/par" -name '.*.manifest' | wc -l)" -eq 4 ]
+[ "$(find "$work/par" -name '*.kxz' | wc -l)" -eq 32 ] # tank and walker, four angles each, in four folders
+[ "$(find "$work/par" -name '.*.manifest' | wc -l)" -eq 8 ]
 echo "parallel rendered every job as a sequential run does"
