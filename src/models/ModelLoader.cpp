@@ -158,7 +158,8 @@ void LoadModelInto(TOBJFile& model, const std::string& rootDir, const std::strin
   auto warn = [&](const std::string& what) {
     if (callbacks.OnWarning)
       callbacks.OnWarning(Located(objShown, mtllibLine,
-                                  "material library " + NormaliseSeparators(mtlPath) + " " + what +
+                                  "material library " +
+                                      Printable(NormaliseSeparators(mtlPath), 200) + " " + what +
                                       "; faces use the default material"));
   };
   if (!mtlPath.empty() && FileExists(mtlPath)) {
@@ -176,6 +177,8 @@ void LoadModelInto(TOBJFile& model, const std::string& rootDir, const std::strin
     const std::string rootPrefix = JoinPath(rootDir, "");
     if (!rootDir.empty() && mtlShown.compare(0, rootPrefix.size(), rootPrefix) == 0)
       mtlShown.erase(0, rootPrefix.size());
+    // The name comes from the model's "mtllib" line: messages show it escaped.
+    mtlShown = Printable(mtlShown, 200);
     materials->FileName = mtlShown;
     SplitLines(DropByteOrderMark(mtlText), [&](std::string_view line, int32_t index) {
       materials->CurrentLine = index + 1;

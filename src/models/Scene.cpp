@@ -1,6 +1,7 @@
 #include "models/Scene.h"
 
 #include "common/Error.h"
+#include "common/Text.h"
 #include "models/OBJFile.h"
 
 #include <algorithm>
@@ -132,13 +133,13 @@ int32_t FindClip(const TScene& scene, const std::string& text) {
   for (size_t i = 0; i < shown; ++i) {
     if (!list.empty())
       list += ", ";
-    std::string name = scene.Clips[i].Name.substr(0, 60);
-    list += "#" + std::to_string(i) + (name.empty() ? std::string() : " '" + name + "'");
+    const std::string& name = scene.Clips[i].Name;
+    list += "#" + std::to_string(i) + (name.empty() ? std::string() : " " + Quoted(name, 60));
   }
   if (scene.Clips.size() > shown)
     list += ", ... (" + std::to_string(scene.Clips.size()) + " in all)";
   throw Error(
-      scene.FileName + ": no clip '" + text.substr(0, 60) + "'; " +
+      Printable(scene.FileName, 200) + ": no clip " + Quoted(text, 60) + "; " +
       (scene.Clips.empty() ? std::string("the file has no clips") : "the file has " + list));
 }
 

@@ -167,6 +167,10 @@ TEST(MaterialLibraryWarnings, AMissingOrUnreadableLibraryIsNamedWithItsLine) {
       // materials.
       {"v 0 0 0\nf 1 1 1\n", {}},
       {"mtllib there.mtl\n", {}},
+      // The name is the model's own text: it comes back escaped, never as raw bytes.
+      {"mtllib g\x1b[31m\x01.mtl\n",
+       {"units/m.obj:1: material library " + r +
+        "/units/g\\x1b[31m\\x01.mtl not found; faces use the default material"}},
   };
   dir.Write("units/there.mtl", "newmtl a\n");
   for (const TCase& c : cases) {

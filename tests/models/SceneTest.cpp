@@ -203,6 +203,17 @@ TEST(ScenePose, ClipsAreFoundByNameOrNumberAndUnknownOnesListed) {
   } catch (const Error& e) {
     EXPECT_STREQ(e.what(), "two-bones.gltf: no clip 'walk'; the file has #0 'bend', #1");
   }
+  // Clip names come from the scene file and are shown escaped.
+  scene.Clips[1].Name = "a\x07"
+                        "b";
+  try {
+    FindClip(scene, "x\x1b");
+    FAIL() << "an unknown clip was taken";
+  } catch (const Error& e) {
+    EXPECT_STREQ(e.what(),
+                 "two-bones.gltf: no clip 'x\\x1b'; the file has #0 'bend', #1 'a\\x07b'");
+  }
+  scene.Clips[1].Name.clear();
   EXPECT_THROW(FindClip(scene, "#2"), Error);
   EXPECT_THROW(FindClip(scene, "#-1"), Error);
   scene.Clips.clear();
