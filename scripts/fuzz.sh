@@ -23,9 +23,7 @@ declare -A max_len=(
   [kxz]=4096 [p16]=1024 [2p5d]=4096
   [scene]=16384
 )
-# scene is left out of the default run until the Assimp crash kept in fuzz/crashes/scene/ is
-# guarded against (run it by name: scripts/fuzz.sh scene).
-all=(obj mtl settings png jpeg bmp kxz p16 2p5d)
+all=(obj mtl settings png jpeg bmp kxz p16 2p5d scene)
 targets=("$@")
 if [ ${#targets[@]} -eq 0 ]; then
   targets=("${all[@]}")

@@ -27,6 +27,8 @@
 #include <cmath>
 #include <cstdlib>
 #include <cstring>
+#include <limits>
+#include <set>
 #include <string_view>
 #include <unordered_map>
 
@@ -407,9 +409,49 @@ std::string CheckGLBHeader(const std::string& bytes) {
   return "";
 }
 
+// Assimp reads glTF's JSON with rapidjson, which passes bytes that are not UTF-8 and, of a
+// key given twice, takes the first; nlohmann (which the checks below use) refuses the one
+// and takes the last of the other. So that what is checked is what Assimp reads, such a
+// document is refused. Reading stops at a NUL byte, as rapidjson's does (binary glTF
+// writers pad the JSON chunk with NULs now and then).
+nlohmann::json ParseGLTFJSON(std::string_view json, std::string& wrong) {
+  json = json.substr(0, json.find('\0'));
+  std::vector<std::set<std::string>> keys; // the keys of each open object
+  bool twice = false;
+  const auto callback = [&](int, nlohmann::json::parse_event_t event, nlohmann::json& parsed) {
+    using Event = nlohmann::json::parse_event_t;
+    if (event == Event::object_start)
+      keys.emplace_back();
+    else if (event == Event::object_end && !keys.empty())
+      keys.pop_back();
+    else if (event == Event::key && !keys.empty() && parsed.is_string() &&
+             !keys.back().insert(parsed.get<std::string>()).second)
+      twice = true;
+    return true;
+  };
+  try {
+    nlohmann::json doc = nlohmann::json::parse(json.begin(), json.end(), callback);
+    if (twice)
+      wrong = "the glTF JSON gives a key twice in one object";
+    return doc;
+  } catch (const nlohmann::json::parse_error& e) {
+    std::string why = e.what();
+    why.erase(0, why.find(']') == std::string::npos ? 0 : why.find(']') + 2);
+    wrong = "the glTF JSON does not parse: " + Printable(why, 160);
+    return nullptr;
+  }
+}
+
+// An index as rapidjson's IsUint takes it (a whole number from 0 to 2^32 - 1).
+bool IsGLTFIndex(const nlohmann::json& value) {
+  return value.is_number_unsigned() &&
+         value.get<uint64_t>() <= std::numeric_limits<uint32_t>::max();
+}
+
 // Assimp 5.2 reads a glTF skin's inverse bind matrices without checking that the file
-// gives them (glTF lets it leave them out) and crashes. Such a skin is refused here with
-// a message; a document that does not parse is left to Assimp, which says why.
+// gives them (glTF lets it leave them out), and reads one matrix a joint whatever the
+// accessor's count: a skin without them crashes it, one with too few has it read past
+// its array. Such skins are refused here with a message.
 std::string CheckGLTFSkins(const std::string& bytes) {
   std::string_view json(bytes);
   if (bytes.size() >= 20 && bytes.compare(0, 4, "glTF") == 0) {
@@ -420,14 +462,31 @@ std::string CheckGLTFSkins(const std::string& bytes) {
                         static_cast<size_t>(static_cast<uint8_t>(bytes[15])) << 24;
     json = json.substr(20, std::min(length, bytes.size() - 20));
   }
-  const nlohmann::json doc = nlohmann::json::parse(json.begin(), json.end(), nullptr, false);
-  if (!doc.is_object() || !doc.contains("skins") || !doc["skins"].is_array())
-    return "";
+  std::string wrong;
+  const nlohmann::json doc = ParseGLTFJSON(json, wrong);
+  if (!wrong.empty() || !doc.is_object() || !doc.contains("skins") || !doc["skins"].is_array())
+    return wrong;
+  const nlohmann::json* accessors =
+      doc.contains("accessors") && doc["accessors"].is_array() ? &doc["accessors"] : nullptr;
   for (size_t i = 0; i < doc["skins"].size(); ++i) {
     const nlohmann::json& skin = doc["skins"][i];
-    if (!skin.is_object() || !skin.contains("inverseBindMatrices"))
-      return "skin " + std::to_string(i) +
-             " has no inverseBindMatrices, which this program's Assimp cannot read";
+    const std::string which = "skin " + std::to_string(i);
+    if (!skin.is_object() || !skin.contains("inverseBindMatrices") ||
+        !IsGLTFIndex(skin["inverseBindMatrices"]))
+      return which + " has no inverseBindMatrices, which this program's Assimp cannot read";
+    const uint64_t matrices = skin["inverseBindMatrices"].get<uint64_t>();
+    if (accessors == nullptr || matrices >= accessors->size())
+      continue; // Assimp refuses an index past the array itself
+    const nlohmann::json& accessor = (*accessors)[matrices];
+    const size_t joints =
+        skin.contains("joints") && skin["joints"].is_array() ? skin["joints"].size() : 0;
+    const uint64_t count =
+        accessor.is_object() && accessor.contains("count") && accessor["count"].is_number_unsigned()
+            ? accessor["count"].get<uint64_t>()
+            : 0;
+    if (count < joints)
+      return which + " has " + std::to_string(joints) + " joints but " + std::to_string(count) +
+             " inverse bind matrices";
   }
   return "";
 }

@@ -26,7 +26,8 @@ TEST(FuzzSceneCorpus, EveryInputIsReadOrRefusedByName) {
   EXPECT_NE(outside.find("is outside the root folder"), std::string::npos) << outside;
   // A texture in a format we cannot decode is a warning, not a failure.
   EXPECT_EQ(outcome("gif_texture.gltf"), "");
-  for (const char* name : {"truncated.glb", "bad_json.gltf", "huge_count.gltf"}) {
+  for (const char* name : {"truncated.glb", "bad_json.gltf", "huge_count.gltf",
+                           "skin_key_not_utf8.gltf", "skin_key_not_utf8_small.gltf"}) {
     const std::string said = outcome(name);
     EXPECT_NE(said, "") << name;
   }

@@ -282,3 +282,57 @@ TEST(SceneFile, BrokenPLYHeadersAreRefusedBeforeAssimpReadsThem) {
       EXPECT_EQ(said, "t.ply: cannot read the scene: " + c.Says);
   }
 }
+
+// glTF documents Assimp would crash on or read past its arrays are refused first, and so is
+// JSON that Assimp's parser and ours would read differently (bytes that are not UTF-8, a
+// key given twice), since the checks see what ours reads.
+TEST(SceneFile, GLTFSkinsAssimpCannotReadAreRefusedFirst) {
+  const std::string buffer = "data:application/octet-stream;base64,AAAAAAAAAAAAAAAAAACAPwAAAAAAAAAA"
+                             "AAAAAAAAgD8AAAAA";
+  auto gltf = [&](const std::string& skin, const std::string& extra = "") {
+    return R"({"asset":{"version":"2.0"},"scene":0,"scenes":[{"nodes":[0,1]}],
+"nodes":[{"mesh":0,"skin":0},{"name":"bone")" +
+           extra + R"(}],"meshes":[{"primitives":[{"attributes":{"POSITION":0}}]}],
+"skins":[)" +
+           skin +
+           R"(],"accessors":[{"bufferView":0,"componentType":5126,"count":3,"type":"VEC3",
+"min":[0,0,0],"max":[1,1,0]},{"bufferView":0,"componentType":5126,"count":0,"type":"MAT4"}],
+"bufferViews":[{"buffer":0,"byteLength":36}],"buffers":[{"byteLength":36,"uri":")" +
+           buffer + R"("}]})";
+  };
+  struct Case {
+    std::string Bytes;
+    std::string Says;
+  };
+  const Case cases[] = {
+      {gltf(R"({"joints":[1]})"), "skin 0 has no inverseBindMatrices, which this program's "
+                                  "Assimp cannot read"},
+      {gltf(R"({"joints":[1],"inverseBindMatrices":1.0})"),
+       "skin 0 has no inverseBindMatrices, which this program's Assimp cannot read"},
+      {gltf(R"({"joints":[1],"inverseBindMatrices":4294967297})"),
+       "skin 0 has no inverseBindMatrices, which this program's Assimp cannot read"},
+      {gltf(R"({"joints":[1],"inverseBindMatrices":1})"),
+       "skin 0 has 1 joints but 0 inverse bind matrices"},
+      // rapidjson would take the first of the two, which the check would not have seen.
+      {gltf(R"({"joints":[1],"inverseBindMatrices":"x","inverseBindMatrices":0})"),
+       "the glTF JSON gives a key twice in one object"},
+      {gltf("{\"joints\":[1],\"\xff\xfe\":1}"),
+       "the glTF JSON does not parse: parse error at line 3, column 25: syntax error while "
+       "parsing object key - invalid string: ill-formed UTF-8 byte; last read: '\"\\xff'; "
+       "expected string literal"},
+  };
+  std::vector<std::string> warnings;
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.Bytes.substr(c.Bytes.find("\"skins\"")));
+    EXPECT_EQ(Message([&] { ReadSceneBytes("/nonexistent", "t.gltf", c.Bytes, warnings); }),
+              "t.gltf: cannot read the scene: " + c.Says);
+  }
+  // A skin whose matrices cover its joints is read; trailing NULs end the JSON, as in
+  // some binary glTF writers' padding.
+  std::string good = gltf(R"({"joints":[1],"inverseBindMatrices":0})");
+  EXPECT_EQ(Message([&] { ReadSceneBytes("/nonexistent", "t.gltf", good, warnings); }),
+            "(no error)");
+  good += std::string(3, '\0');
+  EXPECT_EQ(Message([&] { ReadSceneBytes("/nonexistent", "t.gltf", good, warnings); }),
+            "(no error)");
+}
