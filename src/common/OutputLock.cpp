@@ -1,6 +1,7 @@
 #include "common/OutputLock.h"
 
 #include "common/Error.h"
+#include "common/Interrupt.h"
 
 #include <cerrno>
 #include <cstring>
@@ -33,8 +34,21 @@ TOutputLock::TOutputLock(std::string lockFile, const std::string& setName, bool 
     const int fd = ::open(File.c_str(), O_RDONLY | O_CREAT | O_CLOEXEC | O_NOFOLLOW, 0666);
     if (fd < 0)
       fail("cannot open the lock file", errno);
+    // A waiting writer asks again every few milliseconds rather than block in flock:
+    // the kernel restarts a blocked flock after our signal handlers (SA_RESTART), so
+    // Ctrl-C would go unheard until the other render let go.
     int rc;
-    while ((rc = ::flock(fd, LOCK_EX | (wait ? 0 : LOCK_NB))) != 0 && errno == EINTR) {
+    while ((rc = ::flock(fd, LOCK_EX | LOCK_NB)) != 0 &&
+           (errno == EINTR || (wait && errno == EWOULDBLOCK))) {
+      if (errno == EWOULDBLOCK) {
+        try {
+          ThrowIfInterrupted();
+        } catch (...) {
+          ::close(fd);
+          throw;
+        }
+        ::usleep(20000);
+      }
     }
     if (rc != 0) {
       const int err = errno;

@@ -2,7 +2,7 @@
 
 namespace quarvel {
 
-// "1.0.2": the program's version, as --version prints it.
+// "1.1.0": the program's version, as --version prints it.
 const char* VersionText();
 
 } // namespace quarvel

@@ -6,7 +6,7 @@
 // not written with it. Text, one record a line:
 //
 //   quarvel-manifest 1
-//   program 1.0.2
+//   program 1.1.0
 //   options format=kxz half-ambient=0
 //   fingerprint <renderer fingerprint>
 //   input <xxh3-128> <size> <mtime ns> <ctime ns> <inode> <path>    (every file read)

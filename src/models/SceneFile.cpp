@@ -2,6 +2,7 @@
 
 #include "common/Error.h"
 #include "common/FileLookup.h"
+#include "common/Interrupt.h"
 #include "common/Text.h"
 #include "models/OBJFile.h"
 
@@ -17,18 +18,26 @@
 #include <nlohmann/json.hpp>
 
 #include <fcntl.h>
+#include <poll.h>
+#include <signal.h>
+#include <sys/prctl.h>
+#include <sys/resource.h>
 #include <sys/stat.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
 #include <algorithm>
 #include <cctype>
 #include <cerrno>
+#include <chrono>
 #include <climits>
 #include <cmath>
 #include <cstdlib>
 #include <cstring>
 #include <limits>
+#include <new>
 #include <set>
+#include <sstream>
 #include <string_view>
 #include <unordered_map>
 
@@ -819,22 +828,12 @@ std::shared_ptr<const TScene> ReadSceneFile(const std::string& rootDir, const st
   return scene;
 }
 
-std::shared_ptr<const TScene> ReadSceneBytes(const std::string& rootDir, const std::string& name,
-                                             const std::string& bytes,
-                                             std::vector<std::string>& warnings) {
-  const std::string shown = NormaliseSeparators(name);
-  {
-    // Binary glTF is recognised by its bytes whatever the name says.
-    std::string wrong =
-        EndsWithNoCase(shown, ".ply") ? CheckPLYHeader(bytes) : CheckGLBHeader(bytes);
-    if (wrong.empty() && (EndsWithNoCase(shown, ".gltf") || EndsWithNoCase(shown, ".glb")))
-      wrong = CheckGLTFSkins(bytes);
-    if (wrong.empty() && EndsWithNoCase(shown, ".dae"))
-      wrong = CheckCOLLADANumbers(bytes);
-    if (!wrong.empty())
-      throw Error(shown + ": cannot read the scene: " + wrong);
-  }
-  Assimp::Importer importer;
+namespace {
+
+// Assimp's import, with the fix-ups its post-processing needs (the part a trial
+// repeats). Throws quarvel::Error when Assimp cannot read the file.
+const aiScene& ImportWithAssimp(Assimp::Importer& importer, const std::string& rootDir,
+                                const std::string& shown, const std::string& bytes) {
   auto* io = new TSceneIOSystem(rootDir, shown, &bytes);
   importer.SetIOHandler(io); // the importer owns it from here
   KeepSceneImporters(importer);
@@ -872,9 +871,8 @@ std::shared_ptr<const TScene> ReadSceneBytes(const std::string& rootDir, const s
     in = importer.ApplyPostProcessing(aiProcess_Triangulate);
   }
   if (in == nullptr) {
-    std::string why = importer.GetErrorString();
-    if (why.size() > 200)
-      why = why.substr(0, 200) + "...";
+    // Assimp's message may quote the file's own bytes.
+    std::string why = Printable(importer.GetErrorString(), 200);
     // Assimp tries a missing file under several names; the first two refusals tell why.
     std::vector<std::string> shownRefusals;
     for (const std::string& refusal : io->Refusals)
@@ -887,7 +885,161 @@ std::shared_ptr<const TScene> ReadSceneBytes(const std::string& rootDir, const s
   }
   if ((in->mFlags & AI_SCENE_FLAGS_INCOMPLETE) != 0 && in->mNumMeshes == 0)
     throw Error(shown + ": the scene holds no meshes");
-  return TSceneReader(rootDir, shown, warnings).Read(*in);
+  return *in;
+}
+
+#if defined(__SANITIZE_ADDRESS__)
+constexpr bool SanitizedBuild = true;
+#elif defined(__has_feature)
+#if __has_feature(address_sanitizer)
+constexpr bool SanitizedBuild = true;
+#else
+constexpr bool SanitizedBuild = false;
+#endif
+#else
+constexpr bool SanitizedBuild = false;
+#endif
+
+double TrialSeconds = DefaultSceneTrialSeconds;
+void (*TrialHook)() = nullptr;
+
+// Exit statuses of a trial import. Any other ending but a signal (a sanitizer's report in
+// our own file gate, say) lets the import run here, where that report is seen.
+constexpr int TrialRead = 0;
+constexpr int TrialRefused = 64; // an error, which the import here gives again
+constexpr int TrialOutOfMemory = 65;
+
+// Assimp 5.2 crashes, loops or allocates without end on some damaged files, in more ways
+// than checks of the bytes beforehand can list. So every import is first tried in a child
+// process, which may die without harm, within a time and memory limit; the import that
+// counts runs here only after the trial ended by itself. Assimp reads the same bytes
+// through the same gate both times, so the trial's outcome is the real one's.
+void TryImportApart(const std::string& rootDir, const std::string& shown,
+                    const std::string& bytes) {
+  if (!(TrialSeconds > 0))
+    return;
+  // The child holds the write end of a pipe until it ends: the parent wakes the moment
+  // it does, without polling.
+  int ends[2];
+  if (::pipe2(ends, O_CLOEXEC) != 0)
+    throw Error(shown +
+                ": cannot read the scene: cannot start the trial import: " + std::strerror(errno));
+  const pid_t parent = ::getpid();
+  const pid_t pid = ::fork();
+  if (pid < 0) {
+    const int err = errno;
+    ::close(ends[0]);
+    ::close(ends[1]);
+    throw Error(shown +
+                ": cannot read the scene: cannot start the trial import: " + std::strerror(err));
+  }
+  if (pid == 0) {
+    ::close(ends[0]);
+    // The child says nothing (a sanitizer build would report the crash it is here for),
+    // and leaves by _exit: nothing of the parent's (open outputs, GL) is flushed or torn
+    // down twice.
+    const int null = ::open("/dev/null", O_WRONLY | O_CLOEXEC);
+    if (null >= 0) {
+      ::dup2(null, STDOUT_FILENO);
+      ::dup2(null, STDERR_FILENO);
+    }
+    // The parent stops the trial on Ctrl-C (and goes on to say it was interrupted, not
+    // that Assimp crashed); should the parent die, so does the trial.
+    ::signal(SIGINT, SIG_IGN);
+    ::signal(SIGTERM, SIG_IGN);
+    // A crash ends the trial by its signal, past any handler a sanitizer or fuzzer set up
+    // (which would report, or save the input, as if the program had crashed).
+    for (const int fault : {SIGSEGV, SIGBUS, SIGILL, SIGFPE, SIGABRT})
+      ::signal(fault, SIG_DFL);
+    ::prctl(PR_SET_PDEATHSIG, SIGKILL);
+    if (::getppid() != parent)
+      ::_exit(TrialRefused);
+    if (!SanitizedBuild) {
+      // Sanitizers reserve terabytes of address space: the limit is for normal builds.
+      const auto limit = static_cast<rlim_t>(MaxSceneTrialMemoryBytes);
+      const rlimit memory{limit, limit};
+      ::setrlimit(RLIMIT_AS, &memory);
+    }
+    int status = TrialRead;
+    try {
+      if (TrialHook != nullptr)
+        TrialHook();
+      Assimp::Importer importer;
+      ImportWithAssimp(importer, rootDir, shown, bytes);
+    } catch (const std::bad_alloc&) {
+      status = TrialOutOfMemory;
+    } catch (...) {
+      status = TrialRefused;
+    }
+    ::_exit(status);
+  }
+  ::close(ends[1]);
+  // Waits for the end of the child, the time limit or the user's interrupt.
+  const auto start = std::chrono::steady_clock::now();
+  const auto limit = std::chrono::duration<double>(TrialSeconds);
+  for (;;) {
+    const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
+        limit - (std::chrono::steady_clock::now() - start));
+    pollfd end{ends[0], POLLIN, 0};
+    const int ready = left.count() > 0
+                          ? ::poll(&end, 1, static_cast<int>(std::min<int64_t>(left.count(), 100)))
+                          : 0;
+    if (ready > 0)
+      break; // the pipe closed: the child is gone
+    const bool late = left.count() <= 0;
+    if (late || InterruptSignal() != 0) {
+      ::close(ends[0]);
+      ::kill(pid, SIGKILL);
+      int ignored = 0;
+      while (::waitpid(pid, &ignored, 0) < 0 && errno == EINTR) {
+      }
+      ThrowIfInterrupted();
+      std::ostringstream seconds;
+      seconds << TrialSeconds;
+      throw Error(shown + ": cannot read the scene: Assimp did not finish reading it within " +
+                  seconds.str() + " s; the file is damaged or too large for this program");
+    }
+  }
+  ::close(ends[0]);
+  int status = 0;
+  while (::waitpid(pid, &status, 0) < 0 && errno == EINTR) {
+  }
+  ThrowIfInterrupted();
+  if (WIFSIGNALED(status))
+    throw Error(shown + ": cannot read the scene: Assimp crashed reading it (" +
+                strsignal(WTERMSIG(status)) +
+                "); the file is damaged or uses something this program's Assimp cannot read");
+  if (WIFEXITED(status) && WEXITSTATUS(status) == TrialOutOfMemory)
+    throw Error(shown + ": cannot read the scene: reading it takes more than " +
+                std::to_string(MaxSceneTrialMemoryBytes >> 30) + " GiB of memory");
+}
+
+} // namespace
+
+void SetSceneTrial(double seconds, void (*hook)()) {
+  TrialSeconds = seconds;
+  TrialHook = hook;
+}
+
+std::shared_ptr<const TScene> ReadSceneBytes(const std::string& rootDir, const std::string& name,
+                                             const std::string& bytes,
+                                             std::vector<std::string>& warnings) {
+  const std::string shown = NormaliseSeparators(name);
+  {
+    // Binary glTF is recognised by its bytes whatever the name says.
+    std::string wrong =
+        EndsWithNoCase(shown, ".ply") ? CheckPLYHeader(bytes) : CheckGLBHeader(bytes);
+    if (wrong.empty() && (EndsWithNoCase(shown, ".gltf") || EndsWithNoCase(shown, ".glb")))
+      wrong = CheckGLTFSkins(bytes);
+    if (wrong.empty() && EndsWithNoCase(shown, ".dae"))
+      wrong = CheckCOLLADANumbers(bytes);
+    if (!wrong.empty())
+      throw Error(shown + ": cannot read the scene: " + wrong);
+  }
+  TryImportApart(rootDir, shown, bytes);
+  Assimp::Importer importer;
+  return TSceneReader(rootDir, shown, warnings)
+      .Read(ImportWithAssimp(importer, rootDir, shown, bytes));
 }
 
 std::unique_ptr<TOBJFile> PosedSceneModel(const TScene& scene, int32_t clip, double seconds,

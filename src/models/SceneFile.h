@@ -51,6 +51,16 @@ std::shared_ptr<const TScene> ReadSceneBytes(const std::string& rootDir, const s
                                              const std::string& bytes,
                                              std::vector<std::string>& warnings);
 
+// Assimp runs first in a child process (a trial), so that a file it crashes on, loops on
+// or fills memory with is refused with a message instead of taking the program down:
+// within DefaultSceneTrialSeconds and MaxSceneTrialMemoryBytes (the memory limit holds
+// in builds without sanitizers).
+constexpr double DefaultSceneTrialSeconds = 300;
+constexpr uint64_t MaxSceneTrialMemoryBytes = uint64_t{16} << 30;
+// Sets the trial's time limit (0: no trial; for fuzzing, where a crash must be seen) and a
+// function the trial runs before importing (tests: a crash or a hang on demand).
+void SetSceneTrial(double seconds, void (*hook)() = nullptr);
+
 // The scene posed at `seconds` of clip `clip` (-1: rest pose) as model data.
 std::unique_ptr<TOBJFile> PosedSceneModel(const TScene& scene, int32_t clip, double seconds,
                                           const std::string& fileName);

@@ -1,6 +1,6 @@
 // Batch pipelines: list (plain, --json, --shard), render --shard, manifests and the
 // up-to-date check, stale outputs, the renderer fingerprint, --depfile and --report.
-#include "jobs/JobTestUtil.h"
+#include "CliRun.h"
 
 #include <gtest/gtest.h>
 
@@ -16,45 +16,15 @@
 
 using quarvel::test::BoxMTL;
 using quarvel::test::BoxOBJ;
+using quarvel::test::Cli;
+using quarvel::test::CliRun;
 using quarvel::test::FilesBelow;
+using quarvel::test::Has;
+using quarvel::test::Quote;
 using quarvel::test::ReadBytes;
 using quarvel::test::TempRoot;
 
 namespace {
-
-struct CliRun {
-  int status = -1;
-  std::string out;
-  std::string err;
-  std::vector<std::string> OutLines() const {
-    std::vector<std::string> lines;
-    std::istringstream in(out);
-    for (std::string l; std::getline(in, l);)
-      lines.push_back(l);
-    return lines;
-  }
-};
-
-std::string Quote(const std::string& s) {
-  return "'" + s + "'";
-}
-
-CliRun Cli(const TempRoot& tmp, const std::string& args) {
-  const std::string out = tmp / "stdout.txt", err = tmp / "stderr.txt";
-  const std::string cmd = std::string(QUARVEL_CLI) + " " + args + " >" + Quote(out) + " 2>" +
-                          Quote(err) + " </dev/null";
-  CliRun r;
-  const int raw = std::system(cmd.c_str());
-  r.status = WIFEXITED(raw) ? WEXITSTATUS(raw) : -1;
-  const auto o = ReadBytes(out), e = ReadBytes(err);
-  r.out.assign(o.begin(), o.end());
-  r.err.assign(e.begin(), e.end());
-  return r;
-}
-
-bool Has(const std::string& text, const std::string& part) {
-  return text.find(part) != std::string::npos;
-}
 
 std::string Text(const std::string& file) {
   const auto b = ReadBytes(file);

@@ -1,6 +1,6 @@
 // Inputs written by an attacker, through the whole program: files outside the root,
 // special files, texture bombs, and `info` agreeing with `render` on what a texture does.
-#include "jobs/JobTestUtil.h"
+#include "CliRun.h"
 
 #include "image/Image.h"
 
@@ -15,34 +15,12 @@ using quarvel::test::BoxMTL;
 using quarvel::test::BoxOBJ;
 using quarvel::test::TempRoot;
 namespace fs = std::filesystem;
+using quarvel::test::Cli;
+using quarvel::test::CliRun;
+using quarvel::test::Has;
+using quarvel::test::Quote;
 
 namespace {
-
-struct CliRun {
-  int status = -1;
-  std::string out, err;
-};
-
-std::string Q(const std::string& s) {
-  return "'" + s + "'";
-}
-
-CliRun Cli(const TempRoot& tmp, const std::string& args) {
-  const std::string out = tmp / "stdout.txt", err = tmp / "stderr.txt";
-  const std::string cmd =
-      std::string(QUARVEL_CLI) + " " + args + " >" + Q(out) + " 2>" + Q(err) + " </dev/null";
-  CliRun r;
-  const int raw = std::system(cmd.c_str());
-  r.status = WIFEXITED(raw) ? WEXITSTATUS(raw) : -1;
-  const auto o = quarvel::test::ReadBytes(out), e = quarvel::test::ReadBytes(err);
-  r.out.assign(o.begin(), o.end());
-  r.err.assign(e.begin(), e.end());
-  return r;
-}
-
-bool Has(const std::string& text, const std::string& part) {
-  return text.find(part) != std::string::npos;
-}
 
 bool HasControlByte(const std::string& text) {
   for (const char c : text)
@@ -81,8 +59,8 @@ TEST(HostileInput, IncludesOutsideTheRootAreRefusedAndLiftedOnlyByTheOption) {
     SCOPED_TRACE(c.include);
     tmp.Write("root/job.settings", "angle 0 0\nframe 1 box.obj\ninclude " + c.include + "\n");
     for (const std::string& command :
-         std::vector<std::string>{"render job -q --out " + Q(tmp / "out"), "info job job"}) {
-      const CliRun r = Cli(tmp, command + " --root " + Q(root));
+         std::vector<std::string>{"render job -q --out " + Quote(tmp / "out"), "info job job"}) {
+      const CliRun r = Cli(tmp, command + " --root " + Quote(root));
       EXPECT_EQ(r.status, 1) << command;
       EXPECT_TRUE(Has(r.err, c.refusal)) << r.err;
       EXPECT_FALSE(Has(r.err + r.out, "root:x:0")) << "nothing of the file comes back";
@@ -91,7 +69,7 @@ TEST(HostileInput, IncludesOutsideTheRootAreRefusedAndLiftedOnlyByTheOption) {
   // Lifted: the shared folder next to the root is read, also by the workers of --jobs.
   tmp.Write("root/job2.settings", "angle 0 0\nframe 1 box.obj\n");
   const CliRun r = Cli(tmp, "render job job2 --jobs 2 --allow-outside-root --out " +
-                                Q(tmp / "out") + " --root " + Q(root));
+                                Quote(tmp / "out") + " --root " + Quote(root));
   EXPECT_EQ(r.status, 0) << r.err;
   EXPECT_TRUE(fs::exists(tmp / "out/job_1.kxz")) << "the included angle was applied";
 }
@@ -102,11 +80,11 @@ TEST(HostileInput, SpecialFilesAreRefusedAtOnce) {
   fs::create_symlink("/dev/zero", root + "/zero.txt");
   fs::create_symlink("/dev/zero", tmp / "zero.2p5d");
   tmp.Write("root/job.settings", "angle 0 0\nframe 1 box.obj\ninclude /dev/zero\n");
-  const CliRun include =
-      Cli(tmp, "render job -q --allow-outside-root --out " + Q(tmp / "out") + " --root " + Q(root));
+  const CliRun include = Cli(tmp, "render job -q --allow-outside-root --out " + Quote(tmp / "out") +
+                                      " --root " + Quote(root));
   EXPECT_EQ(include.status, 1);
   EXPECT_TRUE(Has(include.err, "job.settings:3: /dev/zero: is not a regular file")) << include.err;
-  const CliRun view = Cli(tmp, "view " + Q(tmp / "zero.2p5d"));
+  const CliRun view = Cli(tmp, "view " + Quote(tmp / "zero.2p5d"));
   EXPECT_EQ(view.status, 1);
   EXPECT_TRUE(Has(view.err, "zero.2p5d: is not a regular file")) << view.err;
 }
@@ -126,8 +104,9 @@ TEST(HostileInput, InfoAndRenderAgreeOnTexturesThatCannotBeUsed) {
     fs::remove(root + "/tex.png");
     if (!c.bytes.empty())
       tmp.Write("root/tex.png", c.bytes);
-    const CliRun info = Cli(tmp, "info job job --root " + Q(root));
-    const CliRun render = Cli(tmp, "render job --out " + Q(tmp / "out") + " --root " + Q(root));
+    const CliRun info = Cli(tmp, "info job job --root " + Quote(root));
+    const CliRun render =
+        Cli(tmp, "render job --out " + Quote(tmp / "out") + " --root " + Quote(root));
     EXPECT_EQ(info.status, 0) << info.err;
     EXPECT_EQ(render.status, 0) << "the model renders, untextured: " << render.err;
     EXPECT_TRUE(Has(info.out, "warnings: 1\n")) << info.out;
@@ -151,7 +130,7 @@ TEST(HostileInput, ATextureBombIsRefusedFromItsHeader) {
                         "\x23",
                         49);
   tmp.Write("root/tex.png", png);
-  const CliRun r = Cli(tmp, "render job --out " + Q(tmp / "out") + " --root " + Q(root));
+  const CliRun r = Cli(tmp, "render job --out " + Quote(tmp / "out") + " --root " + Quote(root));
   EXPECT_EQ(r.status, 0) << r.err;
   EXPECT_TRUE(Has(r.err, "image is 16000 x 16000 pixels (256000000), more than the 67108864 "
                          "pixels a picture may have (--max-texture-pixels raises the limit)"))

@@ -1,7 +1,7 @@
 // quarvel-cli render: progress lines, formats, dumps, several jobs and workers, refusals,
 // outputs that cannot be written.
+#include "CliRun.h"
 #include "gl/GLTestUtil.h"
-#include "jobs/JobTestUtil.h"
 
 #include <gtest/gtest.h>
 
@@ -14,46 +14,14 @@
 
 using quarvel::test::BoxMTL;
 using quarvel::test::BoxOBJ;
+using quarvel::test::Cli;
+using quarvel::test::CliRun;
 using quarvel::test::FilesBelow;
+using quarvel::test::Has;
+using quarvel::test::Quote;
 using quarvel::test::TempRoot;
 
 namespace {
-
-struct CliRun {
-  int status = -1;
-  std::string out;
-  std::string err;
-  std::vector<std::string> OutLines() const {
-    std::vector<std::string> lines;
-    std::istringstream in(out);
-    for (std::string l; std::getline(in, l);)
-      lines.push_back(l);
-    return lines;
-  }
-};
-
-std::string Quote(const std::string& s) {
-  return "'" + s + "'";
-}
-
-// Runs quarvel-cli with `args` (from the folder `from` when given).
-CliRun Cli(const TempRoot& tmp, const std::string& args, const std::string& from = "") {
-  const std::string out = tmp / "stdout.txt", err = tmp / "stderr.txt";
-  const std::string cmd = (from.empty() ? "" : "cd " + Quote(from) + " && ") +
-                          std::string(QUARVEL_CLI) + " " + args + " >" + Quote(out) + " 2>" +
-                          Quote(err) + " </dev/null";
-  CliRun r;
-  const int raw = std::system(cmd.c_str());
-  r.status = WIFEXITED(raw) ? WEXITSTATUS(raw) : -1;
-  const auto o = quarvel::test::ReadBytes(out), e = quarvel::test::ReadBytes(err);
-  r.out.assign(o.begin(), o.end());
-  r.err.assign(e.begin(), e.end());
-  return r;
-}
-
-bool Has(const std::string& text, const std::string& part) {
-  return text.find(part) != std::string::npos;
-}
 
 // What render says first when this machine draws on a software rasteriser, else "".
 std::string SoftwareNote() {

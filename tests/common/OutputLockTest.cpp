@@ -4,6 +4,7 @@
 #include "common/OutputLock.h"
 #include "common/AtomicFile.h"
 #include "common/Error.h"
+#include "common/Interrupt.h"
 
 #include "TempFolder.h"
 
@@ -12,6 +13,7 @@
 #include <algorithm>
 #include <atomic>
 #include <cerrno>
+#include <csignal>
 #include <filesystem>
 #include <fstream>
 #include <optional>
@@ -110,6 +112,18 @@ TEST(OutputLock, AWaitingWriterGetsTheLockWhenTheHolderIsDone) {
   waiter.join();
   EXPECT_TRUE(got.load());
   EXPECT_FALSE(fs::exists(file));
+}
+
+TEST(OutputLock, AWaitingWriterStopsWhenTheUserInterrupts) {
+  // Ctrl-C while another render holds the set stops the wait; it does not have to last
+  // until the holder is done.
+  test::TempFolder dir("lock");
+  const std::string file = dir / ".tank.lock";
+  TOutputLock held(file, "tank", true);
+  RequestInterrupt(SIGINT);
+  EXPECT_THROW(TOutputLock(file, "tank", true), Interrupted);
+  ClearInterrupt();
+  EXPECT_TRUE(fs::exists(file)); // still the holder's
 }
 
 TEST(OutputLock, SetsWrittenAtOnceByTwoWritersStayWhole) {

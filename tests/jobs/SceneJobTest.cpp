@@ -1,6 +1,7 @@
 // Jobs whose frames come from scene files ("scene" and "clip" lines): the lines, the
 // frames' sources and times, their refusals, and renders: a glTF model renders exactly
 // as the same model written as OBJ, and clips of real files render frames that differ.
+#include "ErrorMessage.h"
 #include "common/Error.h"
 #include "common/FileLookup.h"
 #include "gl/GLTestUtil.h"
@@ -29,14 +30,7 @@ std::string WalkerText() {
   return std::string(bytes.begin(), bytes.end());
 }
 
-std::string Message(const std::function<void()>& f) {
-  try {
-    f();
-  } catch (const Error& e) {
-    return e.what();
-  }
-  return "(no error)";
-}
+using quarvel::test::Message;
 
 const TRenderInputs& Inputs() {
   static const TShaderSet shaders = [] {

@@ -1,6 +1,7 @@
 // What a settings file's user is told: comment lines pass silently, a frame line without
 // a file, a model or include that is not there, the bounds of include expansion, the
 // count of warnings not shown, and a model's missing material library.
+#include "ErrorMessage.h"
 #include "common/Error.h"
 #include "jobs/JobTestUtil.h"
 #include "jobs/Manager.h"
@@ -20,14 +21,7 @@ struct Job {
   explicit Job(const TempRoot& root) { m.RootDir = root.str(); }
 };
 
-std::string Message(const std::function<void()>& f) {
-  try {
-    f();
-  } catch (const Error& e) {
-    return e.what();
-  }
-  return "(no error)";
-}
+using quarvel::test::Message;
 
 const char* Triangle = "v 0 0 0\nv 1 0 0\nv 0 1 0\nf 1 2 3\n";
 

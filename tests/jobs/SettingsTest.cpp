@@ -1,5 +1,6 @@
 // Settings files: line forms, includes, warnings, refusals, model loading and centring.
 // Models are loaded without textures, so no GL context is needed here.
+#include "ErrorMessage.h"
 #include "common/Error.h"
 #include "common/FileLookup.h"
 #include "jobs/JobTestUtil.h"
@@ -29,14 +30,7 @@ struct Job {
 
 const char* Triangle = "v 0 0 0\nv 1 0 0\nv 0 1 0\nf 1 2 3\n"; // four lines
 
-std::string Message(const std::function<void()>& f) {
-  try {
-    f();
-  } catch (const Error& e) {
-    return e.what();
-  }
-  return "(no error)";
-}
+using quarvel::test::Message;
 
 } // namespace
 

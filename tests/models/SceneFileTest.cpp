@@ -2,6 +2,7 @@
 // a real FBX file against the same model as OBJ, and every scene file of Debian's
 // assimp-testmodels (read in place, skipped when the package is absent).
 #include "models/SceneFile.h"
+#include "ErrorMessage.h"
 #include "TempFolder.h"
 #include "common/Error.h"
 #include "models/Geometry.h"
@@ -11,6 +12,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <csignal>
 #include <filesystem>
 #include <map>
 #include <sys/stat.h>
@@ -23,14 +25,7 @@ namespace {
 
 const std::string TestModels = "/usr/share/assimp/models";
 
-std::string Message(const std::function<void()>& f) {
-  try {
-    f();
-  } catch (const Error& e) {
-    return e.what();
-  }
-  return "(no error)";
-}
+using quarvel::test::Message;
 
 bool Contains(const std::string& text, const std::string& part) {
   return text.find(part) != std::string::npos;
@@ -335,4 +330,36 @@ TEST(SceneFile, GLTFSkinsAssimpCannotReadAreRefusedFirst) {
   good += std::string(3, '\0');
   EXPECT_EQ(Message([&] { ReadSceneBytes("/nonexistent", "t.gltf", good, warnings); }),
             "(no error)");
+}
+
+// Assimp runs first in a child process: a file it crashes on or never finishes is refused
+// with a message, and the program goes on.
+TEST(SceneFile, WhatCrashesOrHangsAssimpIsRefusedAndTheProgramGoesOn) {
+  std::vector<std::string> warnings;
+  const std::string triangle = TriangleGLTF("data:application/octet-stream;base64,"
+                                            "AAAAAAAAAAAAAAAAAACAPwAAAAAAAAAAAAAAAAAAgD8AAAAA");
+  auto read = [&](const std::string& name, const std::string& bytes) {
+    return Message([&] { ReadSceneBytes("/nonexistent", name, bytes, warnings); });
+  };
+  // A COLLADA file the fuzzer made, on which Assimp 5.2 reads through a null pointer.
+  const std::string crash =
+      ReadSceneInput(QUARVEL_SOURCE_DIR, "fuzz/corpus/scene/collada_crash.dae");
+  ASSERT_FALSE(crash.empty());
+  EXPECT_EQ(read("c.dae", crash),
+            "c.dae: cannot read the scene: Assimp crashed reading it (Segmentation fault); the "
+            "file is damaged or uses something this program's Assimp cannot read");
+
+  SetSceneTrial(DefaultSceneTrialSeconds, [] { std::abort(); });
+  EXPECT_EQ(read("t.gltf", triangle),
+            "t.gltf: cannot read the scene: Assimp crashed reading it (Aborted); the file is "
+            "damaged or uses something this program's Assimp cannot read");
+  SetSceneTrial(0.5, [] {
+    for (;;)
+      ::pause();
+  });
+  EXPECT_EQ(read("t.gltf", triangle),
+            "t.gltf: cannot read the scene: Assimp did not finish reading it within 0.5 s; the "
+            "file is damaged or too large for this program");
+  SetSceneTrial(DefaultSceneTrialSeconds);
+  EXPECT_EQ(read("t.gltf", triangle), "(no error)");
 }
