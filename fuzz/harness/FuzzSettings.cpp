@@ -1,6 +1,7 @@
 #include "harness/FuzzSettings.h"
 
 #include "common/Error.h"
+#include "common/FileLookup.h"
 #include "harness/FuzzSupport.h"
 #include "jobs/Manager.h"
 
@@ -100,11 +101,13 @@ std::string FuzzSettingsFiles(const uint8_t* data, size_t size) {
   for (const TJobFrame& frame : job.Frames)
     FuzzCheck(frame.ModelIndex >= 0 && static_cast<size_t>(frame.ModelIndex) < job.Models.size());
   // Every warning is located in one of the job's files (settings files by their path,
-  // models by their name below the root) and quotes no raw control byte.
+  // models by their name below the root, as the lookup finds it whatever the letter case)
+  // and quotes no raw control byte.
   const std::string prefix = job.RootDir + "/";
   for (const std::string& warning : job.Warnings) {
     const std::string file = warning.substr(0, warning.find(':'));
-    FuzzCheck(warning.compare(0, prefix.size(), prefix) == 0 || fs::exists(dir / file));
+    FuzzCheck(warning.compare(0, prefix.size(), prefix) == 0 ||
+              FindPath((dir / file).string()).has_value());
     FuzzCheck(!HasControlByte(warning));
   }
   return "";
