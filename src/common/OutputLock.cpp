@@ -41,11 +41,9 @@ TOutputLock::TOutputLock(std::string lockFile, const std::string& setName, bool 
     while ((rc = ::flock(fd, LOCK_EX | LOCK_NB)) != 0 &&
            (errno == EINTR || (wait && errno == EWOULDBLOCK))) {
       if (errno == EWOULDBLOCK) {
-        try {
-          ThrowIfInterrupted();
-        } catch (...) {
+        if (InterruptSignal() != 0) {
           ::close(fd);
-          throw;
+          ThrowIfInterrupted();
         }
         ::usleep(20000);
       }

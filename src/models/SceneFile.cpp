@@ -391,16 +391,19 @@ std::string CheckPLYHeader(const std::string& bytes) {
   return "";
 }
 
+// The little-endian 32-bit number at `at` (binary glTF's header and chunk fields).
+uint32_t U32At(const std::string& bytes, size_t at) {
+  return static_cast<uint32_t>(static_cast<uint8_t>(bytes[at])) |
+         static_cast<uint32_t>(static_cast<uint8_t>(bytes[at + 1])) << 8 |
+         static_cast<uint32_t>(static_cast<uint8_t>(bytes[at + 2])) << 16 |
+         static_cast<uint32_t>(static_cast<uint8_t>(bytes[at + 3])) << 24;
+}
+
 // Assimp's binary glTF reader allocates and clears the chunk sizes its header states
 // before it checks them against the file: a header claiming hundreds of megabytes in a
 // file of a few hundred bytes is refused here first.
 std::string CheckGLBHeader(const std::string& bytes) {
-  auto u32 = [&bytes](size_t at) {
-    return static_cast<uint32_t>(static_cast<uint8_t>(bytes[at])) |
-           static_cast<uint32_t>(static_cast<uint8_t>(bytes[at + 1])) << 8 |
-           static_cast<uint32_t>(static_cast<uint8_t>(bytes[at + 2])) << 16 |
-           static_cast<uint32_t>(static_cast<uint8_t>(bytes[at + 3])) << 24;
-  };
+  auto u32 = [&bytes](size_t at) { return U32At(bytes, at); };
   if (bytes.size() < 20 || bytes.compare(0, 4, "glTF") != 0)
     return ""; // not binary glTF: the importer says what it is not
   if (u32(8) > bytes.size())
@@ -465,10 +468,7 @@ std::string CheckGLTFSkins(const std::string& bytes) {
   std::string_view json(bytes);
   if (bytes.size() >= 20 && bytes.compare(0, 4, "glTF") == 0) {
     // Binary glTF: the first chunk is the JSON (CheckGLBHeader has checked its length).
-    const auto length = static_cast<size_t>(static_cast<uint8_t>(bytes[12])) |
-                        static_cast<size_t>(static_cast<uint8_t>(bytes[13])) << 8 |
-                        static_cast<size_t>(static_cast<uint8_t>(bytes[14])) << 16 |
-                        static_cast<size_t>(static_cast<uint8_t>(bytes[15])) << 24;
+    const size_t length = U32At(bytes, 12);
     json = json.substr(20, std::min(length, bytes.size() - 20));
   }
   std::string wrong;
