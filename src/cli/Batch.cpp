@@ -285,13 +285,17 @@ std::string TBatchRun::Finish(const std::vector<std::string>& names,
     WriteFileAtomic(Options_.Depfile, text.data(), text.size());
   }
 
+  // The line of totals is for jobs that drew: one that failed while loading would only
+  // add a row of zeros below its error.
   double totals[PhaseCount] = {};
-  bool anyRendered = false;
+  bool anyDrawn = false;
   for (size_t i = 0; i < names.size(); ++i) {
     if (outcomes[i] == TOutcome::NotStarted || outcomes[i] == TOutcome::UpToDate)
       continue;
-    anyRendered = true;
     const TJobRecord& job = Jobs_[names[i]];
+    anyDrawn =
+        anyDrawn || outcomes[i] == TOutcome::Rendered ||
+        std::any_of(job.Seconds + 1, job.Seconds + PhaseCount, [](double s) { return s > 0; });
     for (int p = 0; p < PhaseCount; ++p)
       totals[p] += job.Seconds[p];
   }
@@ -326,7 +330,7 @@ std::string TBatchRun::Finish(const std::vector<std::string>& names,
     WriteFileAtomic(Options_.Report, text.data(), text.size());
   }
 
-  if (!anyRendered)
+  if (!anyDrawn)
     return std::string();
   std::string line = "time per phase:";
   for (int p = 0; p < PhaseCount; ++p)

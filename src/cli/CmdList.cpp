@@ -41,7 +41,13 @@ nlohmann::json FileWithSize(const std::string& path) {
 
 void RunList(TListArgs& args) {
   LowerCaseASCII(args.Format);
-  const std::vector<std::string> names = SelectJobs(args.Root, args.Settings, args.All, args.Shard);
+  // Folders --all cannot read and dangling links go to the error stream, as render says
+  // them, so that the list itself stays one name a line for the tools it is piped into.
+  std::vector<std::string> problems;
+  const std::vector<std::string> names =
+      SelectJobs(args.Root, args.Settings, args.All, args.Shard, &problems);
+  for (const std::string& problem : problems)
+    std::cerr << "warning: " << problem << std::endl;
   if (!args.Json) {
     for (const std::string& name : names)
       std::cout << name << "\n";
@@ -73,7 +79,7 @@ void RunList(TListArgs& args) {
     }
     jobs.push_back(job);
   }
-  nlohmann::json doc = {{"root", args.Root}, {"jobs", jobs}};
+  nlohmann::json doc = {{"root", args.Root}, {"jobs", jobs}, {"warnings", problems}};
   std::cout << doc.dump(2, ' ', false, nlohmann::json::error_handler_t::replace) << std::endl;
   SetExitCode(failed ? 1 : 0);
 }

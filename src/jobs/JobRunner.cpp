@@ -97,14 +97,29 @@ TShaderSet PrepareGL(const std::string& rootDir) {
   return LoadShaderSet(ShaderFolder(rootDir));
 }
 
-std::string RootHint(const std::string& name) {
+std::string RootHint(const std::string& name, const std::string& missing) {
   const std::string path = NormaliseSeparators(name);
   const size_t slash = path.find_last_of('/');
   if (slash == std::string::npos || slash == 0)
     return std::string();
+  std::string suggested = path.substr(0, slash);
+  if (!missing.empty() && missing[0] != '/') {
+    // Settings usually sit a folder or two below the root their paths are written from.
+    for (std::string folder = suggested; !folder.empty();) {
+      const std::string last = folder.substr(folder.find_last_of('/') + 1);
+      if (last == ".." || last == ".")
+        break;
+      if (FindPath(folder + "/" + missing)) {
+        suggested = folder;
+        break;
+      }
+      const size_t up = folder.find_last_of('/');
+      folder = up == std::string::npos || up == 0 ? std::string() : folder.substr(0, up);
+    }
+  }
   return "(includes and models are looked up below the root, now the current folder; did you "
          "mean --root " +
-         Printable(path.substr(0, slash)) + "?)";
+         Printable(suggested) + "?)";
 }
 
 void LoadJob(T2P5D_Manager& job, const TJobOptions& options, const std::string& name) {
@@ -113,12 +128,25 @@ void LoadJob(T2P5D_Manager& job, const TJobOptions& options, const std::string& 
   job.DumpSheetsDir = options.DumpSheetsDir;
   job.TextureLimits.MaxPixels = options.MaxTexturePixels;
   job.WaitForOutputLock = options.WaitForOutput;
+  if (!options.MissingInputHint.empty()) {
+    // A settings file named by a path outside the default root (the current folder) is
+    // refused before anything else is read; the user most likely meant its folder.
+    try {
+      ResolveInRoot(job.RootDir, name + ".settings");
+    } catch (const OutsideRoot& e) {
+      const std::string path = NormaliseSeparators(name);
+      // The user typed this path: shown whole (escaped), not cut as file contents are.
+      throw Error(std::string(e.what()) +
+                  " (the root is now the current folder; did you mean --root " +
+                  Printable(path.substr(0, path.find_last_of('/')), 1000) + "?)");
+    }
+  }
   try {
     job.LoadSettings(name);
   } catch (const MissingInputError& e) {
     if (options.MissingInputHint.empty())
       throw;
-    throw MissingInputError(e.WhatAlone(), options.MissingInputHint);
+    throw MissingInputError(e.WhatAlone(), RootHint(name, e.Name()), e.Name());
   }
 }
 

@@ -41,9 +41,11 @@ std::string NormalJobName(const std::string& name);
 
 // For a job named with folders and rendered with the default root (the current folder),
 // the note a missing include or model gets: "(includes and models are looked up below
-// the root, now the current folder; did you mean --root path/to?)". "" for a name
-// without folders.
-std::string RootHint(const std::string& name);
+// the root, now the current folder; did you mean --root path/to?)". The folder suggested
+// is the nearest one, from the settings file's folder up, below which `missing` (the
+// name the settings wrote) exists; the settings file's folder when there is none. ""
+// for a name without folders.
+std::string RootHint(const std::string& name, const std::string& missing = std::string());
 
 // The name of a job as the settings list gives it (relative to the root, no extension)
 // from a command-line argument: such a name is taken as it is; a path ending in

@@ -109,13 +109,17 @@ struct TSettingsLine {
 class MissingInputError : public Error {
 public:
   explicit MissingInputError(const std::string& what,
-                             const std::string& note = "(paths are relative to --root)")
-      : Error(what + " " + note), What_(what) {}
+                             const std::string& note = "(paths are relative to --root)",
+                             const std::string& name = std::string())
+      : Error(what + " " + note), What_(what), Name_(name) {}
   // The message without its note.
   const std::string& WhatAlone() const { return What_; }
+  // The missing file's name as the settings wrote it, relative to the root ("" if unknown).
+  const std::string& Name() const { return Name_; }
 
 private:
   std::string What_;
+  std::string Name_;
 };
 
 // How many warnings of one job a front end shows one by one; the rest are counted.

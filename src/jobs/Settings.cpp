@@ -234,7 +234,8 @@ T2P5D_Manager::ExpandSettings(const std::string& file, std::vector<std::string>*
     if (!FindPath(path))
       throw MissingInputError(Located(at.File, at.Line,
                                       "include " + Printable(NormaliseSeparators(name)) +
-                                          " not found below " + RootShown()));
+                                          " not found below " + RootShown()),
+                              "(paths are relative to --root)", NormaliseSeparators(name));
     auto chain = std::make_shared<std::vector<std::string>>(*at.Chain);
     chain->push_back(path);
     std::vector<TSettingsLine> included;
@@ -541,7 +542,8 @@ void T2P5D_Manager::SetFrame(int32_t Number, const std::string& FileName) {
   }
   if (!loaded && !FindPath(path))
     throw MissingInputError(Here("model " + Printable(NormaliseSeparators(name + ".obj")) +
-                                 " not found below " + RootShown()));
+                                 " not found below " + RootShown()),
+                            "(paths are relative to --root)", NormaliseSeparators(name + ".obj"));
   const int32_t index = LoadModel(name);
   Frames[static_cast<size_t>(Number) - 1].ModelIndex = index;
   Frames[static_cast<size_t>(Number) - 1].Source = TFrameSource{name + ".obj", "", 0};

@@ -124,20 +124,24 @@ TEST(CliMessages, AJobNamedWithFoldersAndNoRootGetsAHint) {
   tmp.Write("proj/units/t.obj", "v 0 0 0\nv 1 0 0\nv 0 1 0\nf 1 2 3\n");
   tmp.Write("proj/units/j.settings", "angle 0 0\nframe 1 units/t.obj\n");
   tmp.Write("proj/units/k.settings", "angle 0 0\ninclude common/a.txt\n");
+  // The folder suggested is the nearest one below which the missing file exists, else
+  // the settings file's own.
   const std::string hint = " not found below ./ (includes and models are looked up below the "
-                           "root, now the current folder; did you mean --root proj/units?)";
+                           "root, now the current folder; did you mean --root ";
   struct TCase {
     std::string Args;
     std::string Message;
   };
   const std::vector<TCase> cases = {
       {"render proj/units/j.settings --out out",
-       "proj/units/j.settings:2: model units/t.obj" + hint},
+       "proj/units/j.settings:2: model units/t.obj" + hint + "proj?)"},
       {"render proj/units/k.settings --out out",
-       "proj/units/k.settings:2: include common/a.txt" + hint},
+       "proj/units/k.settings:2: include common/a.txt" + hint + "proj/units?)"},
       {"render proj/units/j proj/units/k --jobs 2 --out out",
-       "proj/units/k.settings:2: include common/a.txt" + hint},
-      {"info job proj/units/j.settings", "proj/units/j.settings:2: model units/t.obj" + hint},
+       "proj/units/k.settings:2: include common/a.txt" + hint + "proj/units?)"},
+      {"info job proj/units/j.settings",
+       "proj/units/j.settings:2: model units/t.obj" + hint + "proj?)"},
+
       // With --root the user chose the root: no guess.
       {"render proj/units/j.settings --root . --out out",
        "proj/units/j.settings:2: model units/t.obj not found below ./ (paths are relative to "
@@ -150,6 +154,17 @@ TEST(CliMessages, AJobNamedWithFoldersAndNoRootGetsAHint) {
     EXPECT_TRUE(Has(r.Err, c.Message)) << r.Err;
   }
   EXPECT_EQ(Cli(tmp, tmp.str(), "render units/j --root proj --out out").Status, 0);
+
+  // A settings file outside the current folder is refused before it is read, with a guess.
+  tmp.Write("elsewhere/keep.txt", "");
+  const TRun outside =
+      Cli(tmp, tmp / "elsewhere", "render " + Quote(tmp / "proj/units/j.settings") + " --out out");
+  EXPECT_EQ(outside.Status, 1);
+  EXPECT_TRUE(Has(outside.Err, " is outside the root folder . (inputs are read only from below "
+                               "the root, --allow-outside-root lifts this) (the root is now the "
+                               "current folder; did you mean --root " +
+                                   tmp / "proj/units?)"))
+      << outside.Err;
 }
 
 TEST(CliMessages, ViewSaysWhenAFileIsNoSpriteFile) {
@@ -188,6 +203,15 @@ TEST(CliMessages, AllNamesDanglingLinks) {
                              tmp / "jobs/old.settings" + ", which does not exist; left out\n"))
       << r.Err;
   EXPECT_TRUE(Has(r.Out, "1 of 1 job rendered")) << r.Out;
+
+  // list takes the same jobs and says the same; its standard output stays names only.
+  const TRun list = Cli(tmp, tmp.str(), "list --all --root .");
+  EXPECT_EQ(list.Status, 0) << list.Err;
+  EXPECT_EQ(list.Out, "jobs/a\n");
+  EXPECT_TRUE(Has(list.Err, "warning: ./jobs/b.settings: the link leads to ")) << list.Err;
+  const TRun json = Cli(tmp, tmp.str(), "list --all --root . --json");
+  EXPECT_TRUE(Has(json.Out, "\"warnings\": [\n    \"./jobs/b.settings: the link leads to "))
+      << json.Out;
 }
 
 TEST(CliMessages, InfoModelTakesTheNamesRenderTakes) {
