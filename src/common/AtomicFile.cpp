@@ -81,7 +81,7 @@ void WriteAll(TFileCalls& calls, int fd, const TSource& file) {
   }
 }
 
-void WriteSet(const std::vector<TSource>& files, const TSetLock* lock) {
+std::vector<std::string> WriteSet(const std::vector<TSource>& files, const TSetLock* lock) {
   ThrowIfInterrupted();
   TFileCalls& calls = FileCalls();
 
@@ -191,6 +191,14 @@ void WriteSet(const std::vector<TSource>& files, const TSetLock* lock) {
   for (const TStaged& s : staged)
     if (!s.Backup.empty())
       calls.Unlink(s.Backup.c_str());
+
+  std::vector<std::string> notRemoved;
+  if (lock)
+    for (const std::string& file : lock->Obsolete)
+      if (calls.Unlink(file.c_str()) != 0 && errno != ENOENT)
+        notRemoved.push_back(
+            file + ": cannot remove this output of an earlier render: " + std::strerror(errno));
+  return notRemoved;
 }
 
 } // namespace
@@ -225,8 +233,9 @@ void WriteFilesAtomic(const std::vector<TPendingFile>& files) {
   WriteSet(SourcesOf(files), nullptr);
 }
 
-void WriteFilesAtomic(const std::vector<TPendingFile>& files, const TSetLock& lock) {
-  WriteSet(SourcesOf(files), &lock);
+std::vector<std::string> WriteFilesAtomic(const std::vector<TPendingFile>& files,
+                                          const TSetLock& lock) {
+  return WriteSet(SourcesOf(files), &lock);
 }
 
 void ProbeOutputFiles(const std::vector<std::string>& fileNames) {

@@ -45,19 +45,25 @@ struct TPendingFile {
 void WriteFilesAtomic(const std::vector<TPendingFile>& files);
 
 // The lock a set is renamed under (common/OutputLock.h): its lock file, the set's name for
-// messages, and whether to wait while another process writes the same set.
+// messages, and whether to wait while another process writes the same set. `Obsolete`
+// names files of the set's earlier version that the new one no longer has.
 struct TSetLock {
   std::string File;
   std::string SetName;
   bool Wait = true;
+  std::vector<std::string> Obsolete;
 };
 
 // WriteFilesAtomic with the set's renames (and the restoring of the old set should one of
 // them fail) under `lock`: the lock is taken once every temporary file is complete and
 // held until the set is in place, so two processes writing the same set leave one whole
 // set, never files of both. Refused (Wait false, the set locked elsewhere) like any other
-// failure: the temporaries are removed and the old set stays.
-void WriteFilesAtomic(const std::vector<TPendingFile>& files, const TSetLock& lock);
+// failure: the temporaries are removed and the old set stays. Once the set is in place,
+// the obsolete files are removed under the same lock (a render of the same set waiting
+// for it cannot lose the files it writes to this removal); returns a message for each
+// one that could not be removed (one already gone is no failure).
+std::vector<std::string> WriteFilesAtomic(const std::vector<TPendingFile>& files,
+                                          const TSetLock& lock);
 
 // Checks, before any work is spent on making them, that files of these names could be
 // written: no name is taken by a folder, no component of a name's folder is a file in the

@@ -117,12 +117,12 @@ void T2P5D_Manager::SaveSheets(bool AsKXZ) {
   if (OnOutputSet)
     OnOutputSet(pending, remove);
   const std::string stem = JoinPath(OutputDir, NormaliseSeparators(SettingsName));
-  WriteFilesAtomic(pending, TSetLock{OutputLockFileName(stem), stem, WaitForOutputLock});
+  const std::vector<std::string> notRemoved = WriteFilesAtomic(
+      pending, TSetLock{OutputLockFileName(stem), stem, WaitForOutputLock, remove});
   for (size_t i = 0; i < sprites; ++i)
     WrittenFiles.push_back(pending[i].Name);
-  for (const std::string& file : remove)
-    if (std::remove(file.c_str()) != 0 && errno != ENOENT)
-      Warn(file + ": cannot remove this output of an earlier render: " + std::strerror(errno));
+  for (const std::string& message : notRemoved)
+    Warn(message);
 
   // What the manifest did not remove (no manifest, or files it did not list).
   const std::vector<std::string> stale = StaleOutputs(stem, count);

@@ -14,11 +14,13 @@
 #include <atomic>
 #include <cerrno>
 #include <csignal>
+#include <fcntl.h>
 #include <filesystem>
 #include <fstream>
 #include <optional>
 #include <sstream>
 #include <string>
+#include <sys/file.h>
 #include <thread>
 #include <unistd.h>
 #include <vector>
@@ -141,7 +143,7 @@ TEST(OutputLock, SetsWrittenAtOnceByTwoWritersStayWhole) {
       }
     return files;
   };
-  const TSetLock lock{OutputLockFileName(stem), stem, true};
+  const TSetLock lock{OutputLockFileName(stem), stem, true, {}};
   for (int round = 0; round < 60; ++round) {
     std::thread a([&] { WriteFilesAtomic(setOf('a', round), lock); });
     std::thread b([&] { WriteFilesAtomic(setOf('b', round), lock); });
@@ -156,6 +158,53 @@ TEST(OutputLock, SetsWrittenAtOnceByTwoWritersStayWhole) {
   EXPECT_FALSE(AnyEntryBut(dir.path, {"units", "units/tank_0.kxz", "units/tank_0.p16",
                                       "units/tank_1.kxz", "units/tank_1.p16", "units/tank_2.kxz",
                                       "units/tank_2.p16", "units/tank_3.kxz", "units/tank_3.p16"}));
+}
+
+TEST(OutputLock, AnEarlierSetsFilesAreRemovedBeforeTheLockIsReleased) {
+  // The new set has two angles where the earlier one had four. Its last two files go
+  // while the lock is held: a render of the same set waiting for the lock then writes its
+  // own files after the removal, never to lose them to it.
+  test::TempFolder dir("lock");
+  const std::string stem = dir / "tank";
+  for (int a = 0; a < 4; ++a)
+    dir.Write("tank_" + std::to_string(a) + ".kxz", "old");
+  fs::create_directories(dir / "tank_5.kxz/inside"); // a folder in the way cannot go
+  struct TWatching : TFileCalls {
+    std::string LockFile;
+    std::vector<std::string> RemovedWhileLocked, RemovedUnlocked;
+    int Unlink(const char* name) override {
+      // A second open file description cannot take a lock the writer still holds.
+      const int fd = ::open(LockFile.c_str(), O_RDWR);
+      const bool locked = fd >= 0 && ::flock(fd, LOCK_EX | LOCK_NB) != 0;
+      if (fd >= 0)
+        ::close(fd);
+      (locked ? RemovedWhileLocked : RemovedUnlocked).push_back(name);
+      return TFileCalls::Unlink(name);
+    }
+  } calls;
+  calls.LockFile = OutputLockFileName(stem);
+  std::vector<std::string> messages;
+  {
+    TScopedFileCalls scoped(calls);
+    messages = WriteFilesAtomic(
+        {{stem + "_0.kxz", {'n'}}, {stem + "_1.kxz", {'n'}}},
+        TSetLock{calls.LockFile,
+                 stem,
+                 true,
+                 {stem + "_2.kxz", stem + "_3.kxz", stem + "_4.kxz", stem + "_5.kxz"}});
+  }
+  EXPECT_EQ(Read(stem + "_0.kxz"), "n");
+  EXPECT_FALSE(fs::exists(stem + "_2.kxz"));
+  EXPECT_FALSE(fs::exists(stem + "_3.kxz"));
+  for (const std::string& f : {stem + "_2.kxz", stem + "_3.kxz", stem + "_4.kxz"})
+    EXPECT_NE(std::find(calls.RemovedWhileLocked.begin(), calls.RemovedWhileLocked.end(), f),
+              calls.RemovedWhileLocked.end())
+        << f;
+  // A file already gone is no failure; one that cannot be removed is said, with the reason.
+  ASSERT_EQ(messages.size(), 1u);
+  EXPECT_EQ(messages[0].rfind(stem + "_5.kxz: cannot remove this output of an earlier render: ", 0),
+            0u)
+      << messages[0];
 }
 
 TEST(OutputProbe, FoldersThatCannotTakeTheFilesAreFoundBeforeAnythingIsMade) {
