@@ -478,17 +478,19 @@ void TFrmMain::LoadPreviewModel(const std::string& name) {
   // read half-way to be drawn.
   std::unique_ptr<TOBJFile> model;
   std::unique_ptr<TGLModel> glModel;
+  // What a render of this model would warn about (a material library or texture missing
+  // or unusable, a scene's leftovers), said once for the whole load: one box, not one per
+  // warning, and none in the middle of the loading.
+  std::vector<std::string> warnings;
+  callbacks.OnWarning = [&warnings](const std::string& text) { warnings.push_back(text); };
   try {
     if (IsSceneFileName(name)) {
       // A scene file is previewed in its rest pose.
-      std::vector<std::string> warnings;
       model = PosedSceneModel(*ReadSceneFile(ProgDir, name, warnings), -1, 0.0, "");
-      for (const std::string& w : warnings)
-        ShowMessage("Scene Warning", w);
     } else {
       model = LoadOBJModel(ProgDir, name, "", callbacks);
     }
-    glModel = std::make_unique<TGLModel>(*model);
+    glModel = std::make_unique<TGLModel>(*model, &warnings);
   } catch (...) {
     ProgressBar->hide();
     throw;
@@ -500,6 +502,15 @@ void TFrmMain::LoadPreviewModel(const std::string& name) {
   CentrePreviewModel();
   MeasurePreviewModel();
   Preview.PreviewModelName = name;
+  if (!warnings.empty()) {
+    std::string text;
+    for (size_t i = 0; i < warnings.size() && i < MaxShownWarnings; ++i)
+      text += (i ? "\n" : "") + warnings[i];
+    const std::string more = MoreWarningsNote(warnings.size());
+    if (!more.empty())
+      text += "\n" + more;
+    ShowMessage(warnings.size() == 1 ? "Warning" : "Warnings", text);
+  }
 }
 
 void TFrmMain::CentrePreviewModel() {

@@ -409,6 +409,33 @@ TEST_F(FormMainTest, LoadedModelsGetTheirScaleAndDepthSteps) {
   EXPECT_FALSE(form.ProgressBar->visible());
 }
 
+TEST_F(FormMainTest, APreviewSaysWhatARenderWouldWarnAboutInOneBox) {
+  const std::string tri = "v 0 0 0\nv 1 0 0\nv 0 1 0\nvt 0 0\nvt 1 0\nvt 0 1\n";
+  Write("paint.mtl", "newmtl a\nmap_Kd a.png\nnewmtl b\nmap_Kd b.png\n");
+  Write("paint.obj",
+        "mtllib paint.mtl\n" + tri + "usemtl a\nf 1/1 2/2 3/3\nusemtl b\nf 1/1 2/2 3/3\n");
+  Write("bare.obj", "mtllib gone.mtl\n" + tri + "f 1 2 3\n");
+  TFrmMain& form = Start();
+
+  Select(form.OBJList, "paint");
+  form.Button12->do_callback();
+  ASSERT_EQ(Messages.size(), 1u);
+  EXPECT_EQ(Messages[0].Title, "Warnings");
+  EXPECT_NE(Messages[0].Text.find("paint.mtl:2: texture 'a.png' not found"), std::string::npos)
+      << Messages[0].Text;
+  EXPECT_NE(Messages[0].Text.find("\npaint.mtl:4: texture 'b.png' not found"), std::string::npos)
+      << Messages[0].Text;
+  EXPECT_EQ(form.Preview.PreviewModelName, "paint"); // shown all the same
+
+  Messages.clear();
+  Select(form.OBJList, "bare");
+  form.Button12->do_callback();
+  ASSERT_EQ(Messages.size(), 1u);
+  EXPECT_EQ(Messages[0].Title, "Warning");
+  EXPECT_EQ(Messages[0].Text, "bare.obj:1: material library " + (Root / "gone.mtl").string() +
+                                  " not found; faces use the default material");
+}
+
 TEST_F(FormMainTest, SceneFilesAreListedAndPreviewedInTheirRestPose) {
   std::ifstream in(std::string(QUARVEL_SOURCE_DIR) + "/examples/units/walker.gltf",
                    std::ios::binary);
