@@ -2,7 +2,8 @@
 //
 // The program folder is the folder of this executable unless --root names another; the
 // lists, shaders, background pictures and models are all found there. MODEL is a model
-// name as the list shows it (relative to that folder, without ".obj").
+// name as the list shows it (relative to that folder, without ".obj"; a scene file keeps
+// its extension).
 //
 // --snapshot FILE.png starts as usual, lets the preview draw its first frames, writes a
 // picture of the window's client area (927 x 583) and exits: for the README, and to
@@ -34,7 +35,9 @@ std::string ExecutableFolder() {
 } // namespace
 
 int main(int argc, char** argv) {
-  CLI::App cli{"Quarvel: previews OBJ models and renders them into 2.5D sprites", "quarvel"};
+  CLI::App cli{"Quarvel: previews OBJ models and scene files and renders them into 2.5D sprites",
+               "quarvel"};
+  cli.set_version_flag("--version", std::string("quarvel ") + QUARVEL_VERSION);
   std::string root;
   std::string snapshot;
   std::string model;
@@ -42,7 +45,9 @@ int main(int argc, char** argv) {
   cli.add_option(
       "--snapshot", snapshot,
       "Write a picture of the window to this PNG file after the first frames, then exit");
-  cli.add_option("MODEL", model, "Model to open, relative to the program folder, without .obj");
+  cli.add_option("MODEL", model,
+                 "Model to open as the list shows it: relative to the program folder, an OBJ "
+                 "model without .obj or a scene file with its extension");
   CLI11_PARSE(cli, argc, argv);
 
   std::string progDir = root.empty() ? ExecutableFolder() : root;

@@ -710,5 +710,25 @@ TEST_F(FormMainTest, SnapshotShowsTheView) {
   EXPECT_NE(pixel(200, 200), (std::vector<int>{0, 0, 0}));
 }
 
+TEST(QuarvelProgram, VersionAndHelpNeedNoDisplay) {
+  for (const char* option : {"--version", "--help"}) {
+    SCOPED_TRACE(option);
+    const std::string command =
+        std::string("env -u DISPLAY \"") + QUARVEL_APP + "\" " + option + " 2>&1";
+    FILE* pipe = ::popen(command.c_str(), "r");
+    ASSERT_NE(pipe, nullptr);
+    std::string out;
+    char chunk[256];
+    size_t n = 0;
+    while ((n = std::fread(chunk, 1, sizeof chunk, pipe)) > 0)
+      out.append(chunk, n);
+    EXPECT_EQ(::pclose(pipe), 0) << out;
+    if (std::string(option) == "--version")
+      EXPECT_EQ(out, std::string("quarvel ") + QUARVEL_VERSION + "\n");
+    else
+      EXPECT_NE(out.find("scene file"), std::string::npos) << out;
+  }
+}
+
 } // namespace
 } // namespace quarvel
