@@ -194,10 +194,14 @@ std::vector<std::string> WriteSet(const std::vector<TSource>& files, const TSetL
 
   std::vector<std::string> notRemoved;
   if (lock)
-    for (const std::string& file : lock->Obsolete)
-      if (calls.Unlink(file.c_str()) != 0 && errno != ENOENT)
+    for (const std::string& file : lock->Obsolete) {
+      if (calls.Unlink(file.c_str()) == 0)
+        continue;
+      const int err = errno; // before the message's allocations
+      if (err != ENOENT)
         notRemoved.push_back(
-            file + ": cannot remove this output of an earlier render: " + std::strerror(errno));
+            file + ": cannot remove this output of an earlier render: " + std::strerror(err));
+    }
   return notRemoved;
 }
 
