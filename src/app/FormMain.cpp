@@ -504,11 +504,8 @@ void TFrmMain::LoadPreviewModel(const std::string& name) {
   Preview.PreviewModelName = name;
   if (!warnings.empty()) {
     std::string text;
-    for (size_t i = 0; i < warnings.size() && i < MaxShownWarnings; ++i)
-      text += (i ? "\n" : "") + warnings[i];
-    const std::string more = MoreWarningsNote(warnings.size());
-    if (!more.empty())
-      text += "\n" + more;
+    for (const std::string& line : ShownWarnings(warnings))
+      text += (text.empty() ? "" : "\n") + line;
     ShowMessage(warnings.size() == 1 ? "Warning" : "Warnings", text);
   }
 }

@@ -39,8 +39,7 @@ void RunInfoJob(const TInfoJobArgs& args) {
   options.RootDir = args.Root;
   options.MaxTexturePixels = args.Input.MaxTexturePixels;
   const std::string name = SettingsNameFromArgument(args.Root, args.Settings);
-  if (!args.RootGiven)
-    options.MissingInputHint = RootHint(name);
+  options.GuessRoot = !args.RootGiven;
   LoadJob(job, options, name);
   // The textures a render would upload, decoded the same way, so that what a render
   // would warn about (or fail on) shows here too.
@@ -98,11 +97,8 @@ void RunInfoJob(const TInfoJobArgs& args) {
   std::cout << "zmax: " << static_cast<int>(job.ZMax) << "\n";
   std::cout << "single output: " << (job.SingleOutput ? "yes" : "no") << "\n";
   std::cout << "warnings: " << job.Warnings.size() << "\n";
-  for (size_t w = 0; w < job.Warnings.size() && w < MaxShownWarnings; ++w)
-    std::cout << "  " << job.Warnings[w] << "\n";
-  const std::string more = MoreWarningsNote(job.Warnings.size());
-  if (!more.empty())
-    std::cout << "  " << more << "\n";
+  for (const std::string& line : ShownWarnings(job.Warnings))
+    std::cout << "  " << line << "\n";
   std::cout << std::flush;
 }
 

@@ -268,7 +268,7 @@ void InstallStopHandlers(bool endsAtOnce) {
   }
 }
 
-TJobOptions OptionsOf(const TRenderArgs& args, const std::string& name = std::string()) {
+TJobOptions OptionsOf(const TRenderArgs& args) {
   TJobOptions options;
   options.RootDir = args.Root;
   options.OutputDir = args.Out;
@@ -276,8 +276,7 @@ TJobOptions OptionsOf(const TRenderArgs& args, const std::string& name = std::st
   options.AsKXZ = args.Format == "kxz";
   options.MaxTexturePixels = args.Input.MaxTexturePixels;
   options.WaitForOutput = !args.NoWait;
-  if (!args.RootGiven && !name.empty())
-    options.MissingInputHint = RootHint(name);
+  options.GuessRoot = !args.RootGiven;
   return options;
 }
 
@@ -293,7 +292,7 @@ TOutcome RenderHere(const TRenderArgs& args, const std::string& name, TProgressD
     session.Inputs(); // the GL first, so that the note on the renderer comes before the job
     if (const std::string note = session.TakeNote(); !note.empty())
       display.Line(note);
-    TJobOptions options = OptionsOf(args, name);
+    TJobOptions options = OptionsOf(args);
     batch.AddManifest(options);
     const std::vector<std::string> files = RunJob(
         options, name, session.Inputs(),
@@ -337,7 +336,7 @@ int RunWorker(const TRenderArgs& args) {
     session.Inputs();
     if (const std::string note = session.TakeNote(); !note.empty())
       say("note", note);
-    TJobOptions options = OptionsOf(args, name);
+    TJobOptions options = OptionsOf(args);
     TBatchRun batch(args.Batch, options, args.HalfAmbient);
     batch.Prepare();
     batch.AddManifest(options);

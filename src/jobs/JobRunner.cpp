@@ -97,12 +97,21 @@ TShaderSet PrepareGL(const std::string& rootDir) {
   return LoadShaderSet(ShaderFolder(rootDir));
 }
 
-std::string RootHint(const std::string& name, const std::string& missing) {
+namespace {
+
+// The folder of a job name ("units/tank" -> "units"); "" for a name without one.
+std::string JobFolder(const std::string& name) {
   const std::string path = NormaliseSeparators(name);
   const size_t slash = path.find_last_of('/');
-  if (slash == std::string::npos || slash == 0)
+  return slash == std::string::npos ? std::string() : path.substr(0, slash);
+}
+
+} // namespace
+
+std::string RootHint(const std::string& name, const std::string& missing) {
+  std::string suggested = JobFolder(name);
+  if (suggested.empty())
     return std::string();
-  std::string suggested = path.substr(0, slash);
   if (!missing.empty() && missing[0] != '/') {
     // Settings usually sit a folder or two below the root their paths are written from.
     for (std::string folder = suggested; !folder.empty();) {
@@ -128,25 +137,26 @@ void LoadJob(T2P5D_Manager& job, const TJobOptions& options, const std::string& 
   job.DumpSheetsDir = options.DumpSheetsDir;
   job.TextureLimits.MaxPixels = options.MaxTexturePixels;
   job.WaitForOutputLock = options.WaitForOutput;
-  if (!options.MissingInputHint.empty()) {
+  const std::string folder = options.GuessRoot ? JobFolder(name) : std::string();
+  if (!folder.empty()) {
     // A settings file named by a path outside the default root (the current folder) is
     // refused before anything else is read; the user most likely meant its folder.
     try {
       ResolveInRoot(job.RootDir, name + ".settings");
     } catch (const OutsideRoot& e) {
-      const std::string path = NormaliseSeparators(name);
       // The user typed this path: shown whole (escaped), not cut as file contents are.
       throw Error(std::string(e.what()) +
                   " (the root is now the current folder; did you mean --root " +
-                  Printable(path.substr(0, path.find_last_of('/')), 1000) + "?)");
+                  Printable(folder, 1000) + "?)");
     }
   }
   try {
     job.LoadSettings(name);
   } catch (const MissingInputError& e) {
-    if (options.MissingInputHint.empty())
+    const std::string hint = options.GuessRoot ? RootHint(name, e.Name()) : std::string();
+    if (hint.empty())
       throw;
-    throw MissingInputError(e.WhatAlone(), RootHint(name, e.Name()), e.Name());
+    throw MissingInputError(e.WhatAlone(), e.Name(), hint);
   }
 }
 

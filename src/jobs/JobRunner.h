@@ -30,8 +30,9 @@ struct TJobOptions {
   std::function<void(const T2P5D_Manager& Job, std::vector<TPendingFile>& Set,
                      std::vector<std::string>& Remove)>
       OnOutputSet;
-  // Replaces the note of a MissingInputError when not empty (see RootHint).
-  std::string MissingInputHint;
+  // The root was not chosen by the user (the current folder): a job named with folders
+  // whose files are not found below it gets a guess at the root meant (see RootHint).
+  bool GuessRoot = false;
 };
 
 // A job name in one form: "/" between folders, no empty or "." component, "folder/.."
@@ -45,7 +46,7 @@ std::string NormalJobName(const std::string& name);
 // is the nearest one, from the settings file's folder up, below which `missing` (the
 // name the settings wrote) exists; the settings file's folder when there is none. ""
 // for a name without folders.
-std::string RootHint(const std::string& name, const std::string& missing = std::string());
+std::string RootHint(const std::string& name, const std::string& missing);
 
 // The name of a job as the settings list gives it (relative to the root, no extension)
 // from a command-line argument: such a name is taken as it is; a path ending in

@@ -108,13 +108,12 @@ struct TSettingsLine {
 // The message is `what` followed by `note`, by default "(paths are relative to --root)".
 class MissingInputError : public Error {
 public:
-  explicit MissingInputError(const std::string& what,
-                             const std::string& note = "(paths are relative to --root)",
-                             const std::string& name = std::string())
+  MissingInputError(const std::string& what, const std::string& name,
+                    const std::string& note = "(paths are relative to --root)")
       : Error(what + " " + note), What_(what), Name_(name) {}
   // The message without its note.
   const std::string& WhatAlone() const { return What_; }
-  // The missing file's name as the settings wrote it, relative to the root ("" if unknown).
+  // The missing file's name as the settings wrote it, relative to the root.
   const std::string& Name() const { return Name_; }
 
 private:
@@ -127,6 +126,9 @@ constexpr size_t MaxShownWarnings = 20;
 // "and 312 more warnings" for the warnings beyond MaxShownWarnings of `total`; "" when
 // there are none.
 std::string MoreWarningsNote(size_t total);
+// The lines a front end shows for a whole list of warnings: the first MaxShownWarnings,
+// then the note on the rest when there is one.
+std::vector<std::string> ShownWarnings(const std::vector<std::string>& warnings);
 
 // Largest angle slot and frame number a settings file may use: a typo such as
 // "frame 100000 a.obj" is refused instead of allocating sheets for it.

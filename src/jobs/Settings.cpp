@@ -157,6 +157,16 @@ std::string MoreWarningsNote(size_t total) {
   return "and " + Counted(static_cast<int64_t>(total - MaxShownWarnings), "more warning");
 }
 
+std::vector<std::string> ShownWarnings(const std::vector<std::string>& warnings) {
+  std::vector<std::string> shown(
+      warnings.begin(),
+      warnings.begin() + static_cast<std::ptrdiff_t>(std::min(warnings.size(), MaxShownWarnings)));
+  const std::string more = MoreWarningsNote(warnings.size());
+  if (!more.empty())
+    shown.push_back(more);
+  return shown;
+}
+
 std::string T2P5D_Manager::RootShown() const {
   std::string root = NormaliseSeparators(RootDir.empty() ? std::string(".") : RootDir);
   if (root.back() != '/')
@@ -235,7 +245,7 @@ T2P5D_Manager::ExpandSettings(const std::string& file, std::vector<std::string>*
       throw MissingInputError(Located(at.File, at.Line,
                                       "include " + Printable(NormaliseSeparators(name)) +
                                           " not found below " + RootShown()),
-                              "(paths are relative to --root)", NormaliseSeparators(name));
+                              NormaliseSeparators(name));
     auto chain = std::make_shared<std::vector<std::string>>(*at.Chain);
     chain->push_back(path);
     std::vector<TSettingsLine> included;
@@ -543,7 +553,7 @@ void T2P5D_Manager::SetFrame(int32_t Number, const std::string& FileName) {
   if (!loaded && !FindPath(path))
     throw MissingInputError(Here("model " + Printable(NormaliseSeparators(name + ".obj")) +
                                  " not found below " + RootShown()),
-                            "(paths are relative to --root)", NormaliseSeparators(name + ".obj"));
+                            NormaliseSeparators(name + ".obj"));
   const int32_t index = LoadModel(name);
   Frames[static_cast<size_t>(Number) - 1].ModelIndex = index;
   Frames[static_cast<size_t>(Number) - 1].Source = TFrameSource{name + ".obj", "", 0};
