@@ -34,7 +34,7 @@ struct TListArgs {
 nlohmann::json FileWithSize(const std::string& path) {
   struct stat st {};
   nlohmann::json file = {{"path", path}};
-  if (::stat(path.c_str(), &st) == 0)
+  if (!HoldsNul(path) && ::stat(path.c_str(), &st) == 0)
     file["size"] = static_cast<uint64_t>(st.st_size);
   return file;
 }

@@ -54,7 +54,9 @@ std::string NormaliseSeparators(std::string path) {
 
 std::optional<std::string> FindPath(const std::string& rawPath) {
   const std::string path = NormaliseSeparators(rawPath);
-  if (path.empty())
+  // The system sees a name only up to its first NUL: "a.obj<NUL>b.obj" would find a.obj,
+  // and a model would load under a name that is not its file's.
+  if (path.empty() || HoldsNul(path))
     return std::nullopt;
   if (Exists(path))
     return path;
@@ -109,6 +111,15 @@ bool FileExists(const std::string& path) {
   auto found = FindPath(path);
   std::error_code ec;
   return found && fs::is_regular_file(fs::path(*found), ec);
+}
+
+bool HoldsNul(const std::string& path) {
+  return path.find('\0') != std::string::npos;
+}
+
+void RefuseNulName(const std::string& path) {
+  if (HoldsNul(path))
+    throw Error(Located(path, 0, "cannot open file: a file name cannot hold a NUL byte"));
 }
 
 std::string JoinPath(const std::string& dir, const std::string& name) {
@@ -199,6 +210,7 @@ uint64_t CheckedRegularSize(int fd, const std::string& resolved, uint64_t maxByt
 // Opens `resolved` for reading without blocking on a pipe (the check that follows
 // refuses it anyway).
 int OpenForReading(const std::string& resolved) {
+  RefuseNulName(resolved);
   const int fd = ::open(resolved.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
   if (fd < 0)
     throw Error(Located(resolved, 0, std::string("cannot open file: ") + std::strerror(errno)));
@@ -274,6 +286,7 @@ std::string ReadWholeFile(const std::string& path, uint64_t maxBytes, const char
   if (pipes == TPipes::Accept && ::stat(resolved.c_str(), &st) == 0 && S_ISFIFO(st.st_mode)) {
     // Opened at once for blocking reads: a first open without blocking would let a writer
     // hand over its text to a reader that is then closed, and the text would be lost.
+    RefuseNulName(resolved);
     FdCloser pipe{::open(resolved.c_str(), O_RDONLY | O_CLOEXEC)};
     if (pipe.Fd < 0)
       throw Error(Located(resolved, 0, std::string("cannot open file: ") + std::strerror(errno)));

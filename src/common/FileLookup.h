@@ -29,6 +29,12 @@ std::string ResolvePath(const std::string& path);
 // True when FindPath finds a regular file.
 bool FileExists(const std::string& path);
 
+// A name holding a NUL byte names no file: the system would read it only up to the NUL,
+// and open another file than the one named. FindPath finds nothing for it, and every
+// open of an input refuses it (RefuseNulName throws quarvel::Error naming it escaped).
+bool HoldsNul(const std::string& path);
+void RefuseNulName(const std::string& path);
+
 // Joins a folder and a name with "/" (either may use "\"); an empty folder gives the name.
 std::string JoinPath(const std::string& dir, const std::string& name);
 // `name` below the root folder `root`, "/" separators. A root of "" or "." adds nothing,

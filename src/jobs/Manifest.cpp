@@ -157,7 +157,7 @@ THashCache::TEntry& THashCache::Stat(const std::string& path) {
     return e;
   e.Stated = true;
   struct stat st {};
-  if (::stat(path.c_str(), &st) != 0 || !S_ISREG(st.st_mode))
+  if (HoldsNul(path) || ::stat(path.c_str(), &st) != 0 || !S_ISREG(st.st_mode))
     return e;
   e.Exists = true;
   e.Stat.Path = path;

@@ -34,6 +34,8 @@ TEST(FileLookup, FindsPathsIgnoringCaseAndBackslashes) {
   EXPECT_TRUE(FileExists(root + "/MODELS/tank.png"));
   EXPECT_FALSE(FileExists(root + "/Models")); // a folder is not a file
   EXPECT_FALSE(FindPath(root + "/models/tank.bmp").has_value());
+  // A name is whole or names nothing: the part before a NUL byte is not looked up.
+  EXPECT_FALSE(FindPath(root + "/Models/Tank.PNG" + std::string(1, '\0') + "x").has_value());
   EXPECT_EQ(ResolvePath(root + "\\none\\x.png"), root + "/none/x.png");
   EXPECT_EQ(ReadWholeFile(root + "/models/TANK.png"), "png");
 }
@@ -166,6 +168,9 @@ TEST(ReadWholeFile, ReadsOnlyRegularFilesWithinTheirCap) {
       {"/dev/zero", MaxSettingsFileBytes, "/dev/zero: is not a regular file"},
       {fifo, MaxSettingsFileBytes, fifo + ": is not a regular file"}, // must not block
       {dir.str(), MaxSettingsFileBytes, dir.str() + ": is a folder, not a file"},
+      // The system would stop at the NUL and open small.txt.
+      {dir / "small.txt" + std::string("\0.obj", 5), 5,
+       dir / "small.txt" + "\\x00.obj: cannot open file: a file name cannot hold a NUL byte"},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.path);

@@ -39,6 +39,9 @@ TEST(FuzzSettingsCorpus, ReplaysEveryInputAndNamesFileAndLine) {
             r + "/job.settings:1: angle slot 4096 is beyond the largest slot 4095");
   EXPECT_EQ(outcome("frame_too_large.txt"),
             r + "/job.settings:1: frame number 4097 is beyond the largest frame number 4096");
+  // "frame 1 p2.obj<NUL>...": the name is not cut at the NUL to load p2.obj.
+  EXPECT_EQ(outcome("model_name_nul.txt").rfind(r + "/p1.settings:3: model p2.obj\\x00", 0), 0u)
+      << outcome("model_name_nul.txt");
   EXPECT_EQ(outcome("include_grows.txt")
                 .rfind(r + "/job.settings:2: include expansion does not end: ", 0),
             0u)
