@@ -39,6 +39,7 @@
 #include <set>
 #include <sstream>
 #include <string_view>
+#include <typeinfo>
 #include <unordered_map>
 
 namespace quarvel {
@@ -366,6 +367,12 @@ std::string CheckPLYHeader(const std::string& bytes) {
       ascii = words[1] == "ascii";
       continue;
     }
+    // Assimp reads the count of an element whose name it does not know from the start of
+    // the name: "element 4444vertex 3" would count 4444 elements (or, with more digits,
+    // hundreds of millions, and gigabytes allocated for them).
+    if (key == "element" && words.size() == 3 && words[1][0] >= '0' && words[1][0] <= '9')
+      return what + " names an element " + Quoted(words[1]) +
+             " that starts with a digit, which Assimp would read as its count";
     if (key == "element" && words.size() == 3 && !words[2].empty() && words[2].size() <= 12 &&
         words[2].find_first_not_of("0123456789") == std::string::npos) {
       // Every element takes at least one byte, in text or binary.
@@ -908,6 +915,8 @@ void (*TrialHook)() = nullptr;
 constexpr int TrialRead = 0;
 constexpr int TrialRefused = 64; // an error, which the import here gives again
 constexpr int TrialOutOfMemory = 65;
+// What the trial says of a refusal at most; Assimp's own part of it is cut far shorter.
+constexpr size_t MaxTrialMessageBytes = 16384;
 
 // Assimp 5.2 crashes, loops or allocates without end on some damaged files, in more ways
 // than checks of the bytes beforehand can list. So every import is first tried in a child
@@ -968,13 +977,30 @@ void TryImportApart(const std::string& rootDir, const std::string& shown,
       ImportWithAssimp(importer, rootDir, shown, bytes);
     } catch (const std::bad_alloc&) {
       status = TrialOutOfMemory;
+    } catch (const Error& e) {
+      status = TrialRefused;
+      // The refusal goes back to the parent, which then need not import the file again
+      // (a file that takes minutes or gigabytes to refuse would take them twice). Only a
+      // plain Error is said this way: its type and text are all the parent's import would
+      // give.
+      if (typeid(e) == typeid(Error)) {
+        const std::string said = std::string(e.what()).substr(0, MaxTrialMessageBytes);
+        for (size_t done = 0; done < said.size();) {
+          const ssize_t n = ::write(ends[1], said.data() + done, said.size() - done);
+          if (n <= 0 && errno != EINTR)
+            break;
+          done += n > 0 ? static_cast<size_t>(n) : 0;
+        }
+      }
     } catch (...) {
       status = TrialRefused;
     }
     ::_exit(status);
   }
   ::close(ends[1]);
-  // Waits for the end of the child, the time limit or the user's interrupt.
+  // Waits for the end of the child, the time limit or the user's interrupt, taking what
+  // the child says of a refusal on the way.
+  std::string said;
   const auto start = std::chrono::steady_clock::now();
   const auto limit = std::chrono::duration<double>(TrialSeconds);
   for (;;) {
@@ -984,8 +1010,15 @@ void TryImportApart(const std::string& rootDir, const std::string& shown,
     const int ready = left.count() > 0
                           ? ::poll(&end, 1, static_cast<int>(std::min<int64_t>(left.count(), 100)))
                           : 0;
-    if (ready > 0)
-      break; // the pipe closed: the child is gone
+    if (ready > 0) {
+      char chunk[4096];
+      const ssize_t n = ::read(ends[0], chunk, sizeof chunk);
+      if (n == 0 || (n < 0 && errno != EINTR && errno != EAGAIN))
+        break; // the pipe closed: the child is gone
+      if (n > 0 && said.size() < MaxTrialMessageBytes)
+        said.append(chunk, static_cast<size_t>(n));
+      continue;
+    }
     const bool late = left.count() <= 0;
     if (late || InterruptSignal() != 0) {
       ::close(ends[0]);
@@ -1012,6 +1045,8 @@ void TryImportApart(const std::string& rootDir, const std::string& shown,
   if (WIFEXITED(status) && WEXITSTATUS(status) == TrialOutOfMemory)
     throw Error(shown + ": cannot read the scene: reading it takes more than " +
                 std::to_string(MaxSceneTrialMemoryBytes >> 30) + " GiB of memory");
+  if (WIFEXITED(status) && WEXITSTATUS(status) == TrialRefused && !said.empty())
+    throw Error(said.substr(0, MaxTrialMessageBytes));
 }
 
 } // namespace

@@ -260,6 +260,10 @@ TEST(SceneFile, BrokenPLYHeadersAreRefusedBeforeAssimpReadsThem) {
       {head + "property\n" + data, "the PLY header has no end_header line within its first 1 MiB"},
       {"ply\nformat ascii 1.0\nelement vertex 99999999999\nproperty float x\nend_header\n1\n",
        "line 3 of the PLY header counts 99999999999 elements, more than the file holds"},
+      {"ply\nformat ascii 1.0\nelement 4444444444444vertex 3\nproperty float x\nend_header\n" +
+           data,
+       "line 3 of the PLY header names an element '4444444444444vertex' that starts with a "
+       "digit, which Assimp would read as its count"},
       {"plyx\nend_header\n", "line 1 of the PLY header is not 'ply'"},
       {head + faces + "end_header{\"asset\": 1}\n" + data,
        "the PLY header's end_header line holds more"},
@@ -360,6 +364,11 @@ TEST(SceneFile, WhatCrashesOrHangsAssimpIsRefusedAndTheProgramGoesOn) {
   EXPECT_EQ(read("t.gltf", triangle),
             "t.gltf: cannot read the scene: Assimp did not finish reading it within 0.5 s; the "
             "file is damaged or too large for this program");
+  // A file the trial refuses is not imported again here: its refusal is the answer.
+  // (The triangle itself reads; only the trial's hook refuses it.)
+  SetSceneTrial(DefaultSceneTrialSeconds,
+                [] { throw Error("t.gltf: cannot read the scene: refused by the trial"); });
+  EXPECT_EQ(read("t.gltf", triangle), "t.gltf: cannot read the scene: refused by the trial");
   SetSceneTrial(DefaultSceneTrialSeconds);
   EXPECT_EQ(read("t.gltf", triangle), "(no error)");
 }
