@@ -913,7 +913,8 @@ void (*TrialHook)() = nullptr;
 // Exit statuses of a trial import. Any other ending but a signal (a sanitizer's report in
 // our own file gate, say) lets the import run here, where that report is seen.
 constexpr int TrialRead = 0;
-constexpr int TrialRefused = 64; // an error, which the import here gives again
+constexpr int TrialRefused = 64; // an error: its text comes through the pipe, or else the
+                                 // import here gives it again
 constexpr int TrialOutOfMemory = 65;
 // What the trial says of a refusal at most; Assimp's own part of it is cut far shorter.
 constexpr size_t MaxTrialMessageBytes = 16384;
