@@ -34,8 +34,7 @@ std::string HashBytes(const void* data, size_t size) {
 }
 
 std::string HashFile(const std::string& path) {
-  const std::string found = ResolvePath(path);
-  RefuseNulName(found);
+  const std::string found = ResolveForOpening(path);
   const int fd = ::open(found.c_str(), O_RDONLY | O_CLOEXEC);
   if (fd < 0)
     throw Error(found + ": cannot read: " + std::strerror(errno));

@@ -117,9 +117,11 @@ bool HoldsNul(const std::string& path) {
   return path.find('\0') != std::string::npos;
 }
 
-void RefuseNulName(const std::string& path) {
-  if (HoldsNul(path))
-    throw Error(Located(path, 0, "cannot open file: a file name cannot hold a NUL byte"));
+std::string ResolveForOpening(const std::string& path) {
+  std::string resolved = ResolvePath(path);
+  if (HoldsNul(resolved))
+    throw Error(Located(resolved, 0, "cannot open file: a file name cannot hold a NUL byte"));
+  return resolved;
 }
 
 std::string JoinPath(const std::string& dir, const std::string& name) {
@@ -210,7 +212,6 @@ uint64_t CheckedRegularSize(int fd, const std::string& resolved, uint64_t maxByt
 // Opens `resolved` for reading without blocking on a pipe (the check that follows
 // refuses it anyway).
 int OpenForReading(const std::string& resolved) {
-  RefuseNulName(resolved);
   const int fd = ::open(resolved.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
   if (fd < 0)
     throw Error(Located(resolved, 0, std::string("cannot open file: ") + std::strerror(errno)));
@@ -281,12 +282,11 @@ std::string ByteCapText(uint64_t bytes) {
 
 std::string ReadWholeFile(const std::string& path, uint64_t maxBytes, const char* kind,
                           TPipes pipes) {
-  const std::string resolved = ResolvePath(path);
+  const std::string resolved = ResolveForOpening(path);
   struct stat st {};
   if (pipes == TPipes::Accept && ::stat(resolved.c_str(), &st) == 0 && S_ISFIFO(st.st_mode)) {
     // Opened at once for blocking reads: a first open without blocking would let a writer
     // hand over its text to a reader that is then closed, and the text would be lost.
-    RefuseNulName(resolved);
     FdCloser pipe{::open(resolved.c_str(), O_RDONLY | O_CLOEXEC)};
     if (pipe.Fd < 0)
       throw Error(Located(resolved, 0, std::string("cannot open file: ") + std::strerror(errno)));
@@ -321,7 +321,7 @@ std::string ReadWholeFile(const std::string& path, uint64_t maxBytes, const char
 }
 
 std::string ReadFileHead(const std::string& path, size_t count, uint64_t& fileSize) {
-  const std::string resolved = ResolvePath(path);
+  const std::string resolved = ResolveForOpening(path);
   const FdCloser file{OpenForReading(resolved)};
   fileSize = CheckedRegularSize(file.Fd, resolved, UINT64_MAX, "file");
   std::string head;

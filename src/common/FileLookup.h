@@ -30,10 +30,11 @@ std::string ResolvePath(const std::string& path);
 bool FileExists(const std::string& path);
 
 // A name holding a NUL byte names no file: the system would read it only up to the NUL,
-// and open another file than the one named. FindPath finds nothing for it, and every
-// open of an input refuses it (RefuseNulName throws quarvel::Error naming it escaped).
+// and open another file than the one named. FindPath finds nothing for it.
 bool HoldsNul(const std::string& path);
-void RefuseNulName(const std::string& path);
+// ResolvePath for a reader about to open the file: a name holding a NUL byte is refused
+// (quarvel::Error naming it escaped). Every reader of input files resolves through here.
+std::string ResolveForOpening(const std::string& path);
 
 // Joins a folder and a name with "/" (either may use "\"); an empty folder gives the name.
 std::string JoinPath(const std::string& dir, const std::string& name);

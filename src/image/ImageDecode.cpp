@@ -45,8 +45,7 @@ namespace fs = std::filesystem;
 namespace image_detail {
 
 std::vector<uint8_t> LoadImageFile(const std::string& fileName, std::string& resolved) {
-  resolved = ResolvePath(fileName);
-  RefuseNulName(resolved);
+  resolved = ResolveForOpening(fileName);
   std::error_code ec;
   const fs::file_status status = fs::status(fs::path(resolved), ec);
   if (fs::is_directory(status))
