@@ -5,6 +5,7 @@
 #include "cli/CmdInfo.h"
 #include "cli/Command.h"
 #include "cli/InputOptions.h"
+#include "common/Text.h"
 #include "jobs/JobRunner.h"
 #include "models/SceneFile.h"
 
@@ -74,32 +75,34 @@ void RunInfoJob(const TInfoJobArgs& args) {
     return;
   }
 
-  std::cout << "settings: " << job.SettingsFile << "\n";
-  std::cout << "angles: " << job.Angles.size() << "\n";
+  // Names of files, models and clips are the inputs' own bytes.
+  std::ostringstream out;
+  out << "settings: " << job.SettingsFile << "\n";
+  out << "angles: " << job.Angles.size() << "\n";
   for (size_t a = 0; a < job.Angles.size(); ++a)
-    std::cout << "  slot " << a << ": " << job.Angles[a] << " degrees\n";
-  std::cout << "frames: " << job.Frames.size() << "\n";
+    out << "  slot " << a << ": " << job.Angles[a] << " degrees\n";
+  out << "frames: " << job.Frames.size() << "\n";
   for (size_t f = 0; f < job.Frames.size(); ++f) {
     const TFrameSource& source = job.Frames[f].Source;
-    std::cout << "  frame " << f + 1 << ": " << modelOf(job.Frames[f]) << " (min y "
-              << Number(job.Frames[f].MinY) << ", max y " << Number(job.Frames[f].MaxY) << ")";
+    out << "  frame " << f + 1 << ": " << modelOf(job.Frames[f]) << " (min y "
+        << Number(job.Frames[f].MinY) << ", max y " << Number(job.Frames[f].MaxY) << ")";
     if (IsSceneFileName(source.File))
-      std::cout << " from " << source.File
-                << (source.Clip.empty()
-                        ? std::string(", rest pose")
-                        : ", clip " + source.Clip + " at " + Number(source.Seconds) + " s");
-    std::cout << "\n";
+      out << " from " << source.File
+          << (source.Clip.empty()
+                  ? std::string(", rest pose")
+                  : ", clip " + source.Clip + " at " + Number(source.Seconds) + " s");
+    out << "\n";
   }
-  std::cout << "models: " << models.size() << "\n";
+  out << "models: " << models.size() << "\n";
   for (const std::string& m : models)
-    std::cout << "  " << m << "\n";
-  std::cout << "scale: " << Number(static_cast<double>(job.Scale)) << "\n";
-  std::cout << "zmax: " << static_cast<int>(job.ZMax) << "\n";
-  std::cout << "single output: " << (job.SingleOutput ? "yes" : "no") << "\n";
-  std::cout << "warnings: " << job.Warnings.size() << "\n";
+    out << "  " << m << "\n";
+  out << "scale: " << Number(static_cast<double>(job.Scale)) << "\n";
+  out << "zmax: " << static_cast<int>(job.ZMax) << "\n";
+  out << "single output: " << (job.SingleOutput ? "yes" : "no") << "\n";
+  out << "warnings: " << job.Warnings.size() << "\n";
   for (const std::string& line : ShownWarnings(job.Warnings))
-    std::cout << "  " << line << "\n";
-  std::cout << std::flush;
+    out << "  " << line << "\n";
+  std::cout << ForTerminal(out.str()) << std::flush;
 }
 
 RegisterCommand reg("info job", [](CLI::App& app) {

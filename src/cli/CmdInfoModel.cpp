@@ -16,6 +16,7 @@
 #include "models/TextureFiles.h"
 
 #include <nlohmann/json.hpp>
+#include <sstream>
 
 #include <cstdio>
 #include <iostream>
@@ -199,46 +200,48 @@ void PrintJson(const TModelReport& r) {
 }
 
 void PrintText(const TModelReport& r) {
-  std::cout << "Model: " << r.ObjPath << "\n";
-  std::cout << "Vertices: " << r.Vertices << "\n";
-  std::cout << "Normals: " << r.Normals << " (" << (r.Normals - r.GeneratedNormals) << " read, "
-            << r.GeneratedNormals << " generated)\n";
-  std::cout << "Texture coordinates: " << r.TexCoords << "\n";
-  std::cout << "Faces: " << r.Faces << "\n";
-  std::cout << "Groups: " << r.Groups.size() << "\n";
+  // Names of groups, materials and textures are the files' own bytes.
+  std::ostringstream out;
+  out << "Model: " << r.ObjPath << "\n";
+  out << "Vertices: " << r.Vertices << "\n";
+  out << "Normals: " << r.Normals << " (" << (r.Normals - r.GeneratedNormals) << " read, "
+      << r.GeneratedNormals << " generated)\n";
+  out << "Texture coordinates: " << r.TexCoords << "\n";
+  out << "Faces: " << r.Faces << "\n";
+  out << "Groups: " << r.Groups.size() << "\n";
   for (const auto& g : r.Groups)
-    std::cout << "  " << g.Name << ": " << Counted(g.Faces, "face") << "\n";
-  std::cout << "Material library: " << r.MaterialPath
-            << (r.MaterialFound ? "" : " (not found, faces use the default material)") << "\n";
-  std::cout << "Materials: " << r.Materials.size() << "\n";
+    out << "  " << g.Name << ": " << Counted(g.Faces, "face") << "\n";
+  out << "Material library: " << r.MaterialPath
+      << (r.MaterialFound ? "" : " (not found, faces use the default material)") << "\n";
+  out << "Materials: " << r.Materials.size() << "\n";
   for (const auto& m : r.Materials) {
-    std::cout << "  " << m.Name << ": Ka " << Triple(m.Ka) << ", Kd " << Triple(m.Kd);
+    out << "  " << m.Name << ": Ka " << Triple(m.Ka) << ", Kd " << Triple(m.Kd);
     if (m.MapKd.empty())
-      std::cout << ", no texture";
+      out << ", no texture";
     else if (m.Texture)
-      std::cout << ", texture " << m.MapKd << " -> " << *m.Texture;
+      out << ", texture " << m.MapKd << " -> " << *m.Texture;
     else
-      std::cout << ", texture " << m.MapKd << " -> not found (drawn without texture)";
-    std::cout << "\n";
+      out << ", texture " << m.MapKd << " -> not found (drawn without texture)";
+    out << "\n";
   }
-  std::cout << "Faces without material: " << r.FacesWithoutMaterial << "\n";
-  std::cout << "Faces with material \"side\": " << r.SideFaces << "\n";
+  out << "Faces without material: " << r.FacesWithoutMaterial << "\n";
+  out << "Faces with material \"side\": " << r.SideFaces << "\n";
   if (r.HasBounds)
-    std::cout << "Bounds: min " << Triple(r.Min) << ", max " << Triple(r.Max) << "\n";
+    out << "Bounds: min " << Triple(r.Min) << ", max " << Triple(r.Max) << "\n";
   else
-    std::cout << "Bounds: none (no vertices)\n";
-  std::cout << "Preview: scale " << Num(r.Fit.Scale) << ", MaxZ " << r.Fit.MaxZ << "\n";
+    out << "Bounds: none (no vertices)\n";
+  out << "Preview: scale " << Num(r.Fit.Scale) << ", MaxZ " << r.Fit.MaxZ << "\n";
   if (r.IsScene) {
-    std::cout << "Clips: " << r.Clips.size() << "\n";
+    out << "Clips: " << r.Clips.size() << "\n";
     for (size_t i = 0; i < r.Clips.size(); ++i)
-      std::cout << "  #" << i << " " << Quoted(r.Clips[i].Name) << ": " << Num(r.Clips[i].Duration)
-                << " s, " << r.Clips[i].Channels << " channels\n";
-    std::cout << "Skin: " << r.Bones << " bones, at most " << r.MostWeights
-              << " weights on a vertex\n";
+      out << "  #" << i << " " << Quoted(r.Clips[i].Name) << ": " << Num(r.Clips[i].Duration)
+          << " s, " << r.Clips[i].Channels << " channels\n";
+    out << "Skin: " << r.Bones << " bones, at most " << r.MostWeights << " weights on a vertex\n";
   }
-  std::cout << "Warnings: " << r.Warnings.size() << "\n";
+  out << "Warnings: " << r.Warnings.size() << "\n";
   for (const std::string& w : r.Warnings)
-    std::cout << "  " << w << "\n";
+    out << "  " << w << "\n";
+  std::cout << ForTerminal(out.str()) << std::flush;
 }
 
 struct TInfoModelArgs {

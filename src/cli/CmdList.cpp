@@ -12,6 +12,7 @@
 #include "jobs/JobInputs.h"
 
 #include <nlohmann/json.hpp>
+#include <sstream>
 
 #include <iostream>
 #include <memory>
@@ -47,10 +48,10 @@ void RunList(TListArgs& args) {
   const std::vector<std::string> names =
       SelectJobs(args.Root, args.Settings, args.All, args.Shard, &problems);
   for (const std::string& problem : problems)
-    std::cerr << "warning: " << problem << std::endl;
+    std::cerr << "warning: " << ForTerminal(problem) << std::endl;
   if (!args.Json) {
     for (const std::string& name : names)
-      std::cout << name << "\n";
+      std::cout << ForTerminal(name) << "\n"; // --json gives names with other bytes exactly
     std::cout << std::flush;
     SetExitCode(0);
     return;

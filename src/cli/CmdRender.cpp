@@ -138,10 +138,10 @@ public:
           std::chrono::duration<double>(std::chrono::steady_clock::now() - Start).count();
       const std::string line = Lines[job].Line(percent, text, seconds);
       if (!line.empty())
-        std::cout << prefix << line << std::endl;
+        std::cout << ForTerminal(prefix + line) << std::endl;
       return;
     }
-    const std::string shown = prefix + text;
+    const std::string shown = ForTerminal(prefix + text);
     percent = std::clamp(percent, 0, 100);
     constexpr int barWidth = 24;
     const int filled = percent * barWidth / 100;
@@ -164,14 +164,14 @@ public:
     if (Quiet)
       return;
     ClearLine();
-    std::cout << text << std::endl;
+    std::cout << ForTerminal(text) << std::endl;
   }
 
   void Warning(const std::string& job, const std::string& text) {
     if (Quiet || ++WarningCount[job] > MaxShownWarnings)
       return;
     ClearLine();
-    std::cerr << "warning: " << text << std::endl;
+    std::cerr << "warning: " << ForTerminal(text) << std::endl;
   }
 
   // The count of the job's warnings that were not shown.
@@ -180,12 +180,13 @@ public:
     if (Quiet || more.empty())
       return;
     ClearLine();
-    std::cerr << "warning: " << (Prefixed ? job + ": " : std::string()) << more << std::endl;
+    std::cerr << "warning: " << ForTerminal((Prefixed ? job + ": " : std::string()) + more)
+              << std::endl;
   }
 
   void Error(const std::string& text) {
     ClearLine();
-    std::cerr << "quarvel-cli: " << text << std::endl;
+    std::cerr << "quarvel-cli: " << ForTerminal(text) << std::endl;
   }
 
   void ClearLine() {
@@ -639,7 +640,7 @@ void RunRender(TRenderArgs& args) {
       SelectJobs(args.Root, args.Settings, args.All, args.Batch.Shard, &problems);
   for (const std::string& problem : problems)
     if (!args.Quiet)
-      std::cerr << "warning: " << problem << std::endl;
+      std::cerr << "warning: " << ForTerminal(problem) << std::endl;
   // Better said once than by every job.
   std::error_code ec;
   if (!args.Out.empty() && std::filesystem::exists(args.Out, ec) &&

@@ -18,8 +18,12 @@ RegisterCommand::RegisterCommand(const std::string& name, CommandSetup setup) {
   Registry().emplace_back(name, std::move(setup));
 }
 
-void SetExitCode(int code) { exitCode = code; }
-int ExitCode() { return exitCode; }
+void SetExitCode(int code) {
+  exitCode = code;
+}
+int ExitCode() {
+  return exitCode;
+}
 
 void AddRegisteredCommands(CLI::App& app) {
   auto& registry = Registry();

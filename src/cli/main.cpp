@@ -2,6 +2,7 @@
 #include "cli/Command.h"
 #include "common/Error.h"
 #include "common/Messages.h"
+#include "common/Text.h"
 
 #include <iostream>
 
@@ -15,7 +16,7 @@ int main(int argc, char** argv) {
              "2 when the command line was wrong; 130 or 143 when a render was interrupted by "
              "SIGINT or SIGTERM.");
   quarvel::SetMessageSink([](const std::string& title, const std::string& text) {
-    std::cerr << title << ": " << text << std::endl;
+    std::cerr << title << ": " << quarvel::ForTerminal(text) << std::endl;
   });
   quarvel::cli::AddRegisteredCommands(app);
   try {
@@ -26,7 +27,7 @@ int main(int argc, char** argv) {
     const int code = app.exit(e);
     return code == 0 ? 0 : 2;
   } catch (const std::exception& e) {
-    std::cerr << "quarvel-cli: " << e.what() << std::endl;
+    std::cerr << "quarvel-cli: " << quarvel::ForTerminal(e.what()) << std::endl;
     return 1;
   }
   return quarvel::cli::ExitCode();

@@ -106,6 +106,18 @@ std::string Printable(std::string_view text, size_t maxChars) {
   return out;
 }
 
+std::string ForTerminal(std::string_view text) {
+  std::string out;
+  for (size_t start = 0;;) {
+    const size_t end = text.find('\n', start);
+    out += Printable(text.substr(start, end - start), std::string::npos);
+    if (end == std::string_view::npos)
+      return out;
+    out += '\n';
+    start = end + 1;
+  }
+}
+
 std::string Quoted(std::string_view text, size_t maxChars) {
   return "'" + Printable(text, maxChars) + "'";
 }

@@ -38,6 +38,11 @@ std::string Printable(std::string_view text, size_t maxChars = QuotedTextChars);
 // Printable(text) between single quotes, as every message quotes input.
 std::string Quoted(std::string_view text, size_t maxChars = QuotedTextChars);
 
+// A whole message made safe for a terminal or log: Printable line by line, with nothing
+// cut. Names of jobs and files come from folders that are not ours (a shared repository
+// can hold a file named with ESC), and every line the command line prints passes here.
+std::string ForTerminal(std::string_view text);
+
 // "1 frame", "3 frames": a count with its noun in the right number (`plural` defaults to
 // `singular` + "s").
 std::string Counted(int64_t count, std::string_view singular, std::string_view plural = {});

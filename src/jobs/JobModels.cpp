@@ -74,7 +74,7 @@ void T2P5D_Manager::DecodeTextures(const std::function<void(size_t, const TModel
 const TScene& T2P5D_Manager::SceneFile(const std::string& File) {
   auto found = Scenes.find(File);
   if (found == Scenes.end()) {
-    Report(0, "Loading scene [" + File + "]");
+    Report(0, "Loading scene [" + Printable(File) + "]");
     std::vector<std::string> warnings;
     std::shared_ptr<const TScene> scene = ReadSceneFile(RootDir, File, warnings);
     for (const std::string& w : warnings)

@@ -316,6 +316,9 @@ private:
   void Report(int32_t Percent, const std::string& Text);
   void Warn(const std::string& Text);
   std::string Here(const std::string& message) const;
+  // Throws, at the current line, when the input `name` (a model or scene file named by
+  // it) lies outside the root or, unless already `loaded`, is not found below it.
+  void RequireInput(const char* kind, const std::string& name, bool loaded) const;
   std::string InRoot(const std::string& name) const;
   // RootDir as messages show it, ending in "/".
   std::string RootShown() const;

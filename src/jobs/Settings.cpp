@@ -490,6 +490,7 @@ void T2P5D_Manager::ApplySceneSetting(const std::string& Keyword, const std::str
   const int32_t first = frameNumber(words[0], isClip ? "first frame number" : "frame number");
   const std::string file = ReplaceModelPlaceholder(words[fileAt], RemoveFileExt(SettingsName));
   const std::string clip = words.size() > fileAt + 1 ? words[fileAt + 1] : std::string();
+  RequireInput("scene", file, Scenes.count(file) != 0);
   try {
     if (!isClip) {
       if (words.size() > 4)
@@ -538,22 +539,26 @@ void T2P5D_Manager::SetAngle(int32_t Slot, int32_t Degrees) {
   Angles[static_cast<size_t>(Slot)] = Degrees;
 }
 
+void T2P5D_Manager::RequireInput(const char* kind, const std::string& name, bool loaded) const {
+  std::string path;
+  try {
+    path = ResolveInRoot(RootDir, name); // outside the root: said as such
+  } catch (const OutsideRoot& e) {
+    throw Error(Here(e.what()));
+  }
+  if (!loaded && !FindPath(path))
+    throw MissingInputError(Here(std::string(kind) + " " + Printable(NormaliseSeparators(name)) +
+                                 " not found below " + RootShown()),
+                            NormaliseSeparators(name));
+}
+
 void T2P5D_Manager::SetFrame(int32_t Number, const std::string& FileName) {
   if (Frames.size() < static_cast<size_t>(Number))
     Frames.resize(static_cast<size_t>(Number));
   const std::string name = RemoveFileExt(FileName);
   const bool loaded = std::any_of(Models.begin(), Models.end(),
                                   [&](const auto& model) { return model->FileName == name; });
-  std::string path;
-  try {
-    path = ResolveInRoot(RootDir, name + ".obj"); // outside the root: said as such
-  } catch (const OutsideRoot& e) {
-    throw Error(Here(e.what()));
-  }
-  if (!loaded && !FindPath(path))
-    throw MissingInputError(Here("model " + Printable(NormaliseSeparators(name + ".obj")) +
-                                 " not found below " + RootShown()),
-                            NormaliseSeparators(name + ".obj"));
+  RequireInput("model", name + ".obj", loaded);
   const int32_t index = LoadModel(name);
   Frames[static_cast<size_t>(Number) - 1].ModelIndex = index;
   Frames[static_cast<size_t>(Number) - 1].Source = TFrameSource{name + ".obj", "", 0};

@@ -558,7 +558,7 @@ public:
   }
 
 private:
-  void Warn(const std::string& text) { Warnings_.push_back(Name_ + ": " + text); }
+  void Warn(const std::string& text) { Warnings_.push_back(Located(Name_, 0, text)); }
 
   void ReadMaterials(const aiScene& in, TScene& scene) {
     std::unordered_map<std::string, int> seen;
@@ -714,8 +714,9 @@ private:
     for (const TSceneInstance& inst : scene.Instances) {
       total += in.mMeshes[inst.Mesh]->mNumVertices;
       if (total > MaxSceneVertices)
-        throw Error(Name_ + ": the scene shows more than " + std::to_string(MaxSceneVertices) +
-                    " vertices");
+        throw Error(
+            Located(Name_, 0,
+                    "the scene shows more than " + std::to_string(MaxSceneVertices) + " vertices"));
     }
     for (unsigned i = 0; i < in.mNumMeshes; ++i) {
       const aiMesh& m = *in.mMeshes[i];
@@ -827,7 +828,7 @@ std::shared_ptr<const TScene> ReadSceneFile(const std::string& rootDir, const st
   try {
     bytes = ReadSceneInput(rootDir, shown);
   } catch (const Error& e) {
-    throw Error(shown + ": " + e.what());
+    throw Error(Located(shown, 0, e.what()));
   }
   std::shared_ptr<const TScene> scene = ReadSceneBytes(rootDir, shown, bytes, warnings);
   // Made here and not yet shared: the list can still be filled in.
@@ -866,8 +867,9 @@ const aiScene& ImportWithAssimp(Assimp::Importer& importer, const std::string& r
       for (unsigned f = 0; f < mesh.mNumFaces; ++f) {
         const unsigned n = mesh.mFaces[f].mNumIndices;
         if (n == 0)
-          throw Error(shown + ": cannot read the scene: face " + std::to_string(f) + " of mesh " +
-                      Quoted(mesh.mName.C_Str()) + " has no corners");
+          throw Error(Located(shown, 0,
+                              "cannot read the scene: face " + std::to_string(f) + " of mesh " +
+                                  Quoted(mesh.mName.C_Str()) + " has no corners"));
         types |= n == 1   ? aiPrimitiveType_POINT
                  : n == 2 ? aiPrimitiveType_LINE
                  : n == 3 ? aiPrimitiveType_TRIANGLE
@@ -888,10 +890,11 @@ const aiScene& ImportWithAssimp(Assimp::Importer& importer, const std::string& r
         shownRefusals.push_back(refusal);
     for (const std::string& refusal : shownRefusals)
       why += "; " + refusal;
-    throw Error(shown + ": cannot read the scene: " + (why.empty() ? "unknown error" : why));
+    throw Error(
+        Located(shown, 0, "cannot read the scene: " + (why.empty() ? "unknown error" : why)));
   }
   if ((in->mFlags & AI_SCENE_FLAGS_INCOMPLETE) != 0 && in->mNumMeshes == 0)
-    throw Error(shown + ": the scene holds no meshes");
+    throw Error(Located(shown, 0, "the scene holds no meshes"));
   return *in;
 }
 
@@ -932,16 +935,18 @@ void TryImportApart(const std::string& rootDir, const std::string& shown,
   // it does, without polling.
   int ends[2];
   if (::pipe2(ends, O_CLOEXEC) != 0)
-    throw Error(shown +
-                ": cannot read the scene: cannot start the trial import: " + std::strerror(errno));
+    throw Error(Located(shown, 0,
+                        std::string("cannot read the scene: cannot start the trial import: ") +
+                            std::strerror(errno)));
   const pid_t parent = ::getpid();
   const pid_t pid = ::fork();
   if (pid < 0) {
     const int err = errno;
     ::close(ends[0]);
     ::close(ends[1]);
-    throw Error(shown +
-                ": cannot read the scene: cannot start the trial import: " + std::strerror(err));
+    throw Error(Located(shown, 0,
+                        std::string("cannot read the scene: cannot start the trial import: ") +
+                            std::strerror(err)));
   }
   if (pid == 0) {
     ::close(ends[0]);
@@ -1030,8 +1035,10 @@ void TryImportApart(const std::string& rootDir, const std::string& shown,
       ThrowIfInterrupted();
       std::ostringstream seconds;
       seconds << TrialSeconds;
-      throw Error(shown + ": cannot read the scene: Assimp did not finish reading it within " +
-                  seconds.str() + " s; the file is damaged or too large for this program");
+      throw Error(Located(shown, 0,
+                          "cannot read the scene: Assimp did not finish reading it within " +
+                              seconds.str() +
+                              " s; the file is damaged or too large for this program"));
     }
   }
   ::close(ends[0]);
@@ -1040,12 +1047,15 @@ void TryImportApart(const std::string& rootDir, const std::string& shown,
   }
   ThrowIfInterrupted();
   if (WIFSIGNALED(status))
-    throw Error(shown + ": cannot read the scene: Assimp crashed reading it (" +
-                strsignal(WTERMSIG(status)) +
-                "); the file is damaged or uses something this program's Assimp cannot read");
+    throw Error(
+        Located(shown, 0,
+                std::string("cannot read the scene: Assimp crashed reading it (") +
+                    strsignal(WTERMSIG(status)) +
+                    "); the file is damaged or uses something this program's Assimp cannot read"));
   if (WIFEXITED(status) && WEXITSTATUS(status) == TrialOutOfMemory)
-    throw Error(shown + ": cannot read the scene: reading it takes more than " +
-                std::to_string(MaxSceneTrialMemoryBytes >> 30) + " GiB of memory");
+    throw Error(Located(shown, 0,
+                        "cannot read the scene: reading it takes more than " +
+                            std::to_string(MaxSceneTrialMemoryBytes >> 30) + " GiB of memory"));
   if (WIFEXITED(status) && WEXITSTATUS(status) == TrialRefused && !said.empty())
     throw Error(said.substr(0, MaxTrialMessageBytes));
 }
@@ -1070,7 +1080,7 @@ std::shared_ptr<const TScene> ReadSceneBytes(const std::string& rootDir, const s
     if (wrong.empty() && EndsWithNoCase(shown, ".dae"))
       wrong = CheckCOLLADANumbers(bytes);
     if (!wrong.empty())
-      throw Error(shown + ": cannot read the scene: " + wrong);
+      throw Error(Located(shown, 0, "cannot read the scene: " + wrong));
   }
   TryImportApart(rootDir, shown, bytes);
   Assimp::Importer importer;

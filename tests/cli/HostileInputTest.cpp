@@ -137,3 +137,34 @@ TEST(HostileInput, ATextureBombIsRefusedFromItsHeader) {
       << r.err;
   EXPECT_FALSE(HasControlByte(r.err)) << r.err;
 }
+
+// A shared folder can hold files named with ESC and bytes that are not UTF-8, and models
+// whose group names hold them: every command shows them escaped, never raw.
+TEST(HostileInput, NamesFromASharedFolderReachTheTerminalEscaped) {
+  TempRoot tmp("hostile");
+  const std::string root = MakeTexturedJob(tmp);
+  tmp.Write("root/tex.png", "not a picture");
+  tmp.Write("root/box.obj", "g grp\x7f\xe9\n" + BoxOBJ(2.0f, 1.0f, 1.5f, true));
+  tmp.Write("root/red\x1b[31m\xe9.settings", "angle 0 0\nframe 1 missing\x7f.obj\n");
+  const std::string inRoot = " --root " + Quote(root);
+  const std::vector<std::string> commands = {
+      "render --all --progress plain --out " + Quote(tmp / "out") + inRoot,
+      "list --all" + inRoot,
+      "info model box.obj" + inRoot,
+      "info job job" + inRoot,
+  };
+  for (const std::string& command : commands) {
+    SCOPED_TRACE(command);
+    const CliRun r = Cli(tmp, command);
+    EXPECT_FALSE(HasControlByte(r.out + r.err)) << r.out << r.err;
+    EXPECT_FALSE(Has(r.out + r.err, "\xe9")) << r.out << r.err;
+  }
+  const CliRun list = Cli(tmp, "list --all" + inRoot);
+  EXPECT_TRUE(Has(list.out, "red\\x1b[31m\\xe9\n")) << list.out;
+  const CliRun render = Cli(tmp, "render --all -q --out " + Quote(tmp / "out") + inRoot);
+  EXPECT_EQ(render.status, 1);
+  EXPECT_TRUE(Has(render.err, "red\\x1b[31m\\xe9.settings:2: model missing\\x7f.obj not found"))
+      << render.err;
+  const CliRun info = Cli(tmp, "info model box.obj" + inRoot);
+  EXPECT_TRUE(Has(info.out, "  grp\\x7f\\xe9: 6 faces")) << info.out;
+}

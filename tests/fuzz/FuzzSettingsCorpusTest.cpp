@@ -42,6 +42,13 @@ TEST(FuzzSettingsCorpus, ReplaysEveryInputAndNamesFileAndLine) {
   // "frame 1 p2.obj<NUL>...": the name is not cut at the NUL to load p2.obj.
   EXPECT_EQ(outcome("model_name_nul.txt").rfind(r + "/p1.settings:3: model p2.obj\\x00", 0), 0u)
       << outcome("model_name_nul.txt");
+  // A scene named with DEL and bytes that are not UTF-8: shown escaped wherever it is named.
+  const std::string scene = outcome("scene_name_bytes.txt");
+  EXPECT_EQ(scene.rfind(r + "/job.settings:2: scene %MO\\xff\\xff", 0), 0u) << scene;
+  EXPECT_NE(scene.find("\\x7f"), std::string::npos) << scene;
+  EXPECT_NE(scene.find("... not found below " + r + "/ (paths are relative to --root)"),
+            std::string::npos)
+      << scene;
   EXPECT_EQ(outcome("include_grows.txt")
                 .rfind(r + "/job.settings:2: include expansion does not end: ", 0),
             0u)

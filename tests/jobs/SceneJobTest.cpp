@@ -281,8 +281,9 @@ TEST(SceneJob, RefusedSceneLinesNameTheLineAndWhatFailed) {
       {"clip 1 8 units/walker.gltf", "bad.settings:1: clip needs FIRST COUNT FILE CLIP"},
       {"scene 0 units/walker.gltf", "bad.settings:1: frame number 0 is below 1"},
       {"clip 4090 10 units/walker.gltf walk", "bad.settings:1: frames 4090 to 4099 go beyond"},
-      {"scene 1 ../walker.gltf", "bad.settings:1: ../walker.gltf: ../walker.gltf is outside the "
-                                 "root folder"},
+      {"scene 1 ../walker.gltf", "bad.settings:1: ../walker.gltf is outside the root folder"},
+      {"scene 1 units/run.gltf", "bad.settings:1: scene units/run.gltf not found below " +
+                                     root.str() + "/ (paths are relative to --root)"},
       {"scene 1 broken.glb", "bad.settings:1: broken.glb: cannot read the scene"},
       {"scene x units/walker.gltf", "bad.settings:1: 'x' is not a valid integer value"},
   };

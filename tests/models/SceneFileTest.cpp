@@ -280,6 +280,11 @@ TEST(SceneFile, BrokenPLYHeadersAreRefusedBeforeAssimpReadsThem) {
     else
       EXPECT_EQ(said, "t.ply: cannot read the scene: " + c.Says);
   }
+  // The name comes from a settings file that is not ours: it is shown escaped.
+  EXPECT_EQ(Message([&] {
+              ReadSceneBytes("/nonexistent", "t\x7f\xff.ply", "plyx\nend_header\n", warnings);
+            }),
+            "t\\x7f\\xff.ply: cannot read the scene: line 1 of the PLY header is not 'ply'");
 }
 
 // glTF documents Assimp would crash on or read past its arrays are refused first, and so is
