@@ -16,12 +16,12 @@
 #include "models/TextureFiles.h"
 
 #include <nlohmann/json.hpp>
-#include <sstream>
 
 #include <cstdio>
 #include <iostream>
 #include <optional>
 #include <set>
+#include <sstream>
 #include <string>
 #include <vector>
 

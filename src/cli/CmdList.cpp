@@ -12,7 +12,6 @@
 #include "jobs/JobInputs.h"
 
 #include <nlohmann/json.hpp>
-#include <sstream>
 
 #include <iostream>
 #include <memory>

@@ -838,6 +838,12 @@ std::shared_ptr<const TScene> ReadSceneFile(const std::string& rootDir, const st
 
 namespace {
 
+// The error for a scene file Assimp cannot read (or that is refused before it does),
+// located at the file's name as every reader's errors are.
+Error Unreadable(const std::string& shown, const std::string& why) {
+  return Error(Located(shown, 0, "cannot read the scene: " + why));
+}
+
 // Assimp's import, with the fix-ups its post-processing needs (the part a trial
 // repeats). Throws quarvel::Error when Assimp cannot read the file.
 const aiScene& ImportWithAssimp(Assimp::Importer& importer, const std::string& rootDir,
@@ -867,9 +873,8 @@ const aiScene& ImportWithAssimp(Assimp::Importer& importer, const std::string& r
       for (unsigned f = 0; f < mesh.mNumFaces; ++f) {
         const unsigned n = mesh.mFaces[f].mNumIndices;
         if (n == 0)
-          throw Error(Located(shown, 0,
-                              "cannot read the scene: face " + std::to_string(f) + " of mesh " +
-                                  Quoted(mesh.mName.C_Str()) + " has no corners"));
+          throw Unreadable(shown, "face " + std::to_string(f) + " of mesh " +
+                                      Quoted(mesh.mName.C_Str()) + " has no corners");
         types |= n == 1   ? aiPrimitiveType_POINT
                  : n == 2 ? aiPrimitiveType_LINE
                  : n == 3 ? aiPrimitiveType_TRIANGLE
@@ -890,8 +895,7 @@ const aiScene& ImportWithAssimp(Assimp::Importer& importer, const std::string& r
         shownRefusals.push_back(refusal);
     for (const std::string& refusal : shownRefusals)
       why += "; " + refusal;
-    throw Error(
-        Located(shown, 0, "cannot read the scene: " + (why.empty() ? "unknown error" : why)));
+    throw Unreadable(shown, why.empty() ? "unknown error" : why);
   }
   if ((in->mFlags & AI_SCENE_FLAGS_INCOMPLETE) != 0 && in->mNumMeshes == 0)
     throw Error(Located(shown, 0, "the scene holds no meshes"));
@@ -935,18 +939,14 @@ void TryImportApart(const std::string& rootDir, const std::string& shown,
   // it does, without polling.
   int ends[2];
   if (::pipe2(ends, O_CLOEXEC) != 0)
-    throw Error(Located(shown, 0,
-                        std::string("cannot read the scene: cannot start the trial import: ") +
-                            std::strerror(errno)));
+    throw Unreadable(shown, std::string("cannot start the trial import: ") + std::strerror(errno));
   const pid_t parent = ::getpid();
   const pid_t pid = ::fork();
   if (pid < 0) {
     const int err = errno;
     ::close(ends[0]);
     ::close(ends[1]);
-    throw Error(Located(shown, 0,
-                        std::string("cannot read the scene: cannot start the trial import: ") +
-                            std::strerror(err)));
+    throw Unreadable(shown, std::string("cannot start the trial import: ") + std::strerror(err));
   }
   if (pid == 0) {
     ::close(ends[0]);
@@ -1035,10 +1035,8 @@ void TryImportApart(const std::string& rootDir, const std::string& shown,
       ThrowIfInterrupted();
       std::ostringstream seconds;
       seconds << TrialSeconds;
-      throw Error(Located(shown, 0,
-                          "cannot read the scene: Assimp did not finish reading it within " +
-                              seconds.str() +
-                              " s; the file is damaged or too large for this program"));
+      throw Unreadable(shown, "Assimp did not finish reading it within " + seconds.str() +
+                                  " s; the file is damaged or too large for this program");
     }
   }
   ::close(ends[0]);
@@ -1047,15 +1045,12 @@ void TryImportApart(const std::string& rootDir, const std::string& shown,
   }
   ThrowIfInterrupted();
   if (WIFSIGNALED(status))
-    throw Error(
-        Located(shown, 0,
-                std::string("cannot read the scene: Assimp crashed reading it (") +
-                    strsignal(WTERMSIG(status)) +
-                    "); the file is damaged or uses something this program's Assimp cannot read"));
+    throw Unreadable(
+        shown, std::string("Assimp crashed reading it (") + strsignal(WTERMSIG(status)) +
+                   "); the file is damaged or uses something this program's Assimp cannot read");
   if (WIFEXITED(status) && WEXITSTATUS(status) == TrialOutOfMemory)
-    throw Error(Located(shown, 0,
-                        "cannot read the scene: reading it takes more than " +
-                            std::to_string(MaxSceneTrialMemoryBytes >> 30) + " GiB of memory"));
+    throw Unreadable(shown, "reading it takes more than " +
+                                std::to_string(MaxSceneTrialMemoryBytes >> 30) + " GiB of memory");
   if (WIFEXITED(status) && WEXITSTATUS(status) == TrialRefused && !said.empty())
     throw Error(said.substr(0, MaxTrialMessageBytes));
 }
@@ -1080,7 +1075,7 @@ std::shared_ptr<const TScene> ReadSceneBytes(const std::string& rootDir, const s
     if (wrong.empty() && EndsWithNoCase(shown, ".dae"))
       wrong = CheckCOLLADANumbers(bytes);
     if (!wrong.empty())
-      throw Error(Located(shown, 0, "cannot read the scene: " + wrong));
+      throw Unreadable(shown, wrong);
   }
   TryImportApart(rootDir, shown, bytes);
   Assimp::Importer importer;
