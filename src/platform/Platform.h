@@ -1,0 +1,108 @@
+// The operating system, as the rest of the program sees it.
+//
+// Everything the program asks of the system beyond the C++ library goes through this
+// header: file status and identity, reading a regular file with a cap, the calls that
+// write output sets (temporary files, sync, rename, hard links), the output lock, the
+// program's own path, child processes, isolated runs with time and memory limits, stop
+// requests from the terminal, the terminal itself, and a key for the machine. One source
+// file per system implements it (PlatformPosix.cpp); nothing outside this folder
+// includes a system header (cmake/CheckNoOS.cmake fails the build when one does).
+//
+// Failures are reported the way the C library does it, so that messages stay the same
+// on every system: a call that fails returns its failure value and leaves the reason
+// in LastError(), whose text ErrorText gives. Interrupted system calls are retried here,
+// never passed on.
+#pragma once
+
+#include <cstdint>
+#include <functional>
+#include <optional>
+#include <string>
+#include <vector>
+
+namespace quarvel::platform {
+
+// --- Errors ---
+
+// The reason of the last failed call on this thread (errno on POSIX).
+int LastError();
+void SetLastError(int code);
+// The system's text for a reason ("No such file or directory").
+std::string ErrorText(int code);
+// Reasons the program acts on.
+extern const int ErrorNoSpace;    // the device is full
+extern const int ErrorNotFound;   // no such file or folder
+extern const int ErrorWouldBlock; // a lock is held elsewhere
+
+// --- Files ---
+
+// An open file: a file descriptor on POSIX, a HANDLE on Windows. NoFile when none.
+using TFileHandle = intptr_t;
+constexpr TFileHandle NoFile = -1;
+
+enum class TFileKind { Regular, Directory, Pipe, Other };
+
+struct TFileStatus {
+  TFileKind Kind = TFileKind::Other;
+  uint64_t Size = 0;
+  int64_t MTimeNs = 0; // last change of the contents, ns since 1970
+  int64_t CTimeNs = 0; // last change of the contents or the file's attributes
+  // Which file this is: two names with equal Device and Identity are one file.
+  uint64_t Device = 0;
+  uint64_t Identity = 0;
+};
+
+// The status of the file `path` names (links followed); nullopt when there is none or
+// it cannot be read (LastError says why).
+std::optional<TFileStatus> StatusOf(const std::string& path);
+// The status of an open file.
+std::optional<TFileStatus> StatusOf(TFileHandle file);
+
+// Opens a file for reading. `wait` false: opening a pipe does not block for a writer
+// (the caller refuses such a file anyway). NoFile on failure.
+TFileHandle OpenForReading(const std::string& path, bool wait = false);
+// Reads up to `size` bytes; 0 at the end of the file, -1 on failure.
+int64_t Read(TFileHandle file, void* data, size_t size);
+// Writes up to `size` bytes; how many were written, -1 on failure.
+int64_t Write(TFileHandle file, const void* data, size_t size);
+// Flushes the file's contents to the device; 0, or -1 on failure.
+int Sync(TFileHandle file);
+// 0, or -1 on failure.
+int Close(TFileHandle file);
+
+// Makes and opens a new file whose name is `pattern` with its trailing "XXXXXX" replaced
+// (the name is written back into `pattern`), readable and writable by its owner and as
+// the user's file-creation mask allows others. NoFile on failure.
+TFileHandle MakeTemporary(std::string& pattern);
+// Gives `existing` the second name `newName`; 0, or -1 (also where the file system has no
+// hard links).
+int Link(const std::string& existing, const std::string& newName);
+// Puts `from` in the place of `to` in one step, replacing a file there; 0 or -1.
+int Replace(const std::string& from, const std::string& to);
+// Removes the name; 0 or -1.
+int Remove(const std::string& name);
+
+// An advisory lock on a lock file, held until Unlock. Opening does not follow a link
+// in the lock file's place.
+TFileHandle OpenLockFile(const std::string& path);
+// Takes the lock without waiting: 0, or -1 with ErrorWouldBlock when it is held elsewhere.
+int TryLock(TFileHandle file);
+
+// The path of the running program; "" when the system does not say.
+std::string ProgramPath();
+// Everything that tells this machine apart from others (its identity and name, the GPU
+// device nodes) as text, for the key of a per-machine cache.
+std::string MachineKey();
+// Every shared library the process has loaded, by path (the GL driver among them).
+std::vector<std::string> LoadedLibraries();
+
+// Sleeps for `milliseconds`.
+void SleepMs(int milliseconds);
+
+// --- Child processes ---
+
+// --- Isolated runs ---
+
+// --- Stop requests and the terminal ---
+
+} // namespace quarvel::platform
