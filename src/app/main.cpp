@@ -21,15 +21,15 @@
 #include "app/Display.h"
 #include "app/FormMain.h"
 #include "common/Messages.h"
+#include "platform/Platform.h"
 
 namespace {
 
 std::string ExecutableFolder() {
-  std::error_code ec;
-  const std::filesystem::path exe = std::filesystem::read_symlink("/proc/self/exe", ec);
-  if (ec)
+  const std::string exe = quarvel::platform::ProgramPath();
+  if (exe.empty())
     return std::filesystem::current_path().string();
-  return exe.parent_path().string();
+  return std::filesystem::path(exe).parent_path().string();
 }
 
 } // namespace

@@ -13,7 +13,6 @@
 
 #include <algorithm>
 #include <cstdio>
-#include <sys/stat.h>
 
 namespace quarvel::cli {
 

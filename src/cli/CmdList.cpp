@@ -10,12 +10,12 @@
 #include "common/FileLookup.h"
 #include "common/Text.h"
 #include "jobs/JobInputs.h"
+#include "platform/Platform.h"
 
 #include <nlohmann/json.hpp>
 
 #include <iostream>
 #include <memory>
-#include <sys/stat.h>
 
 namespace quarvel::cli {
 
@@ -32,10 +32,11 @@ struct TListArgs {
 };
 
 nlohmann::json FileWithSize(const std::string& path) {
-  struct stat st {};
   nlohmann::json file = {{"path", path}};
-  if (!HoldsNul(path) && ::stat(path.c_str(), &st) == 0)
-    file["size"] = static_cast<uint64_t>(st.st_size);
+  if (HoldsNul(path))
+    return file;
+  if (const auto st = platform::StatusOf(path))
+    file["size"] = st->Size;
   return file;
 }
 

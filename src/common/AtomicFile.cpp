@@ -5,39 +5,37 @@
 #include "common/OutputLock.h"
 
 #include <atomic>
-#include <cerrno>
-#include <cstring>
-#include <fcntl.h>
 #include <filesystem>
 #include <optional>
 #include <set>
-#include <sys/stat.h>
-#include <unistd.h>
 
 namespace fs = std::filesystem;
 
 namespace quarvel {
 
-int TFileCalls::MakeTemporary(char* pattern) {
-  return ::mkstemp(pattern);
+using platform::LastError;
+using platform::NoFile;
+
+TFileCalls::THandle TFileCalls::MakeTemporary(std::string& pattern) {
+  return platform::MakeTemporary(pattern);
 }
-ssize_t TFileCalls::Write(int fd, const void* data, size_t size) {
-  return ::write(fd, data, size);
+int64_t TFileCalls::Write(THandle file, const void* data, size_t size) {
+  return platform::Write(file, data, size);
 }
-int TFileCalls::Sync(int fd) {
-  return ::fsync(fd);
+int TFileCalls::Sync(THandle file) {
+  return platform::Sync(file);
 }
-int TFileCalls::Close(int fd) {
-  return ::close(fd);
+int TFileCalls::Close(THandle file) {
+  return platform::Close(file);
 }
-int TFileCalls::Link(const char* existing, const char* newName) {
-  return ::link(existing, newName);
+int TFileCalls::Link(const std::string& existing, const std::string& newName) {
+  return platform::Link(existing, newName);
 }
-int TFileCalls::Rename(const char* from, const char* to) {
-  return ::rename(from, to);
+int TFileCalls::Rename(const std::string& from, const std::string& to) {
+  return platform::Replace(from, to);
 }
-int TFileCalls::Unlink(const char* name) {
-  return ::unlink(name);
+int TFileCalls::Unlink(const std::string& name) {
+  return platform::Remove(name);
 }
 
 namespace {
@@ -46,7 +44,7 @@ TFileCalls systemCalls;
 std::atomic<TFileCalls*> currentCalls{&systemCalls};
 
 [[noreturn]] void Fail(const std::string& fileName, const std::string& what, int err) {
-  throw Error(Located(fileName, 0, "cannot write file: " + what + ": " + std::strerror(err)));
+  throw Error(Located(fileName, 0, "cannot write file: " + what + ": " + platform::ErrorText(err)));
 }
 
 struct TSource {
@@ -63,19 +61,16 @@ struct TStaged {
   TOld Old = TOld::Unknown;
 };
 
-void WriteAll(TFileCalls& calls, int fd, const TSource& file) {
+void WriteAll(TFileCalls& calls, TFileCalls::THandle fd, const TSource& file) {
   const uint8_t* bytes = file.Data;
   size_t left = file.Size;
   while (left > 0) {
-    const ssize_t n = calls.Write(fd, bytes, left);
-    if (n < 0) {
-      if (errno == EINTR)
-        continue;
-      Fail(*file.Name, "write failed", errno);
-    }
+    const int64_t n = calls.Write(fd, bytes, left);
+    if (n < 0)
+      Fail(*file.Name, "write failed", LastError());
     // A write that makes no progress would otherwise be retried for ever.
     if (n == 0)
-      Fail(*file.Name, "write failed", ENOSPC);
+      Fail(*file.Name, "write failed", platform::ErrorNoSpace);
     bytes += n;
     left -= static_cast<size_t>(n);
   }
@@ -90,7 +85,7 @@ std::vector<std::string> WriteSet(const std::vector<TSource>& files, const TSetL
   for (const TSource& file : files) {
     std::error_code ec;
     if (fs::is_directory(fs::path(*file.Name), ec))
-      Fail(*file.Name, "a folder has that name", EISDIR);
+      Fail(*file.Name, "a folder has that name", platform::ErrorIsFolder);
   }
   for (const TSource& file : files) {
     const fs::path dir = fs::path(*file.Name).parent_path();
@@ -101,13 +96,9 @@ std::vector<std::string> WriteSet(const std::vector<TSource>& files, const TSetL
       Fail(*file.Name, "cannot create folder " + dir.string(), ec.value());
   }
 
-  // Output files get the usual permissions (mkstemp makes them owner-only).
-  const mode_t mask = ::umask(0);
-  ::umask(mask);
-
   std::vector<TStaged> staged(files.size());
   std::optional<TOutputLock> held; // released (and its file removed) when the set is done
-  int openFd = -1;
+  TFileCalls::THandle openFd = NoFile;
   try {
     for (size_t i = 0; i < files.size(); ++i) {
       const std::string& name = *files[i].Name;
@@ -117,19 +108,18 @@ std::vector<std::string> WriteSet(const std::vector<TSource>& files, const TSetL
       // file systems.
       std::string pattern = (dir.empty() ? fs::path(".") : dir).string() + "/." +
                             target.filename().string() + ".tmp-XXXXXX";
-      openFd = calls.MakeTemporary(pattern.data());
-      if (openFd < 0)
-        Fail(name, "cannot create temporary file", errno);
+      openFd = calls.MakeTemporary(pattern);
+      if (openFd == NoFile)
+        Fail(name, "cannot create temporary file", LastError());
       staged[i].Temporary = pattern;
       WriteAll(calls, openFd, files[i]);
-      ::fchmod(openFd, 0666 & ~mask);
-      // Some file systems cannot flush (EINVAL); their files are written all the same.
-      if (calls.Sync(openFd) != 0 && errno != EINVAL)
-        Fail(name, "flush failed", errno);
-      const int fd = openFd;
-      openFd = -1; // closed even when close reports an error
+      // Some file systems cannot flush; their files are written all the same.
+      if (calls.Sync(openFd) != 0 && LastError() != platform::ErrorInvalid)
+        Fail(name, "flush failed", LastError());
+      const TFileCalls::THandle fd = openFd;
+      openFd = NoFile; // closed even when close reports an error
       if (calls.Close(fd) != 0)
-        Fail(name, "close failed", errno);
+        Fail(name, "close failed", LastError());
     }
     // Everything slow is done: the lock is held only for the renames.
     if (lock)
@@ -137,11 +127,11 @@ std::vector<std::string> WriteSet(const std::vector<TSource>& files, const TSetL
     // The last moment at which stopping costs nothing.
     ThrowIfInterrupted();
   } catch (...) {
-    if (openFd >= 0)
+    if (openFd != NoFile)
       calls.Close(openFd);
     for (const TStaged& s : staged)
       if (!s.Temporary.empty())
-        calls.Unlink(s.Temporary.c_str());
+        calls.Unlink(s.Temporary);
     throw;
   }
 
@@ -151,12 +141,13 @@ std::vector<std::string> WriteSet(const std::vector<TSource>& files, const TSetL
     for (size_t i = 0; i < files.size(); ++i) {
       TStaged& s = staged[i];
       s.Backup = s.Temporary + ".old";
-      if (calls.Link(files[i].Name->c_str(), s.Backup.c_str()) == 0) {
+      if (calls.Link(*files[i].Name, s.Backup) == 0) {
         s.Old = TStaged::TOld::Kept;
       } else {
-        // ENOENT: nothing to keep. Anything else (no hard links on this file system):
+        // Not found: nothing to keep. Anything else (no hard links on this file system):
         // that file cannot be restored.
-        s.Old = errno == ENOENT ? TStaged::TOld::Absent : TStaged::TOld::Unknown;
+        s.Old =
+            LastError() == platform::ErrorNotFound ? TStaged::TOld::Absent : TStaged::TOld::Unknown;
         s.Backup.clear();
       }
     }
@@ -164,43 +155,43 @@ std::vector<std::string> WriteSet(const std::vector<TSource>& files, const TSetL
 
   for (size_t i = 0; i < files.size(); ++i) {
     const std::string& name = *files[i].Name;
-    if (calls.Rename(staged[i].Temporary.c_str(), name.c_str()) == 0) {
+    if (calls.Rename(staged[i].Temporary, name) == 0) {
       staged[i].Temporary.clear();
       continue;
     }
-    const int err = errno;
+    const int err = LastError();
     // Back to the old set. An old version that cannot be put back is dropped with the
     // temporaries: its file keeps the new, complete contents.
     for (size_t j = 0; j < i; ++j) {
       TStaged& s = staged[j];
       if (s.Old == TStaged::TOld::Kept) {
-        if (calls.Rename(s.Backup.c_str(), files[j].Name->c_str()) == 0)
+        if (calls.Rename(s.Backup, *files[j].Name) == 0)
           s.Backup.clear();
       } else if (s.Old == TStaged::TOld::Absent) {
-        calls.Unlink(files[j].Name->c_str());
+        calls.Unlink(*files[j].Name);
       }
     }
     for (const TStaged& s : staged) {
       if (!s.Temporary.empty())
-        calls.Unlink(s.Temporary.c_str());
+        calls.Unlink(s.Temporary);
       if (!s.Backup.empty())
-        calls.Unlink(s.Backup.c_str());
+        calls.Unlink(s.Backup);
     }
     Fail(name, "cannot replace file", err);
   }
   for (const TStaged& s : staged)
     if (!s.Backup.empty())
-      calls.Unlink(s.Backup.c_str());
+      calls.Unlink(s.Backup);
 
   std::vector<std::string> notRemoved;
   if (lock)
     for (const std::string& file : lock->Obsolete) {
-      if (calls.Unlink(file.c_str()) == 0)
+      if (calls.Unlink(file) == 0)
         continue;
-      const int err = errno; // before the message's allocations
-      if (err != ENOENT)
+      const int err = LastError(); // before the message's allocations
+      if (err != platform::ErrorNotFound)
         notRemoved.push_back(
-            file + ": cannot remove this output of an earlier render: " + std::strerror(err));
+            file + ": cannot remove this output of an earlier render: " + platform::ErrorText(err));
     }
   return notRemoved;
 }
@@ -249,7 +240,7 @@ void ProbeOutputFiles(const std::vector<std::string>& fileNames) {
     std::error_code ec;
     const fs::path target(name);
     if (fs::is_directory(target, ec))
-      Fail(name, "a folder has that name", EISDIR);
+      Fail(name, "a folder has that name", platform::ErrorIsFolder);
     // The nearest part of the folder's path that exists: it must be a folder, and it is
     // where the missing folders (if any) will be made.
     fs::path dir = target.parent_path();
@@ -258,15 +249,16 @@ void ProbeOutputFiles(const std::vector<std::string>& fileNames) {
     if (dir.empty())
       dir = ".";
     if (!fs::is_directory(dir, ec))
-      Fail(name, dir.string() + " is a file in the way (a folder is needed there)", ENOTDIR);
+      Fail(name, dir.string() + " is a file in the way (a folder is needed there)",
+           platform::ErrorNotFolder);
     if (!probed.insert(dir.string()).second)
       continue;
     std::string pattern = (dir / ".quarvel-probe-XXXXXX").string();
-    const int fd = calls.MakeTemporary(pattern.data());
-    if (fd < 0)
-      Fail(name, "cannot create files in folder " + dir.string(), errno);
+    const TFileCalls::THandle fd = calls.MakeTemporary(pattern);
+    if (fd == NoFile)
+      Fail(name, "cannot create files in folder " + dir.string(), LastError());
     calls.Close(fd);
-    calls.Unlink(pattern.c_str());
+    calls.Unlink(pattern);
   }
 }
 

@@ -15,9 +15,10 @@
 // changes nothing.
 #pragma once
 
+#include "platform/Platform.h"
+
 #include <cstdint>
 #include <string>
-#include <sys/types.h>
 #include <vector>
 
 namespace quarvel {
@@ -75,18 +76,20 @@ void ProbeOutputFiles(const std::vector<std::string>& fileNames);
 
 // The system calls the writes above go through. Tests put their own in place with
 // TScopedFileCalls to fail the way a full disk, a read-only file system or a failing
-// device would, whatever the user's rights. Each returns what the system call returns and
-// sets errno on failure; the defaults make the system calls themselves.
+// device would, whatever the user's rights. Each returns what the platform call of the
+// same name returns (platform/Platform.h) and leaves the reason of a failure in
+// platform::LastError(); the defaults make the platform calls themselves.
 class TFileCalls {
 public:
+  using THandle = platform::TFileHandle;
   virtual ~TFileCalls() = default;
-  virtual int MakeTemporary(char* pattern); // mkstemp: fills in the trailing XXXXXX
-  virtual ssize_t Write(int fd, const void* data, size_t size);
-  virtual int Sync(int fd); // fsync
-  virtual int Close(int fd);
-  virtual int Link(const char* existing, const char* newName);
-  virtual int Rename(const char* from, const char* to);
-  virtual int Unlink(const char* name);
+  virtual THandle MakeTemporary(std::string& pattern); // fills in the trailing XXXXXX
+  virtual int64_t Write(THandle file, const void* data, size_t size);
+  virtual int Sync(THandle file);
+  virtual int Close(THandle file);
+  virtual int Link(const std::string& existing, const std::string& newName);
+  virtual int Rename(const std::string& from, const std::string& to);
+  virtual int Unlink(const std::string& name);
 };
 
 // The calls in use: the system's unless a TScopedFileCalls replaced them.

@@ -3,13 +3,10 @@
 #include "common/Error.h"
 #include "common/FileLookup.h"
 #include "common/Text.h"
+#include "platform/Platform.h"
 
-#include <cerrno>
 #include <cstdio>
-#include <cstring>
-#include <fcntl.h>
 #include <memory>
-#include <unistd.h>
 #include <xxhash.h>
 
 namespace quarvel {
@@ -35,26 +32,24 @@ std::string HashBytes(const void* data, size_t size) {
 
 std::string HashFile(const std::string& path) {
   const std::string found = ResolveForOpening(path);
-  const int fd = ::open(found.c_str(), O_RDONLY | O_CLOEXEC);
-  if (fd < 0)
-    throw Error(found + ": cannot read: " + std::strerror(errno));
+  const platform::TFileHandle fd = platform::OpenForReading(found, true);
+  if (fd == platform::NoFile)
+    throw Error(found + ": cannot read: " + platform::ErrorText(platform::LastError()));
   std::unique_ptr<XXH3_state_t, TStateDeleter> state(XXH3_createState());
   XXH3_128bits_reset(state.get());
   std::unique_ptr<char[]> buffer(new char[1 << 20]);
   for (;;) {
-    const ssize_t n = ::read(fd, buffer.get(), 1 << 20);
+    const int64_t n = platform::Read(fd, buffer.get(), 1 << 20);
     if (n == 0)
       break;
     if (n < 0) {
-      if (errno == EINTR)
-        continue;
-      const int e = errno;
-      ::close(fd);
-      throw Error(found + ": cannot read: " + std::strerror(e));
+      const int e = platform::LastError();
+      platform::Close(fd);
+      throw Error(found + ": cannot read: " + platform::ErrorText(e));
     }
     XXH3_128bits_update(state.get(), buffer.get(), static_cast<size_t>(n));
   }
-  ::close(fd);
+  platform::Close(fd);
   return Hex(XXH3_128bits_digest(state.get()));
 }
 

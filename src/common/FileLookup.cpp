@@ -2,19 +2,15 @@
 
 #include "common/Error.h"
 #include "common/Text.h"
+#include "platform/Platform.h"
 
 #include <algorithm>
 #include <atomic>
-#include <cerrno>
 #include <cstdio>
 #include <cstring>
 #include <filesystem>
 #include <memory>
 #include <vector>
-
-#include <fcntl.h>
-#include <sys/stat.h>
-#include <unistd.h>
 
 namespace fs = std::filesystem;
 
@@ -187,21 +183,27 @@ bool IsBelow(const fs::path& real, const fs::path& realRoot) {
   throw OutsideRoot(message);
 }
 
+using platform::TFileHandle;
+
+[[noreturn]] void FailOn(const std::string& resolved, const char* what) {
+  throw Error(Located(resolved, 0, std::string(what) + platform::ErrorText(platform::LastError())));
+}
+
 // The file behind `fd`, checked to be a regular file of at most maxBytes; its size.
-uint64_t CheckedRegularSize(int fd, const std::string& resolved, uint64_t maxBytes,
+uint64_t CheckedRegularSize(TFileHandle fd, const std::string& resolved, uint64_t maxBytes,
                             const char* kind) {
-  struct stat st {};
-  if (::fstat(fd, &st) != 0)
-    throw Error(Located(resolved, 0, std::string("cannot read the file: ") + std::strerror(errno)));
-  if (S_ISDIR(st.st_mode))
+  const std::optional<platform::TFileStatus> st = platform::StatusOf(fd);
+  if (!st)
+    FailOn(resolved, "cannot read the file: ");
+  if (st->Kind == platform::TFileKind::Directory)
     throw Error(Located(resolved, 0, "is a folder, not a file"));
   // A device or a pipe may never end (/dev/zero), or block until something writes to it.
-  if (!S_ISREG(st.st_mode))
+  if (st->Kind != platform::TFileKind::Regular)
     throw Error(Located(resolved, 0,
                         std::string("is not a regular file (a device, pipe or socket); only "
                                     "regular files are read as a ") +
                             kind));
-  const auto size = static_cast<uint64_t>(st.st_size);
+  const uint64_t size = st->Size;
   if (size > maxBytes)
     throw Error(Located(resolved, 0,
                         "is " + std::to_string(size) + " bytes, more than the " +
@@ -209,32 +211,28 @@ uint64_t CheckedRegularSize(int fd, const std::string& resolved, uint64_t maxByt
   return size;
 }
 
-// Opens `resolved` for reading without blocking on a pipe (the check that follows
-// refuses it anyway).
-int OpenForReading(const std::string& resolved) {
-  const int fd = ::open(resolved.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
-  if (fd < 0)
-    throw Error(Located(resolved, 0, std::string("cannot open file: ") + std::strerror(errno)));
-  return fd;
-}
-
-struct FdCloser {
-  int Fd;
-  ~FdCloser() { ::close(Fd); }
+// An open file, closed when this goes. `wait` false: a pipe is opened without waiting
+// for a writer (the check that follows refuses it anyway).
+struct TOpened {
+  TOpened(const std::string& resolved, bool wait) : Fd(platform::OpenForReading(resolved, wait)) {
+    if (Fd == platform::NoFile)
+      FailOn(resolved, "cannot open file: ");
+  }
+  ~TOpened() { platform::Close(Fd); }
+  TOpened(const TOpened&) = delete;
+  TOpened& operator=(const TOpened&) = delete;
+  TFileHandle Fd;
 };
 
 // Reads up to `count` bytes from fd into out (appended); stops at the end of the file.
-void ReadUpTo(int fd, const std::string& resolved, size_t count, std::string& out) {
+void ReadUpTo(TFileHandle fd, const std::string& resolved, size_t count, std::string& out) {
   const size_t start = out.size();
   out.resize(start + count);
   size_t got = 0;
   while (got < count) {
-    const ssize_t n = ::read(fd, out.data() + start + got, count - got);
-    if (n < 0) {
-      if (errno == EINTR)
-        continue;
-      throw Error(Located(resolved, 0, std::string("read error: ") + std::strerror(errno)));
-    }
+    const int64_t n = platform::Read(fd, out.data() + start + got, count - got);
+    if (n < 0)
+      FailOn(resolved, "read error: ");
     if (n == 0)
       break;
     got += static_cast<size_t>(n);
@@ -283,13 +281,12 @@ std::string ByteCapText(uint64_t bytes) {
 std::string ReadWholeFile(const std::string& path, uint64_t maxBytes, const char* kind,
                           TPipes pipes) {
   const std::string resolved = ResolveForOpening(path);
-  struct stat st {};
-  if (pipes == TPipes::Accept && ::stat(resolved.c_str(), &st) == 0 && S_ISFIFO(st.st_mode)) {
+  const std::optional<platform::TFileStatus> named =
+      pipes == TPipes::Accept ? platform::StatusOf(resolved) : std::nullopt;
+  if (named && named->Kind == platform::TFileKind::Pipe) {
     // Opened at once for blocking reads: a first open without blocking would let a writer
     // hand over its text to a reader that is then closed, and the text would be lost.
-    FdCloser pipe{::open(resolved.c_str(), O_RDONLY | O_CLOEXEC)};
-    if (pipe.Fd < 0)
-      throw Error(Located(resolved, 0, std::string("cannot open file: ") + std::strerror(errno)));
+    const TOpened pipe(resolved, true);
     std::string text;
     for (size_t before = 1; text.size() != before && text.size() <= maxBytes;) {
       before = text.size();
@@ -301,7 +298,7 @@ std::string ReadWholeFile(const std::string& path, uint64_t maxBytes, const char
                               kind + " may have"));
     return text;
   }
-  const FdCloser file{OpenForReading(resolved)};
+  const TOpened file(resolved, false);
   uint64_t size = CheckedRegularSize(file.Fd, resolved, maxBytes, kind);
   // One read into a buffer of the file's size: a copy through a string stream costs as
   // much as parsing does on large models. A file that grew since its size was taken is
@@ -322,7 +319,7 @@ std::string ReadWholeFile(const std::string& path, uint64_t maxBytes, const char
 
 std::string ReadFileHead(const std::string& path, size_t count, uint64_t& fileSize) {
   const std::string resolved = ResolveForOpening(path);
-  const FdCloser file{OpenForReading(resolved)};
+  const TOpened file(resolved, false);
   fileSize = CheckedRegularSize(file.Fd, resolved, UINT64_MAX, "file");
   std::string head;
   ReadUpTo(file.Fd, resolved, count, head);

@@ -3,7 +3,7 @@
 // Two renders of the same job into the same folder (two roots, two build machines sharing
 // a folder, one name typed twice in different forms) each write their set atomically, but
 // the sets' renames could interleave and leave a container of one run beside the palette
-// of the other. The rename phase of a set therefore runs under an advisory lock (flock)
+// of the other. The rename phase of a set therefore runs under an advisory lock
 // on a lock file beside the set: ".STEM.lock" for the files STEM_0.kxz, STEM_0.p16, ...
 // A second writer of the same set waits until the first is done, or fails at once when
 // it must not wait.
@@ -15,6 +15,8 @@
 // killed while holding the lock leaves the empty lock file behind; the next writer takes
 // it over.
 #pragma once
+
+#include "platform/Platform.h"
 
 #include <string>
 
@@ -36,7 +38,7 @@ public:
 
 private:
   std::string File;
-  int Fd = -1;
+  platform::TFileHandle Fd = platform::NoFile;
 };
 
 } // namespace quarvel

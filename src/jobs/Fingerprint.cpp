@@ -9,19 +9,14 @@
 #include "output/Finishing.h"
 #include "output/KXFile.h"
 #include "output/Palette16.h"
+#include "platform/Platform.h"
 
 #include <algorithm>
-#include <cerrno>
 #include <cstdlib>
-#include <cstring>
 #include <filesystem>
 #include <fstream>
 #include <optional>
 #include <sstream>
-#include <sys/stat.h>
-#include <unistd.h>
-
-extern char** environ;
 
 namespace quarvel {
 
@@ -68,11 +63,11 @@ const char* const FingerprintSettings = "scale 1.25\nzmax 100\nangle 0 30\nangle
 struct TScratchFolder {
   std::string Path;
   TScratchFolder() {
-    const char* tmp = std::getenv("TMPDIR");
-    std::string pattern = std::string(tmp && *tmp ? tmp : "/tmp") + "/quarvel-fingerprint-XXXXXX";
-    if (::mkdtemp(pattern.data()) == nullptr)
-      throw Error("renderer fingerprint: cannot make a folder below " +
-                  std::string(tmp && *tmp ? tmp : "/tmp") + ": " + std::strerror(errno));
+    const std::string below = platform::TemporaryFolder();
+    std::string pattern = below + "/quarvel-fingerprint-XXXXXX";
+    if (!platform::MakeTemporaryFolder(pattern))
+      throw Error("renderer fingerprint: cannot make a folder below " + below + ": " +
+                  platform::ErrorText(platform::LastError()));
     Path = pattern;
   }
   ~TScratchFolder() {
@@ -147,32 +142,21 @@ std::string CacheFile() {
 
 // "size mtime-ns inode" of a file, "" when it cannot be stat'ed.
 std::string FileIdentity(const std::string& path) {
-  struct stat st {};
-  if (::stat(path.c_str(), &st) != 0)
+  const std::optional<platform::TFileStatus> st = platform::StatusOf(path);
+  if (!st)
     return std::string();
-  return std::to_string(st.st_size) + " " +
-         std::to_string(static_cast<int64_t>(st.st_mtim.tv_sec) * 1000000000 + st.st_mtim.tv_nsec) +
-         " " + std::to_string(st.st_ino);
-}
-
-std::string FirstLine(const std::string& path) {
-  std::ifstream in(path);
-  std::string line;
-  std::getline(in, line);
-  return line;
+  return std::to_string(st->Size) + " " + std::to_string(st->MTimeNs) + " " +
+         std::to_string(st->Identity);
 }
 
 // Everything the cache is keyed on but the libraries, hashed.
 std::string FixedKey(const std::string& deviceChoice) {
   std::string key =
-      std::string("program ") + QUARVEL_VERSION + " " + FileIdentity("/proc/self/exe");
-  char host[256] = {};
-  ::gethostname(host, sizeof host - 1);
-  key += "\nmachine " + FirstLine("/etc/machine-id") + " " + host;
+      std::string("program ") + QUARVEL_VERSION + " " + FileIdentity(platform::ProgramPath());
+  key += "\nmachine " + platform::MachineKey();
   key += "\ndevice " + deviceChoice;
   std::vector<std::string> env;
-  for (char** e = environ; *e; ++e) {
-    const std::string entry = *e;
+  for (const std::string& entry : platform::Environment()) {
     for (const char* prefix :
          {"MESA_", "LIBGL_", "GALLIUM_", "EGL_", "LP_", "__GLX_", "__EGL_", "DRI_"})
       if (entry.rfind(prefix, 0) == 0)
@@ -181,32 +165,9 @@ std::string FixedKey(const std::string& deviceChoice) {
   std::sort(env.begin(), env.end());
   for (const std::string& e : env)
     key += "\nenv " + e;
-  std::error_code ec;
-  std::vector<std::string> nodes;
-  for (const auto& entry : std::filesystem::directory_iterator("/dev/dri", ec))
-    nodes.push_back(entry.path().filename().string());
-  std::sort(nodes.begin(), nodes.end());
-  for (const std::string& n : nodes)
+  for (const std::string& n : platform::GraphicsDevices())
     key += "\ndri " + n;
   return HashBytes(key.data(), key.size());
-}
-
-// Every shared library this process has mapped (the GL driver among them).
-std::vector<std::string> MappedLibraries() {
-  std::ifstream maps("/proc/self/maps");
-  std::vector<std::string> libraries;
-  std::string line;
-  while (std::getline(maps, line)) {
-    const size_t slash = line.find('/');
-    if (slash == std::string::npos)
-      continue;
-    const std::string path = line.substr(slash);
-    if (path.find(".so") == std::string::npos || path.find('\n') != std::string::npos)
-      continue;
-    if (std::find(libraries.begin(), libraries.end(), path) == libraries.end())
-      libraries.push_back(path);
-  }
-  return libraries;
 }
 
 // Records a measurement. A cache that cannot be written is no error: the next run
@@ -217,7 +178,7 @@ void WriteCache(const std::string& fingerprint, const std::string& deviceChoice)
     return;
   std::string text = std::string(CacheMagic) + "\nfingerprint " + fingerprint + "\nkey " +
                      FixedKey(deviceChoice) + "\n";
-  for (const std::string& library : MappedLibraries()) {
+  for (const std::string& library : platform::LoadedLibraries()) {
     const std::string identity = FileIdentity(library);
     if (!identity.empty())
       text += "lib " + identity + " " + library + "\n";

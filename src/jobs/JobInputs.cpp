@@ -7,11 +7,10 @@
 #include "models/Scene.h"
 #include "output/Finishing.h"
 #include "output/KXFile.h"
+#include "platform/Platform.h"
 
 #include <algorithm>
-#include <climits>
 #include <filesystem>
-#include <unistd.h>
 
 namespace quarvel {
 
@@ -27,11 +26,10 @@ void AddOnce(std::vector<std::string>& list, const std::string& path) {
 }
 
 std::string InstalledShaderFolder() {
-  char exe[PATH_MAX];
-  const ssize_t n = ::readlink("/proc/self/exe", exe, sizeof exe - 1);
-  if (n <= 0)
+  const std::string exe = platform::ProgramPath();
+  if (exe.empty())
     return std::string();
-  const std::filesystem::path bin = std::filesystem::path(std::string(exe, static_cast<size_t>(n)));
+  const std::filesystem::path bin(exe);
   return (bin.parent_path().parent_path() / "share" / "quarvel").string();
 }
 

@@ -4,11 +4,10 @@
 #include "common/Error.h"
 #include "common/FileLookup.h"
 #include "common/Text.h"
+#include "platform/Platform.h"
 
 #include <fstream>
 #include <sstream>
-#include <sys/stat.h>
-#include <unistd.h>
 
 namespace quarvel {
 
@@ -156,18 +155,19 @@ THashCache::TEntry& THashCache::Stat(const std::string& path) {
   if (e.Stated)
     return e;
   e.Stated = true;
-  struct stat st {};
-  if (HoldsNul(path) || ::stat(path.c_str(), &st) != 0 || !S_ISREG(st.st_mode))
+  const std::optional<platform::TFileStatus> st =
+      HoldsNul(path) ? std::nullopt : platform::StatusOf(path);
+  if (!st || st->Kind != platform::TFileKind::Regular)
     return e;
   e.Exists = true;
   e.Stat.Path = path;
-  e.Stat.Size = static_cast<uint64_t>(st.st_size);
-  e.Stat.MTimeNs = static_cast<int64_t>(st.st_mtim.tv_sec) * 1000000000 + st.st_mtim.tv_nsec;
-  e.Stat.CTimeNs = static_cast<int64_t>(st.st_ctim.tv_sec) * 1000000000 + st.st_ctim.tv_nsec;
-  e.Stat.Inode = static_cast<uint64_t>(st.st_ino);
+  e.Stat.Size = st->Size;
+  e.Stat.MTimeNs = st->MTimeNs;
+  e.Stat.CTimeNs = st->CTimeNs;
+  e.Stat.Inode = st->Identity;
   // A file the manifest vouches for must still be readable by us: a manifest never lets
   // a job pass whose inputs it cannot read.
-  e.Unreadable = ::access(path.c_str(), R_OK) != 0;
+  e.Unreadable = !platform::CanRead(path);
   return e;
 }
 
@@ -219,15 +219,16 @@ std::optional<TManifest> ReadManifest(const std::string& manifestFile) {
 TManifestCheck CheckManifest(const std::string& manifestFile, const TManifest& expected,
                              THashCache& cache) {
   TManifestCheck check;
-  struct stat st {};
-  if (::stat(manifestFile.c_str(), &st) != 0) {
+  const std::optional<platform::TFileStatus> st = platform::StatusOf(manifestFile);
+  if (!st) {
     check.Reason = "no manifest";
     return check;
   }
   std::string text;
   {
     std::ifstream in(manifestFile, std::ios::binary);
-    if (!S_ISREG(st.st_mode) || st.st_size > MaxManifestBytes || !in) {
+    if (st->Kind != platform::TFileKind::Regular ||
+        st->Size > static_cast<uint64_t>(MaxManifestBytes) || !in) {
       check.Reason = "manifest unreadable";
       check.Warning = manifestFile + ": cannot read the manifest; the job renders again";
       return check;

@@ -33,6 +33,9 @@ std::string ErrorText(int code);
 extern const int ErrorNoSpace;    // the device is full
 extern const int ErrorNotFound;   // no such file or folder
 extern const int ErrorWouldBlock; // a lock is held elsewhere
+extern const int ErrorIsFolder;   // a folder where a file was wanted
+extern const int ErrorNotFolder;  // a file where a folder was wanted
+extern const int ErrorInvalid;    // the call does not apply here (a sync on some file systems)
 
 // --- Files ---
 
@@ -58,6 +61,9 @@ std::optional<TFileStatus> StatusOf(const std::string& path);
 // The status of an open file.
 std::optional<TFileStatus> StatusOf(TFileHandle file);
 
+// Whether this process may read the file `path` names.
+bool CanRead(const std::string& path);
+
 // Opens a file for reading. `wait` false: opening a pipe does not block for a writer
 // (the caller refuses such a file anyway). NoFile on failure.
 TFileHandle OpenForReading(const std::string& path, bool wait = false);
@@ -74,6 +80,12 @@ int Close(TFileHandle file);
 // (the name is written back into `pattern`), readable and writable by its owner and as
 // the user's file-creation mask allows others. NoFile on failure.
 TFileHandle MakeTemporary(std::string& pattern);
+// The folder for temporary files (TMPDIR, else /tmp, on POSIX).
+std::string TemporaryFolder();
+// Makes a new folder whose name is `pattern` with its trailing "XXXXXX" replaced (written
+// back into `pattern`), for this user only. False on failure.
+bool MakeTemporaryFolder(std::string& pattern);
+
 // Gives `existing` the second name `newName`; 0, or -1 (also where the file system has no
 // hard links).
 int Link(const std::string& existing, const std::string& newName);
@@ -90,11 +102,15 @@ int TryLock(TFileHandle file);
 
 // The path of the running program; "" when the system does not say.
 std::string ProgramPath();
-// Everything that tells this machine apart from others (its identity and name, the GPU
-// device nodes) as text, for the key of a per-machine cache.
+// What tells this machine apart from others (its identity and its name) as one line of
+// text, and the names of its GPU device nodes, sorted: the key of a per-machine cache.
 std::string MachineKey();
+std::vector<std::string> GraphicsDevices();
 // Every shared library the process has loaded, by path (the GL driver among them).
 std::vector<std::string> LoadedLibraries();
+
+// Entries of the process's environment, as "NAME=value".
+std::vector<std::string> Environment();
 
 // Sleeps for `milliseconds`.
 void SleepMs(int milliseconds);

@@ -143,46 +143,46 @@ struct TFaultyCalls : TFileCalls {
   int Creates = 0, Renames = 0;
   std::function<void()> OnWrite; // called before every write
 
-  int MakeTemporary(char* pattern) override {
+  THandle MakeTemporary(std::string& pattern) override {
     if (CreateError != 0 && ++Creates >= CreateFailsAt) {
-      errno = CreateError;
+      platform::SetLastError(CreateError);
       return -1;
     }
     return TFileCalls::MakeTemporary(pattern);
   }
-  ssize_t Write(int fd, const void* data, size_t size) override {
+  int64_t Write(THandle fd, const void* data, size_t size) override {
     if (OnWrite)
       OnWrite();
     if (WriteStalls)
       return 0;
     if (SpaceLeft == 0) {
-      errno = ENOSPC;
+      platform::SetLastError(ENOSPC);
       return -1;
     }
-    const ssize_t n = TFileCalls::Write(fd, data, std::min(size, SpaceLeft));
+    const int64_t n = TFileCalls::Write(fd, data, std::min(size, SpaceLeft));
     if (n > 0 && SpaceLeft != SIZE_MAX)
       SpaceLeft -= static_cast<size_t>(n);
     return n;
   }
-  int Sync(int fd) override {
+  int Sync(THandle fd) override {
     if (SyncError != 0) {
-      errno = SyncError;
+      platform::SetLastError(SyncError);
       return -1;
     }
     return TFileCalls::Sync(fd);
   }
-  int Rename(const char* from, const char* to) override {
+  int Rename(const std::string& from, const std::string& to) override {
     // Only the renames into place count, not those putting old files back.
     if (RenameError != 0 && std::string(from).find(".old") == std::string::npos &&
         ++Renames == RenameFailsAt) {
-      errno = RenameError;
+      platform::SetLastError(RenameError);
       return -1;
     }
     return TFileCalls::Rename(from, to);
   }
-  int Link(const char* existing, const char* newName) override {
+  int Link(const std::string& existing, const std::string& newName) override {
     if (LinkError != 0) {
-      errno = LinkError;
+      platform::SetLastError(LinkError);
       return -1;
     }
     return TFileCalls::Link(existing, newName);

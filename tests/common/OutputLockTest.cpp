@@ -172,7 +172,7 @@ TEST(OutputLock, AnEarlierSetsFilesAreRemovedBeforeTheLockIsReleased) {
   struct TWatching : TFileCalls {
     std::string LockFile;
     std::vector<std::string> RemovedWhileLocked, RemovedUnlocked;
-    int Unlink(const char* name) override {
+    int Unlink(const std::string& name) override {
       // A second open file description cannot take a lock the writer still holds.
       const int fd = ::open(LockFile.c_str(), O_RDWR);
       const bool locked = fd >= 0 && ::flock(fd, LOCK_EX | LOCK_NB) != 0;
@@ -234,8 +234,8 @@ TEST(OutputProbe, FoldersThatCannotTakeTheFilesAreFoundBeforeAnythingIsMade) {
 
   // A folder that refuses new files (read-only, not ours), whoever runs the test.
   struct TReadOnly : TFileCalls {
-    int MakeTemporary(char*) override {
-      errno = EACCES;
+    THandle MakeTemporary(std::string&) override {
+      platform::SetLastError(EACCES);
       return -1;
     }
   } readOnly;

@@ -373,13 +373,13 @@ namespace {
 // A full disk from the `failAt`-th temporary file on: the first writes go through.
 struct TDiskFullFrom : TFileCalls {
   explicit TDiskFullFrom(int failAt) : FailAt(failAt) {}
-  int MakeTemporary(char* pattern) override {
+  THandle MakeTemporary(std::string& pattern) override {
     ++Made;
     return TFileCalls::MakeTemporary(pattern);
   }
-  ssize_t Write(int fd, const void* data, size_t size) override {
+  int64_t Write(THandle fd, const void* data, size_t size) override {
     if (Made >= FailAt) {
-      errno = ENOSPC;
+      platform::SetLastError(ENOSPC);
       return -1;
     }
     return TFileCalls::Write(fd, data, size);

@@ -1,0 +1,30 @@
+# cmake -DLIST=files.txt -P CheckNoOS.cmake   (files.txt: one source file a line)
+# Fails when one of the files includes a header of the operating system (POSIX's unistd.h,
+# fcntl.h, poll.h, signal.h, spawn.h, sys/..., or windows.h) or names one of the system's
+# own folders (/proc/, /dev/, /etc/) in a string: such calls belong in src/platform, behind
+# platform/Platform.h, so that the program builds for another system by adding one file.
+set(include_rule "^[ \t]*#[ \t]*include[ \t]*<(unistd|fcntl|poll|signal|spawn|dirent|windows)\\.h>|^[ \t]*#[ \t]*include[ \t]*<sys/")
+set(path_rule "\"/(proc|dev|etc)/")
+file(STRINGS "${LIST}" files)
+set(failures "")
+foreach(file IN LISTS files)
+  # Read whole and cut into lines by hand: file(STRINGS) would take a source line's
+  # semicolons and unbalanced brackets for list syntax.
+  file(READ "${file}" text)
+  string(REGEX REPLACE "[][;\\]" "_" text "${text}")
+  string(REPLACE "\n" ";" lines "${text}")
+  set(number 0)
+  foreach(line IN LISTS lines)
+    math(EXPR number "${number} + 1")
+    if(line MATCHES "^[ \t]*//")
+      continue()
+    endif()
+    if(line MATCHES "${include_rule}" OR line MATCHES "${path_rule}")
+      string(APPEND failures "${file}:${number}: ${line}\n")
+    endif()
+  endforeach()
+endforeach()
+if(failures)
+  message(FATAL_ERROR "These files call the operating system directly (move the call to "
+    "src/platform and ask platform/Platform.h for it):\n${failures}")
+endif()
