@@ -607,7 +607,7 @@ void TFrmMain::Button13Click() {
     TJobOptions options;
     options.RootDir = ProgDir;
     options.OutputDir = ProgDir + "/";
-    options.AsKXZ = KXZRadio->value() != 0;
+    options.Format = KXZRadio->value() != 0 ? TOutputFormat::KXZ : TOutputFormat::Raw2P5D;
     RunJob(
         options, settings, Inputs,
         [this](int32_t percent, const std::string& text) { RenderProgress(percent, text); },

@@ -8,6 +8,7 @@
 #include "common/Text.h"
 #include "jobs/Fingerprint.h"
 #include "jobs/JobInputs.h"
+#include "output/OutputSet.h"
 
 #include <nlohmann/json.hpp>
 
@@ -39,24 +40,6 @@ int PhaseOf(const std::string& text) {
   if (starts("Loading"))
     return 0;
   return -1;
-}
-
-// True when `path` is a sprite file the job `name` could write below the output folder in
-// the format being written: OUT/NAME_<angle>.kxz or .p16, or OUT/NAME_<angle>.2p5d. Only
-// such files of an earlier manifest are removed, whatever a damaged or foreign manifest
-// lists; the files of the other format (both may be kept in one folder) stay.
-bool IsOutputOf(const TJobOptions& options, const std::string& name, const std::string& path) {
-  const std::string stem = JoinPath(options.OutputDir, NormaliseSeparators(name)) + "_";
-  if (path.compare(0, stem.size(), stem) != 0)
-    return false;
-  const std::string rest = path.substr(stem.size());
-  size_t digits = 0;
-  while (digits < rest.size() && rest[digits] >= '0' && rest[digits] <= '9')
-    ++digits;
-  if (digits == 0 || digits > 5)
-    return false;
-  const std::string ext = rest.substr(digits);
-  return options.AsKXZ ? ext == ".kxz" || ext == ".p16" : ext == ".2p5d";
 }
 
 std::string Seconds(double s) {
@@ -174,7 +157,7 @@ void TBatchRun::CheckRequired() const {
 TManifest TBatchRun::Expected() const {
   TManifest m;
   m.Program = QUARVEL_VERSION;
-  m.Options = ManifestOptions(JobOptions_.AsKXZ, HalfAmbient_);
+  m.Options = ManifestOptions(JobOptions_.Format, HalfAmbient_);
   m.Fingerprint = Fingerprint_;
   return m;
 }
@@ -212,11 +195,15 @@ void TBatchRun::AddManifest(TJobOptions& options) {
     } catch (const Error&) {
       return; // a file name no manifest line can hold: the job is never up to date
     }
+    // Of an earlier manifest's files only the job's sprite files in the format being
+    // written are removed, whatever a damaged or foreign manifest lists; the files of the
+    // other format (both may be kept in one folder) stay.
+    const TOutputSet outputs = job.OutputSet(options.Format);
     if (const std::optional<TManifest> previous = ReadManifest(files.Manifest))
       for (const TOutputRecord& old : previous->Outputs) {
         const bool kept = std::any_of(set.begin(), set.end(),
                                       [&](const TPendingFile& f) { return f.Name == old.Path; });
-        if (!kept && IsOutputOf(options, job.SettingsName, old.Path))
+        if (!kept && outputs.IsFileOfFormat(old.Path))
           remove.push_back(old.Path);
       }
     set.push_back({files.Manifest, std::vector<uint8_t>(text.begin(), text.end())});

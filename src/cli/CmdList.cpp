@@ -10,6 +10,7 @@
 #include "common/FileLookup.h"
 #include "common/Text.h"
 #include "jobs/JobInputs.h"
+#include "output/OutputSet.h"
 #include "platform/Platform.h"
 
 #include <nlohmann/json.hpp>
@@ -59,7 +60,7 @@ void RunList(TListArgs& args) {
   TJobOptions options;
   options.RootDir = args.Root;
   options.OutputDir = args.Out;
-  options.AsKXZ = args.Format == "kxz";
+  options.Format = FormatFromWord(args.Format);
   nlohmann::json jobs = nlohmann::json::array();
   bool failed = false;
   for (const std::string& name : names) {

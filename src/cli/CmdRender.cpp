@@ -274,7 +274,7 @@ TJobOptions OptionsOf(const TRenderArgs& args) {
   options.RootDir = args.Root;
   options.OutputDir = args.Out;
   options.DumpSheetsDir = args.Dump;
-  options.AsKXZ = args.Format == "kxz";
+  options.Format = FormatFromWord(args.Format);
   options.MaxTexturePixels = args.Input.MaxTexturePixels;
   options.WaitForOutput = !args.NoWait;
   options.GuessRoot = !args.RootGiven;

@@ -5,8 +5,7 @@
 #include "models/ModelLoader.h"
 #include "models/OBJFile.h"
 #include "models/Scene.h"
-#include "output/Finishing.h"
-#include "output/KXFile.h"
+#include "output/OutputSet.h"
 #include "platform/Platform.h"
 
 #include <algorithm>
@@ -139,12 +138,7 @@ TJobFiles JobFilesOf(const T2P5D_Manager& job, const TJobOptions& options) {
   for (const std::string& p : rootAbsent)
     files.Probes.push_back(p);
 
-  for (size_t a = 0; a < job.Angles.size(); ++a) {
-    const std::string out = job.OutputName(static_cast<int32_t>(a), options.AsKXZ);
-    files.Outputs.push_back(out);
-    if (options.AsKXZ)
-      files.Outputs.push_back(Palette16Name(out));
-  }
+  files.Outputs = job.OutputSet(options.Format).FileNames();
   files.Manifest = ManifestName(options, job.SettingsName);
   return files;
 }

@@ -28,7 +28,7 @@ struct TJobFiles {
   std::string Manifest;             // the job's manifest (hidden, beside the outputs)
 };
 
-// The files of a loaded job (LoadJob). The outputs follow options.OutputDir and AsKXZ.
+// The files of a loaded job (LoadJob). The outputs follow options.OutputDir and Format.
 TJobFiles JobFilesOf(const T2P5D_Manager& job, const TJobOptions& options);
 
 // Loads the job without GL and returns JobFilesOf. Errors throw quarvel::Error.

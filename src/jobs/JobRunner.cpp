@@ -7,7 +7,7 @@
 #include "common/Text.h"
 #include "gl/GLView.h"
 #include "jobs/JobInputs.h"
-#include "output/KXFile.h"
+#include "output/OutputSet.h"
 
 #include <filesystem>
 
@@ -72,13 +72,7 @@ void CheckOutputName(const TJobOptions& options, const std::string& name) {
 
 // Every file the job will write, for the probe before drawing.
 std::vector<std::string> PlannedFiles(const T2P5D_Manager& job, const TJobOptions& options) {
-  std::vector<std::string> files;
-  const int32_t angles = static_cast<int32_t>(job.Angles.size());
-  for (int32_t a = 0; a < angles; ++a) {
-    files.push_back(job.OutputName(a, options.AsKXZ));
-    if (options.AsKXZ)
-      files.push_back(Palette16Name(files.back()));
-  }
+  std::vector<std::string> files = job.OutputSet(options.Format).FileNames();
   if (!options.DumpSheetsDir.empty())
     files.push_back(JoinPath(options.DumpSheetsDir, job.SettingsName) + "_0.colour.png");
   return files;
@@ -184,7 +178,7 @@ std::vector<std::string> RunJob(const TJobOptions& options, const std::string& n
   LoadJob(job, options, jobName);
   ProbeOutputFiles(PlannedFiles(job, options));
   job.RenderAll(inputs);
-  job.SaveSheets(options.AsKXZ);
+  job.SaveSheets(options.Format);
   return job.WrittenFiles;
 }
 

@@ -21,7 +21,7 @@ struct TJobOptions {
   std::string RootDir = "."; // settings, includes, models and shader files are below it
   std::string OutputDir;     // output names are relative to it ("" = current folder)
   std::string DumpSheetsDir; // "" = no plane dumps
-  bool AsKXZ = true;         // KXZ containers + .p16, else raw 2P5D files
+  TOutputFormat Format = TOutputFormat::KXZ; // output/OutputSet.h: the files each format writes
   // Most pixels one texture may have (--max-texture-pixels; models/TextureFiles.h).
   long long MaxTexturePixels = DefaultMaxTexturePixels;
   bool WaitForOutput = true; // wait while another process writes the same output set

@@ -40,6 +40,7 @@
 #include "common/AngleSheet.h"
 #include "common/Error.h"
 #include "models/TextureFiles.h"
+#include "output/OutputSet.h"
 
 #include <cstdint>
 #include <functional>
@@ -254,11 +255,13 @@ public:
 
   // --- Palettes and saving (Saving.cpp) ---
   void MakePalettes();
-  void SaveSheets(bool AsKXZ);
-  void Save2P5D() { SaveSheets(false); }
-  void SaveKXZ() { SaveSheets(true); }
+  void SaveSheets(TOutputFormat Format);
+  void Save2P5D() { SaveSheets(TOutputFormat::Raw2P5D); }
+  void SaveKXZ() { SaveSheets(TOutputFormat::KXZ); }
+  // The files the job writes in Format below OutputDir, one angle per entry of Angles.
+  TOutputSet OutputSet(TOutputFormat Format) const;
   // OutputDir + SettingsName + "_" + Angle + "." + format word ("\" becomes "/").
-  std::string OutputName(int32_t Angle, bool AsKXZ) const;
+  std::string OutputName(int32_t Angle, TOutputFormat Format) const;
   // Writes NAME_a.colour.png (24-bit, magenta background), NAME_a.depth.png and
   // NAME_a.side.png (8-bit grey, plane bytes as they are) for every sheet below Dir.
   void DumpSheets(const std::string& Dir) const;

@@ -57,9 +57,8 @@ template <typename T> bool Number(const std::string& text, T& value) {
 
 } // namespace
 
-std::string ManifestOptions(bool asKXZ, bool halfAmbient) {
-  return std::string("format=") + (asKXZ ? "kxz" : "2p5d") +
-         " half-ambient=" + (halfAmbient ? "1" : "0");
+std::string ManifestOptions(TOutputFormat format, bool halfAmbient) {
+  return "format=" + FormatWord(format) + " half-ambient=" + (halfAmbient ? "1" : "0");
 }
 
 std::string FormatManifest(const TManifest& m) {

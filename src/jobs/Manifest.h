@@ -25,6 +25,8 @@
 // ignored with a warning; the job renders and a new one replaces it.
 #pragma once
 
+#include "output/OutputSet.h"
+
 #include <cstdint>
 #include <map>
 #include <optional>
@@ -57,8 +59,8 @@ struct TManifest {
   std::vector<TOutputRecord> Outputs;
 };
 
-// "format=kxz half-ambient=0".
-std::string ManifestOptions(bool asKXZ, bool halfAmbient);
+// "format=kxz half-ambient=0": the format's word (output/OutputSet.h) and the switch.
+std::string ManifestOptions(TOutputFormat format, bool halfAmbient);
 
 // The manifest's text. Throws quarvel::Error for a path that a line cannot hold (a line
 // break in it).

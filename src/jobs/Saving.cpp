@@ -1,5 +1,6 @@
 // Palettes and output of a rendered job: one file per angle (raw 2P5D, or a KXZ container
-// with its ".p16" palette), named SettingsName + "_" + angle index below OutputDir.
+// with its ".p16" palette), named SettingsName + "_" + angle index below OutputDir
+// (output/OutputSet.h).
 //
 // A job writes nothing until every sheet is finished and every file's bytes are made in
 // memory; the files are then written as one set (WriteFilesAtomic): a job that fails on
@@ -20,10 +21,12 @@
 #include "jobs/Manager.h"
 #include "output/Finishing.h"
 #include "output/KXFile.h"
+#include "output/OutputSet.h"
 #include "output/Palette16.h"
 
 #include <algorithm>
 #include <filesystem>
+#include <optional>
 
 namespace fs = std::filesystem;
 #include <cerrno>
@@ -34,37 +37,31 @@ namespace quarvel {
 
 namespace {
 
-// The angle index of an output file name "BASE_INDEX.EXT" (EXT one of the output
-// extensions, INDEX as SheetFileName writes it), or -1.
-long long OutputAngleOf(const std::string& file, const std::string& base) {
-  if (file.size() <= base.size() + 1 || file.compare(0, base.size(), base) != 0 ||
-      file[base.size()] != '_')
-    return -1;
-  const size_t dot = file.find('.', base.size() + 1);
-  if (dot == std::string::npos)
-    return -1;
-  const std::string digits = file.substr(base.size() + 1, dot - base.size() - 1);
-  const std::string extension = file.substr(dot + 1);
-  if (extension != "kxz" && extension != "p16" && extension != "2p5d")
-    return -1;
-  if (digits.empty() || digits.size() > 9 || (digits.size() > 1 && digits[0] == '0') ||
-      !std::all_of(digits.begin(), digits.end(), [](char c) { return c >= '0' && c <= '9'; }))
-    return -1;
-  return std::stoll(digits);
+// The bytes of one output file of a finished sheet.
+std::vector<uint8_t> FileBytes(const TAngleSheet& sheet, TOutputKind kind) {
+  switch (kind) {
+  case TOutputKind::Sheet2P5D:
+    return Make2P5D(sheet);
+  case TOutputKind::KXZContainer:
+    return SheetToKXZ(sheet);
+  case TOutputKind::Palette16:
+    return Palette16Bytes(sheet.Palette);
+  }
+  throw Error("unknown output file kind " + std::to_string(static_cast<int>(kind)));
 }
 
-// The output files of `stem` for angles from `angles` on, in angle order.
-std::vector<std::string> StaleOutputs(const std::string& stem, int32_t angles) {
-  const fs::path path(stem);
+// The output files of the job of `set` (of any format) for angles from set.Angles() on, in
+// angle order.
+std::vector<std::string> StaleOutputs(const TOutputSet& set) {
+  const fs::path path(set.Stem());
   const fs::path dir = path.parent_path().empty() ? fs::path(".") : path.parent_path();
-  const std::string base = path.filename().string();
-  std::vector<std::pair<long long, std::string>> found;
+  std::vector<std::pair<int32_t, std::string>> found;
   std::error_code ec;
   for (fs::directory_iterator it(dir, ec), end; !ec && it != end; it.increment(ec)) {
     const std::string file = it->path().filename().string();
-    const long long angle = OutputAngleOf(file, base);
-    if (angle >= angles)
-      found.emplace_back(angle, file);
+    const std::optional<TOutputName> name = set.RecogniseInFolder(file);
+    if (name && name->Angle >= set.Angles())
+      found.emplace_back(name->Angle, file);
   }
   std::sort(found.begin(), found.end());
   std::vector<std::string> names;
@@ -80,52 +77,50 @@ void T2P5D_Manager::MakePalettes() {
                      [this](int32_t Percent, const std::string& Text) { Report(Percent, Text); });
 }
 
-std::string T2P5D_Manager::OutputName(int32_t Angle, bool AsKXZ) const {
-  return JoinPath(OutputDir,
-                  SheetFileName(NormaliseSeparators(SettingsName), Angle, AsKXZ ? "kxz" : "2p5d"));
+TOutputSet T2P5D_Manager::OutputSet(TOutputFormat Format) const {
+  return TOutputSet(Format, OutputDir, SettingsName, static_cast<int32_t>(Angles.size()));
 }
 
-void T2P5D_Manager::SaveSheets(bool AsKXZ) {
-  const std::string Format = AsKXZ ? "KXZ" : "2P5D";
-  WrittenFiles.clear();
-  Report(0, "Saving as " + Format);
+std::string T2P5D_Manager::OutputName(int32_t Angle, TOutputFormat Format) const {
+  return OutputSet(Format).SpriteName(Angle);
+}
 
-  std::vector<TPendingFile> pending;
+void T2P5D_Manager::SaveSheets(TOutputFormat Format) {
+  const std::string Title = FormatTitle(Format);
+  WrittenFiles.clear();
+  Report(0, "Saving as " + Title);
+
   const int32_t count = static_cast<int32_t>(Sheets.size());
+  const TOutputSet set(Format, OutputDir, SettingsName, count);
+  std::vector<TPendingFile> pending;
   for (int32_t a = 0; a < count; ++a) {
     // The last angle reports 100; a job of one angle reports 0 (0 / 0 would be NaN).
     const int32_t percent =
         count > 1 ? static_cast<int32_t>(static_cast<long double>(a) / (count - 1) * 100.0L) : 0;
-    Report(percent, "Saving as " + Format + "s");
+    Report(percent, "Saving as " + Title + "s");
     TAngleSheet& sheet = Sheets[static_cast<size_t>(a)];
     // Finishing maps colours against entries 0..24 still holding the background key and
     // then overwrites them with the ramp: a second save must not map again against the
     // ramp, so a sheet is finished once (its IndexPlane exists from then on).
     if (sheet.IndexPlane.empty())
       FinishSheet(sheet);
-    const std::string name = OutputName(a, AsKXZ);
-    if (AsKXZ) {
-      pending.push_back({name, SheetToKXZ(sheet)});
-      pending.push_back({Palette16Name(name), Palette16Bytes(sheet.Palette)});
-    } else {
-      pending.push_back({name, Make2P5D(sheet)});
-    }
+    for (const TOutputFile& file : set.FilesOfAngle(a))
+      pending.push_back({file.Name, FileBytes(sheet, file.Kind)});
   }
 
   const size_t sprites = pending.size();
   std::vector<std::string> remove;
   if (OnOutputSet)
     OnOutputSet(pending, remove);
-  const std::string stem = JoinPath(OutputDir, NormaliseSeparators(SettingsName));
   const std::vector<std::string> notRemoved = WriteFilesAtomic(
-      pending, TSetLock{OutputLockFileName(stem), stem, WaitForOutputLock, remove});
+      pending, TSetLock{OutputLockFileName(set.Stem()), set.Stem(), WaitForOutputLock, remove});
   for (size_t i = 0; i < sprites; ++i)
     WrittenFiles.push_back(pending[i].Name);
   for (const std::string& message : notRemoved)
     Warn(message);
 
   // What the manifest did not remove (no manifest, or files it did not list).
-  const std::vector<std::string> stale = StaleOutputs(stem, count);
+  const std::vector<std::string> stale = StaleOutputs(set);
   if (!stale.empty()) {
     constexpr size_t shown = 8;
     std::string list;

@@ -17,7 +17,7 @@ namespace {
 TManifest Sample() {
   TManifest m;
   m.Program = "1.0.2";
-  m.Options = ManifestOptions(true, false);
+  m.Options = ManifestOptions(TOutputFormat::KXZ, false);
   m.Fingerprint = std::string(32, 'a');
   m.Inputs.push_back({"/r/units/tank.settings", std::string(32, '1'), 136, 5, 6, 7});
   m.Inputs.push_back({"/r/my models/a b.obj", std::string(32, '2'), 1u << 30, -1, 0, 42});

@@ -129,7 +129,7 @@ TEST(RenderJob, FramesAreCroppedIndexedAndWrittenAlikeInBothFormats) {
   EXPECT_EQ(job.reports.back(), (std::pair<int32_t, std::string>{0, "Finished!"}));
   for (int a = 0; a < 2; ++a) {
     SCOPED_TRACE(a);
-    const TAngleSheet raw = Read2P5D(m.OutputName(a, false));
+    const TAngleSheet raw = Read2P5D(m.OutputName(a, TOutputFormat::Raw2P5D));
     ASSERT_EQ(raw.DepthPlane, before[a].DepthPlane);
     // Background is 0, side pixels take the ramp, everything else a quantized colour
     // (or 0 when the background key is its nearest entry).
@@ -148,7 +148,7 @@ TEST(RenderJob, FramesAreCroppedIndexedAndWrittenAlikeInBothFormats) {
     EXPECT_EQ(raw.Palette[24], MakeEntry(248, 128, 96, 0));
 
     // The container holds the same frames: identical indices, and depths where visible.
-    const TAngleSheet kxz = KXZToSheet(ReadKXZ(m.OutputName(a, true), FW, H));
+    const TAngleSheet kxz = KXZToSheet(ReadKXZ(m.OutputName(a, TOutputFormat::KXZ), FW, H));
     EXPECT_EQ(kxz.SheetWidth, raw.SheetWidth);
     EXPECT_EQ(kxz.IndexPlane, raw.IndexPlane);
     for (size_t i = 0; i < raw.IndexPlane.size(); ++i)
@@ -178,7 +178,7 @@ TEST(RenderJob, SameViewsGiveSameSheetsAndRunsGiveSameBytes) {
   // Two runs of one job write the same bytes.
   TJobOptions options;
   options.RootDir = root.str();
-  options.AsKXZ = false;
+  options.Format = TOutputFormat::Raw2P5D;
   options.OutputDir = root / "run1";
   const auto first = RunJob(options, "turn", Inputs(), nullptr, nullptr);
   options.OutputDir = root / "run2";

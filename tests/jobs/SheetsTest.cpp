@@ -306,7 +306,8 @@ TEST(Saving, GoldenSheetsGiveTheGoldenFilesInBothFormats) {
     const int frameWidth = meta["frame_width"];
     TempRoot out("golden");
 
-    for (bool asKXZ : {false, true}) {
+    for (TOutputFormat format : {TOutputFormat::Raw2P5D, TOutputFormat::KXZ}) {
+      const bool asKXZ = format == TOutputFormat::KXZ;
       std::vector<std::pair<int32_t, std::string>> reports;
       T2P5D_Manager m([&](int32_t p, const std::string& t) { reports.emplace_back(p, t); });
       m.SettingsName = "sheet";
@@ -317,7 +318,7 @@ TEST(Saving, GoldenSheetsGiveTheGoldenFilesInBothFormats) {
         m.Sheets.push_back(GoldenSheet(dir, a, frameWidth));
       m.Frames.resize(static_cast<size_t>(m.Sheets[0].FrameCount()));
       m.MakePalettes();
-      m.SaveSheets(asKXZ);
+      m.SaveSheets(format);
       const std::string fmt = asKXZ ? "KXZ" : "2P5D";
       EXPECT_EQ(reports.front(), (std::pair<int32_t, std::string>{0, "Making 8 Bit Palette"}));
       EXPECT_EQ(reports.back(), (std::pair<int32_t, std::string>{0, "Finished!"}));
@@ -333,7 +334,7 @@ TEST(Saving, GoldenSheetsGiveTheGoldenFilesInBothFormats) {
       }
       // A second save writes the same finished sheets (they are finished once).
       const auto first = quarvel::test::ReadBytes(m.WrittenFiles.front());
-      m.SaveSheets(asKXZ);
+      m.SaveSheets(format);
       EXPECT_EQ(quarvel::test::ReadBytes(m.WrittenFiles.front()), first);
     }
   }
@@ -349,10 +350,10 @@ TEST(Saving, DumpedPlanesReadBackAsTheyAreAndNamesFollowTheSettings) {
   m.RemoveGaps(); // margins of 1 all round: nothing is cut
   m.SettingsName = "units\\tank";
   m.OutputDir = "out/dir";
-  EXPECT_EQ(m.OutputName(1, true), "out/dir/units/tank_1.kxz");
-  EXPECT_EQ(m.OutputName(0, false), "out/dir/units/tank_0.2p5d");
+  EXPECT_EQ(m.OutputName(1, TOutputFormat::KXZ), "out/dir/units/tank_1.kxz");
+  EXPECT_EQ(m.OutputName(0, TOutputFormat::Raw2P5D), "out/dir/units/tank_0.2p5d");
   m.OutputDir.clear();
-  EXPECT_EQ(m.OutputName(3, false), "units/tank_3.2p5d");
+  EXPECT_EQ(m.OutputName(3, TOutputFormat::Raw2P5D), "units/tank_3.2p5d");
 
   TempRoot dump("dump");
   m.DumpSheets(dump.str());
