@@ -2,6 +2,7 @@
 
 #include "gl/GLView.h"
 #include "gl/Shader.h"
+#include "gl/Texture.h"
 #include "render/GLModel.h"
 #include "render/RenderInputs.h"
 

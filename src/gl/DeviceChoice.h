@@ -12,8 +12,8 @@
 // gives reproducible output on mixed machines, and a device number picks one candidate
 // of the list `quarvel-cli gl-info --all` prints.
 //
-// This part holds no GL: ChooseGLDevice works on a list of candidates that the view
-// (gl/GLView.cpp) has already tried, so the choice is tested with made-up lists.
+// This part holds no GL: ChooseGLDevice works on a list of candidates that the context
+// backend (gl/ContextEGL.cpp) has already tried, so the choice is tested with made-up lists.
 #pragma once
 
 #include <string>

@@ -1,13 +1,9 @@
 // The one OpenGL view of the program.
 //
 // Every picture - the preview and every view of a render job - is drawn into an
-// offscreen framebuffer of the program's single GL context; a window, when there is
-// one, only shows finished pictures (through the presenter of EndFrame). The context
-// is made headless with EGL, desktop OpenGL, compatibility profile: display lists,
-// fixed-function lighting and GLSL 1.20 are all in use. Every way to a context is tried
-// (each EGL device, Mesa's surfaceless platform, the default display) and the device is
-// chosen as gl/DeviceChoice.h says: the first hardware renderer, else a software one,
-// unless SetGLDeviceRequest asked for something else.
+// offscreen framebuffer of the program's single GL context (gl/Context.h, made with the
+// first view); a window, when there is one, only shows finished pictures (through the
+// presenter of EndFrame).
 //
 // The framebuffer is Width x Height, RGBA8 colour with a 24-bit depth and 8-bit stencil
 // buffer. It is multisampled with the highest of 32, 16, 8, 4, 2 samples that the driver
@@ -15,19 +11,18 @@
 // with alpha 0, reads four bytes per pixel and takes alpha as coverage. Otherwise it is
 // single-sampled and Multisampled() is false.
 //
-// Threading: the context is current on the thread that made the first view and stays
-// current there until the process ends; every call comes from that thread.
+// Threading: every call comes from the thread that made the first view, where the
+// context is current.
 //
 // Floating-point exceptions: the program relies on divisions by zero giving infinities
 // or NaNs rather than traps. Linux masks every floating-point exception by default, so
 // unlike the platform this was first written for, no control-word code is needed.
 //
-// Ownership: views own their framebuffers and the white texture. The GL context itself
-// belongs to the process: it is made with the first view and never torn down, so
-// textures, display lists and shader programs survive any view.
+// Ownership: views own their framebuffers and the white texture; the context belongs to
+// the process and outlives every view.
 #pragma once
 
-#include "gl/DeviceChoice.h"
+#include "gl/Context.h"
 
 #include <GL/gl.h>
 
@@ -56,8 +51,8 @@ public:
   // Makes the context (first view only), the framebuffer and the fixed state, then draws
   // one empty frame. `probe` replaces the driver check of the sample-count search (tests
   // fake drivers with it); an accepted count the driver cannot build still falls back to
-  // a single-sample framebuffer. Throws quarvel::Error saying what failed: no EGL display,
-  // no OpenGL 2.0 context, or a framebuffer that cannot be made even single-sampled
+  // a single-sample framebuffer. Throws quarvel::Error saying what failed: no usable
+  // context (EnsureGLContext), or a framebuffer that cannot be made even single-sampled
   // ("TOGL.SetPF: PF = 0 ..."). Width and height must be at least 1.
   TOGL(int width, int height, const TSampleProbe& probe = {});
   // Deletes the framebuffers and the white texture (the context stays).
@@ -100,8 +95,9 @@ public:
   // read a multisampled buffer themselves. Other formats throw quarvel::Error.
   std::vector<uint8_t> ReadPixels(GLenum format) const;
 
-  // The GL_VERSION and GL_RENDERER strings of the context, and the EGL platform it was
-  // made on ("surfaceless", "device 0", "default").
+  // The GL_VERSION and GL_RENDERER strings of the context, and the way to it that was
+  // taken ("surfaceless", "device 0", "default"): GLVersionString, GLRendererString and
+  // GLPlatformName of gl/Context.h.
   static std::string GLVersion();
   static std::string GLRenderer();
   static std::string EGLPlatform();
@@ -126,43 +122,11 @@ private:
   TPresenter Presenter_;
 };
 
-// What the first view is made on: a renderer kind and optionally a device number (-1:
-// the number in QUARVEL_GL_DEVICE, if any). Set it before the first view; the device is
-// chosen once per process, so a different request afterwards throws quarvel::Error.
-void SetGLDeviceRequest(const TGLDeviceRequest& request);
-
-// Every candidate tried when the context was made, in list order, and the choice made
-// among them (also after a failed attempt, whose Choice.Reason says why none was taken).
-// Empty before the first view.
-struct TGLDeviceReport {
-  std::vector<TGLCandidate> Candidates;
-  TGLDeviceChoice Choice;
-};
-const TGLDeviceReport& GLDeviceReport();
-
 // The program's view: made once by the program (window or command line) and kept until
 // the process ends.
 extern std::unique_ptr<TOGL> GLView;
 
 // Makes GLView at width x height (replacing any earlier one) and returns it.
 TOGL& CreateGLView(int width, int height);
-
-// Texture routines of the view.
-// glTexParameteri on target for wrap S, wrap T, min filter, mag filter and
-// GL_GENERATE_MIPMAP, in that order.
-void SetTextureParams(GLenum target, GLint wrapS, GLint wrapT, GLint minFilter, GLint magFilter,
-                      GLint generateMipmap);
-// A new texture name bound to GL_TEXTURE_2D: repeating, nearest filtering, no mipmaps,
-// `data` uploaded with `format` as internal format too (rows as the unpack alignment
-// of 1 reads them). With flipRows the row order is reversed first; only four-byte
-// formats (GL_RGBA, GL_BGRA) can be flipped, others throw quarvel::Error. The texture
-// stays bound.
-GLuint CreateTexture(int width, int height, GLenum format, const void* data, bool flipRows);
-// Copy of a four-byte-per-pixel image (GL_RGBA, GL_BGRA) with source row r as row
-// height - 1 - r; empty for any other format.
-std::vector<uint8_t> FlipRows(int width, int height, GLenum format, const void* data);
-// One rectangle (x, y) to (x + w, y + h) covered by the whole texture, texture
-// coordinates (0,0) at (x, y) and (1,1) at the opposite corner.
-void DrawTexturedQuad(int x, int y, int w, int h, GLuint texture);
 
 } // namespace quarvel

@@ -28,13 +28,21 @@ namespace quarvel {
 GLuint MakeTexture(const TDecodedImage& image, std::vector<std::string>* warnings = nullptr);
 
 GLuint LoadPNGTexture(const std::string& fileName, std::vector<std::string>* warnings = nullptr);
-GLuint LoadBMPTexture(const std::string& fileName, std::vector<std::string>* warnings = nullptr);
-GLuint LoadJPEGTexture(const std::string& fileName, std::vector<std::string>* warnings = nullptr);
 
 // Makes the texture of a decoded image (see the top of this file).
 GLuint BitmapToTexture(const TDecodedImage& image);
 
 // GL_MAX_TEXTURE_SIZE of the current context: the largest width or height accepted.
 int MaxTextureSize();
+
+// The helpers below take pixels as they are; they neither flip nor check sizes.
+
+// A new texture name bound to GL_TEXTURE_2D: repeating, nearest filtering, no mipmaps,
+// `data` uploaded with `format` as internal format too (GL_BGR and GL_BGRA as GL_RGB and
+// GL_RGBA), rows as the unpack alignment of 1 reads them. The texture stays bound.
+GLuint CreateTexture(int width, int height, GLenum format, const void* data);
+// One rectangle (x, y) to (x + w, y + h) covered by the whole texture, texture
+// coordinates (0,0) at (x, y) and (1,1) at the opposite corner.
+void DrawTexturedQuad(int x, int y, int w, int h, GLuint texture);
 
 } // namespace quarvel

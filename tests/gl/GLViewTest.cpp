@@ -212,63 +212,6 @@ TEST(GLView, FixedStateAfterCreation) {
   ExpectNoGLError("fixed state");
 }
 
-TEST(GLView, TexturedQuadCoversTheViewWithTheTextureUpright) {
-  TOGL& view = EnsureGLView();
-  // Texture rows bottom first: (0,0) red, (1,0) green / (0,1) blue, (1,1) white.
-  const uint8_t rgba[16] = {255, 0, 0, 255, 0, 255, 0, 255, 0, 0, 255, 255, 255, 255, 255, 255};
-  const GLuint texture = CreateTexture(2, 2, GL_RGBA, rgba, false);
-  glClearColor(0, 0, 0, 1);
-  view.BeginFrame();
-  view.Begin2D();
-  glColor4f(1, 1, 1, 1);
-  DrawTexturedQuad(0, 0, view.Width(), view.Height(), texture);
-  view.End2D();
-  glDisable(GL_DEPTH_TEST);
-  view.EndFrame();
-  const std::vector<uint8_t> px = view.ReadPixels(GL_RGB);
-  const int w = view.Width(), h = view.Height();
-  EXPECT_EQ(Pixel(px, w, 3, 0, 0), (std::vector<int>{255, 0, 0}));
-  EXPECT_EQ(Pixel(px, w, 3, w - 1, 0), (std::vector<int>{0, 255, 0}));
-  EXPECT_EQ(Pixel(px, w, 3, 0, h - 1), (std::vector<int>{0, 0, 255}));
-  EXPECT_EQ(Pixel(px, w, 3, w - 1, h - 1), (std::vector<int>{255, 255, 255}));
-  glDeleteTextures(1, &texture);
-  ExpectNoGLError("textured quad");
-}
-
-TEST(GLView, RowFlipsAndTextureCreation) {
-  EnsureGLView();
-  // 2 x 3 four-byte image whose bytes count up: row r starts at byte 8 r.
-  std::vector<uint8_t> image(24);
-  for (size_t i = 0; i < image.size(); ++i)
-    image[i] = static_cast<uint8_t>(i);
-  EXPECT_TRUE(FlipRows(2, 3, GL_RGB, image.data()).empty());
-  const std::vector<uint8_t> flipped = FlipRows(2, 3, GL_BGRA, image.data());
-  ASSERT_EQ(flipped.size(), 24u);
-  EXPECT_EQ(std::vector<uint8_t>(flipped.begin(), flipped.begin() + 8),
-            std::vector<uint8_t>(image.begin() + 16, image.end()));
-  EXPECT_EQ(std::vector<uint8_t>(flipped.begin() + 16, flipped.end()),
-            std::vector<uint8_t>(image.begin(), image.begin() + 8));
-
-  const GLuint texture = CreateTexture(2, 3, GL_RGBA, image.data(), true);
-  GLint bound = 0;
-  glGetIntegerv(GL_TEXTURE_BINDING_2D, &bound);
-  EXPECT_EQ(static_cast<GLuint>(bound), texture);
-  std::vector<uint8_t> back(24, 0);
-  glGetTexImage(GL_TEXTURE_2D, 0, GL_RGBA, GL_UNSIGNED_BYTE, back.data());
-  EXPECT_EQ(back, flipped);
-  GLint genMipmap = 1, magFilter = 0, wrapS = 0;
-  glGetTexParameteriv(GL_TEXTURE_2D, GL_GENERATE_MIPMAP, &genMipmap);
-  glGetTexParameteriv(GL_TEXTURE_2D, GL_TEXTURE_MAG_FILTER, &magFilter);
-  glGetTexParameteriv(GL_TEXTURE_2D, GL_TEXTURE_WRAP_S, &wrapS);
-  EXPECT_EQ(genMipmap, 0);
-  EXPECT_EQ(magFilter, GL_NEAREST);
-  EXPECT_EQ(wrapS, GL_REPEAT);
-  glDeleteTextures(1, &texture);
-  // A flip that cannot be done must not upload undefined texels.
-  EXPECT_THROW(CreateTexture(2, 3, GL_RGB, image.data(), true), Error);
-  ExpectNoGLError("row flips");
-}
-
 TEST(GLView, EndFrameResolvesAndPresents) {
   TOGL& view = EnsureGLView();
   int calls = 0;

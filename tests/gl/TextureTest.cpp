@@ -148,6 +148,11 @@ std::vector<uint8_t> BoundTexels(int& width, int& height) {
   return texels;
 }
 
+std::vector<int> Pixel(const std::vector<uint8_t>& px, int w, int bpp, int x, int y) {
+  const uint8_t* p = &px.at((static_cast<size_t>(y) * w + x) * bpp);
+  return std::vector<int>(p, p + bpp);
+}
+
 } // namespace
 
 TEST(Texture, RowsGoUpBottomFirstWithoutPadding) {
@@ -214,8 +219,9 @@ TEST(Texture, PNGBMPAndJPEGOfOnePictureGiveTheSameTexels) {
     return texels;
   };
   EXPECT_EQ(texelsOf(LoadPNGTexture(dir / "pic.png")), expected);
-  EXPECT_EQ(texelsOf(LoadBMPTexture(dir / "pic.bmp")), expected);
-  const std::vector<uint8_t> jpeg = texelsOf(LoadJPEGTexture(dir / "pic.jpg"));
+  EXPECT_EQ(texelsOf(MakeTexture(DecodeBMP(dir / "pic.bmp", MaxTextureSize()))), expected);
+  const std::vector<uint8_t> jpeg =
+      texelsOf(MakeTexture(DecodeJPEG(dir / "pic.jpg", MaxTextureSize())));
   int worst = 0;
   for (size_t i = 0; i < expected.size(); ++i)
     worst = std::max(worst, std::abs(int(jpeg[i]) - int(expected[i])));
@@ -317,7 +323,7 @@ TEST(Texture, DecoderWarningsAreReportedNotDropped) {
   WriteBytes(dir / "pal.bmp", bmp);
 
   std::vector<std::string> warnings;
-  GLuint texture = LoadBMPTexture(dir / "pal.bmp", &warnings);
+  GLuint texture = MakeTexture(DecodeBMP(dir / "pal.bmp", MaxTextureSize()), &warnings);
   EXPECT_NE(texture, 0u);
   glDeleteTextures(1, &texture);
   ASSERT_EQ(warnings.size(), 1u);
@@ -326,11 +332,66 @@ TEST(Texture, DecoderWarningsAreReportedNotDropped) {
   std::vector<std::pair<std::string, std::string>> shown;
   SetMessageSink(
       [&](const std::string& title, const std::string& text) { shown.emplace_back(title, text); });
-  texture = LoadBMPTexture(dir / "pal.bmp");
+  texture = MakeTexture(DecodeBMP(dir / "pal.bmp", MaxTextureSize()));
   SetMessageSink({});
   glDeleteTextures(1, &texture);
   ASSERT_EQ(shown.size(), 1u);
   EXPECT_EQ(shown[0].first, "Texture Warning");
   EXPECT_EQ(shown[0].second, warnings[0]);
   ExpectNoGLError("warnings");
+}
+
+TEST(Texture, TexturedQuadCoversTheViewWithTheTextureUpright) {
+  TOGL& view = EnsureGLView();
+  // Texture rows bottom first: (0,0) red, (1,0) green / (0,1) blue, (1,1) white.
+  const uint8_t rgba[16] = {255, 0, 0, 255, 0, 255, 0, 255, 0, 0, 255, 255, 255, 255, 255, 255};
+  const GLuint texture = CreateTexture(2, 2, GL_RGBA, rgba);
+  glClearColor(0, 0, 0, 1);
+  view.BeginFrame();
+  view.Begin2D();
+  glColor4f(1, 1, 1, 1);
+  DrawTexturedQuad(0, 0, view.Width(), view.Height(), texture);
+  view.End2D();
+  glDisable(GL_DEPTH_TEST);
+  view.EndFrame();
+  const std::vector<uint8_t> px = view.ReadPixels(GL_RGB);
+  const int w = view.Width(), h = view.Height();
+  EXPECT_EQ(Pixel(px, w, 3, 0, 0), (std::vector<int>{255, 0, 0}));
+  EXPECT_EQ(Pixel(px, w, 3, w - 1, 0), (std::vector<int>{0, 255, 0}));
+  EXPECT_EQ(Pixel(px, w, 3, 0, h - 1), (std::vector<int>{0, 0, 255}));
+  EXPECT_EQ(Pixel(px, w, 3, w - 1, h - 1), (std::vector<int>{255, 255, 255}));
+  glDeleteTextures(1, &texture);
+  ExpectNoGLError("textured quad");
+}
+
+TEST(Texture, CreatedTexturesHoldTheRowsAsGiven) {
+  EnsureGLView();
+  // 2 x 3 four-byte image whose bytes count up: row r starts at byte 8 r. It goes up
+  // flipped, as a picture stored top row first does.
+  std::vector<uint8_t> image(24);
+  for (size_t i = 0; i < image.size(); ++i)
+    image[i] = static_cast<uint8_t>(i);
+  const std::vector<uint8_t> flipped = FlippedRows(image.data(), 2, 3, 4);
+  ASSERT_EQ(flipped.size(), 24u);
+  EXPECT_EQ(std::vector<uint8_t>(flipped.begin(), flipped.begin() + 8),
+            std::vector<uint8_t>(image.begin() + 16, image.end()));
+  EXPECT_EQ(std::vector<uint8_t>(flipped.begin() + 16, flipped.end()),
+            std::vector<uint8_t>(image.begin(), image.begin() + 8));
+
+  const GLuint texture = CreateTexture(2, 3, GL_RGBA, flipped.data());
+  GLint bound = 0;
+  glGetIntegerv(GL_TEXTURE_BINDING_2D, &bound);
+  EXPECT_EQ(static_cast<GLuint>(bound), texture);
+  std::vector<uint8_t> back(24, 0);
+  glGetTexImage(GL_TEXTURE_2D, 0, GL_RGBA, GL_UNSIGNED_BYTE, back.data());
+  EXPECT_EQ(back, flipped);
+  GLint genMipmap = 1, magFilter = 0, wrapS = 0;
+  glGetTexParameteriv(GL_TEXTURE_2D, GL_GENERATE_MIPMAP, &genMipmap);
+  glGetTexParameteriv(GL_TEXTURE_2D, GL_TEXTURE_MAG_FILTER, &magFilter);
+  glGetTexParameteriv(GL_TEXTURE_2D, GL_TEXTURE_WRAP_S, &wrapS);
+  EXPECT_EQ(genMipmap, 0);
+  EXPECT_EQ(magFilter, GL_NEAREST);
+  EXPECT_EQ(wrapS, GL_REPEAT);
+  glDeleteTextures(1, &texture);
+  ExpectNoGLError("texture creation");
 }
