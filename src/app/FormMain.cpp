@@ -34,6 +34,7 @@
 #include "models/ModelLoader.h"
 #include "models/OBJFile.h"
 #include "models/SceneFile.h"
+#include "models/SceneFormats.h"
 #include "render/GLModel.h"
 
 namespace quarvel {
@@ -284,7 +285,7 @@ void TFrmMain::FormCreate(const std::string& modelArg) {
   Fl::focus(nullptr);
   try {
     std::vector<std::string> models;
-    ScanPreviewModels(ProgDir, ProgDir + "/", models);
+    ScanPreviewModels(ProgDir, ProgDir + "/", models, IsSceneFileName);
     OBJList->clear();
     for (const std::string& name : models)
       OBJList->add(name.c_str());

@@ -8,6 +8,7 @@
 #include "common/Text.h"
 #include "jobs/JobRunner.h"
 #include "models/SceneFile.h"
+#include "models/SceneFormats.h"
 
 #include <nlohmann/json.hpp>
 

@@ -13,6 +13,7 @@
 #include "models/Geometry.h"
 #include "models/ModelLoader.h"
 #include "models/SceneFile.h"
+#include "models/SceneFormats.h"
 #include "models/TextureFiles.h"
 
 #include <nlohmann/json.hpp>

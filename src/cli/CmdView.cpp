@@ -13,6 +13,7 @@
 #include "common/FileLookup.h"
 #include "common/Text.h"
 #include "image/Image.h"
+#include "image/PictureKind.h"
 #include "output/KXFile.h"
 #include "output/Readers.h"
 
@@ -107,12 +108,19 @@ std::string FirstBytes(const std::string& bytes) {
   if (shown.empty())
     return "it is empty";
   shown = "it starts with " + shown;
-  if (bytes.compare(0, 4, "\x89PNG") == 0)
+  switch (PictureKindOf(bytes)) {
+  case TPictureKind::PNG:
     shown += ", a PNG picture";
-  else if (bytes.compare(0, 3, "\xFF\xD8\xFF") == 0)
+    break;
+  case TPictureKind::JPEG:
     shown += ", a JPEG picture";
-  else if (bytes.compare(0, 2, "BM") == 0)
+    break;
+  case TPictureKind::BMP:
     shown += ", a BMP picture";
+    break;
+  case TPictureKind::None:
+    break;
+  }
   return shown;
 }
 

@@ -37,7 +37,8 @@ std::vector<std::string> FolderNames(const std::string& dir) {
 
 // ext "" lists what ScanPreviewModels lists.
 void ScanFiles(const std::string& progDir, const std::string& dir, const std::string& ext,
-               std::vector<std::string>& list, std::vector<std::string>* problems) {
+               std::vector<std::string>& list, std::vector<std::string>* problems,
+               bool (*isSceneFile)(const std::string& name) = nullptr) {
   std::error_code folderError;
   const std::vector<std::string> names = FolderNames(dir, folderError);
   // A folder that cannot be read (or read to its end) loses files without a word, which
@@ -54,7 +55,7 @@ void ScanFiles(const std::string& progDir, const std::string& dir, const std::st
     if (ec)
       continue;
     if (fs::is_directory(linkStatus)) {
-      ScanFiles(progDir, path + "/", ext, list, problems);
+      ScanFiles(progDir, path + "/", ext, list, problems, isSceneFile);
       continue;
     }
     const fs::file_status status = fs::status(path, ec);
@@ -71,7 +72,7 @@ void ScanFiles(const std::string& progDir, const std::string& dir, const std::st
     if (ext.empty()) {
       if (EndsWithNoCase(name, ".obj"))
         list.push_back(RelativeName(progDir, path, 4));
-      else if (IsSceneFileName(name))
+      else if (isSceneFile != nullptr && isSceneFile(name))
         list.push_back(RelativeName(progDir, path, 0));
     } else if (EndsWithNoCase(name, ext)) {
       list.push_back(RelativeName(progDir, path, static_cast<int>(ext.size())));
@@ -94,16 +95,10 @@ void ScanModelFiles(const std::string& progDir, const std::string& dir,
   ScanFiles(progDir, dir, ".obj", list, problems);
 }
 
-bool IsSceneFileName(const std::string& name) {
-  for (const char* ext : {".gltf", ".glb", ".fbx", ".dae", ".3ds", ".ply", ".stl"})
-    if (EndsWithNoCase(name, ext))
-      return true;
-  return false;
-}
-
 void ScanPreviewModels(const std::string& progDir, const std::string& dir,
-                       std::vector<std::string>& list) {
-  ScanFiles(progDir, dir, "", list, nullptr);
+                       std::vector<std::string>& list,
+                       bool (*isSceneFile)(const std::string& name)) {
+  ScanFiles(progDir, dir, "", list, nullptr, isSceneFile);
 }
 
 void ScanSettingsFiles(const std::string& progDir, const std::string& dir,

@@ -33,15 +33,13 @@ std::string RelativeName(const std::string& progDir, const std::string& path, in
 void ScanModelFiles(const std::string& progDir, const std::string& dir,
                     std::vector<std::string>& list, std::vector<std::string>* problems = nullptr);
 
-// True when the name ends in the extension of a scene file the program reads (".gltf",
-// ".glb", ".fbx", ".dae", ".3ds", ".ply", ".stl"; letter case ignored).
-bool IsSceneFileName(const std::string& name);
-
 // What the window's "Preview Models" page lists: ScanModelFiles's ".obj" names and, where
-// they fall in the same order, scene files (IsSceneFileName) named with their extension
+// they fall in the same order, the names `isSceneFile` accepts (scene files:
+// IsSceneFileName, models/SceneFormats.h) named with their extension
 // ("units/walker.gltf"), since the extension says how to read them.
 void ScanPreviewModels(const std::string& progDir, const std::string& dir,
-                       std::vector<std::string>& list);
+                       std::vector<std::string>& list,
+                       bool (*isSceneFile)(const std::string& name));
 
 // As ScanModelFiles for ".settings" (RelativeName(ProgDir, path, 9)).
 void ScanSettingsFiles(const std::string& progDir, const std::string& dir,

@@ -16,8 +16,8 @@
 // axis.
 #pragma once
 
-#include "common/FileLists.h"
 #include "models/Scene.h"
+#include "models/SceneFormats.h"
 
 #include <cstdint>
 #include <memory>
@@ -37,7 +37,7 @@ constexpr uint64_t MaxSceneFileBytes = uint64_t{2} << 30;
 // MaxSceneFileBytes is refused before reading. Throws quarvel::Error naming the path.
 std::string ReadSceneInput(const std::string& rootDir, const std::string& path);
 
-// IsSceneFileName (common/FileLists.h) says which names are scene files.
+// IsSceneFileName (models/SceneFormats.h) says which names are scene files.
 
 // Reads root/name (the name with its extension) into a scene. Throws quarvel::Error
 // "name: what failed" for a file Assimp cannot read. Warnings (textures that cannot be

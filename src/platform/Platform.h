@@ -119,6 +119,54 @@ void SleepMs(int milliseconds);
 
 // --- Isolated runs ---
 
+// A function run in a child process that may crash, hang or exhaust memory without harm
+// to the caller: RunIsolated runs it and tells how it ended. The child is a copy of the
+// caller (fork on POSIX) with its output and error streams sent to the null device,
+// deaf to the terminal's Ctrl-C and to SIGTERM (the caller stops it), killed should the
+// caller die, and leaving without flushing or tearing down anything of the caller's.
+
+// What the function gives back: its result, or a refusal with a text ("" for none).
+struct TIsolatedAnswer {
+  bool Refused = false;
+  std::string Bytes;
+};
+// Run in the child. std::bad_alloc from it is the out-of-memory ending; any other
+// exception is a refusal without text.
+using TIsolatedFunction = std::function<TIsolatedAnswer()>;
+
+struct TIsolationLimits {
+  double Seconds = 0; // wall-clock time from the start; must be > 0
+  // Address space of the child (not applied in sanitizer builds, which reserve terabytes
+  // of it); 0 for none.
+  uint64_t MemoryBytes = 0;
+  // Most bytes the caller takes back; a longer answer ends the run (TooLarge).
+  uint64_t MaxAnswerBytes = uint64_t{1} << 20;
+};
+
+enum class TIsolatedEnd {
+  Done,        // Bytes: the function's result
+  Refused,     // Bytes: the refusal's text (may be empty)
+  Crashed,     // Text: the signal's name ("Segmentation fault")
+  TimedOut,    // killed at the time limit
+  OutOfMemory, // the function ran out of memory
+  Interrupted, // killed because stopRequested said so
+  TooLarge,    // killed for an answer longer than MaxAnswerBytes
+  Other,       // ended in some other way (a sanitizer's report in the child, say)
+  NotStarted,  // no child could be made; Text: why (ErrorText)
+};
+
+struct TIsolatedOutcome {
+  TIsolatedEnd End = TIsolatedEnd::Other;
+  std::string Bytes;
+  std::string Text;
+};
+
+// Runs `run` in a child within `limits`. `stopRequested` (may be empty) is asked about
+// every 100 ms while the child runs; true kills the child. A child that is killed is
+// always reaped before this returns.
+TIsolatedOutcome RunIsolated(const TIsolatedFunction& run, const TIsolationLimits& limits,
+                             const std::function<bool()>& stopRequested);
+
 // --- Stop requests and the terminal ---
 
 } // namespace quarvel::platform

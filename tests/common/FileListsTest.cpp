@@ -52,27 +52,6 @@ TEST_F(FileListsTest, ModelsAndSettingsBelowTheProgramFolder) {
   EXPECT_EQ(settings, (std::vector<std::string>{"abc", "jobs/Tank"}));
 }
 
-TEST_F(FileListsTest, PreviewModelsAreOBJAndSceneFilesInOneOrder) {
-  Touch("models/a.OBJ");
-  Touch("models/Arm.GLB");
-  Touch("models/sub/b.obj");
-  Touch("models/walker.gltf");
-  Touch("models/notes.txt");
-  Touch("models/scene.gltf.bak");
-  for (const char* name : {"s.fbx", "s.dae", "s.3ds", "s.ply", "s.stl"})
-    Touch(std::string("formats/") + name);
-  std::vector<std::string> models;
-  ScanPreviewModels(Dir(), Dir() + "/", models);
-  // OBJ files lose their extension; scene files keep theirs, which says how to read them.
-  EXPECT_EQ(models,
-            (std::vector<std::string>{"formats/s.3ds", "formats/s.dae", "formats/s.fbx",
-                                      "formats/s.ply", "formats/s.stl", "models/a",
-                                      "models/Arm.GLB", "models/sub/b", "models/walker.gltf"}));
-  EXPECT_TRUE(IsSceneFileName("x/Y.GLTF"));
-  EXPECT_FALSE(IsSceneFileName("x/y.obj"));
-  EXPECT_FALSE(IsSceneFileName("gltf"));
-}
-
 TEST_F(FileListsTest, LinkLoopsAndMissingFoldersEndTheScan) {
   Touch("m/a.obj");
   fs::create_directory_symlink(Root / "m", Root / "m" / "loop");

@@ -1,0 +1,90 @@
+// Isolated runs: every way a child can end, as the caller is told of it.
+#include "platform/Platform.h"
+
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <cstdlib>
+#include <new>
+#include <stdexcept>
+#include <thread>
+#include <vector>
+
+namespace quarvel::platform {
+namespace {
+
+#if defined(__SANITIZE_ADDRESS__)
+constexpr bool Sanitized = true;
+#elif defined(__has_feature)
+#if __has_feature(address_sanitizer)
+constexpr bool Sanitized = true;
+#else
+constexpr bool Sanitized = false;
+#endif
+#else
+constexpr bool Sanitized = false;
+#endif
+
+[[noreturn]] void Hang() {
+  for (;;)
+    std::this_thread::sleep_for(std::chrono::seconds(1));
+}
+
+struct TCase {
+  const char* What;
+  TIsolatedFunction Run;
+  bool Stop; // the stop check says yes from the start
+  TIsolatedEnd End;
+  std::string Bytes;
+  std::string Text;
+};
+
+TEST(Isolation, TheOutcomeSaysHowTheChildEnded) {
+  const std::vector<TCase> cases = {
+      {"done",
+       [] {
+         return TIsolatedAnswer{false, std::string("scene\0bytes", 11)};
+       },
+       false, TIsolatedEnd::Done, std::string("scene\0bytes", 11), ""},
+      {"refused",
+       [] {
+         return TIsolatedAnswer{true, "t.gltf: no"};
+       },
+       false, TIsolatedEnd::Refused, "t.gltf: no", ""},
+      {"other exception", []() -> TIsolatedAnswer { throw std::runtime_error("not said"); }, false,
+       TIsolatedEnd::Refused, "", ""},
+      {"crash", []() -> TIsolatedAnswer { std::abort(); }, false, TIsolatedEnd::Crashed, "",
+       "Aborted"},
+      {"hang", []() -> TIsolatedAnswer { Hang(); }, false, TIsolatedEnd::TimedOut, "", ""},
+      {"out of memory",
+       []() -> TIsolatedAnswer {
+         // Past the limit below: refused by the system, not by the function.
+         std::vector<char> big(size_t{1} << 31, 'x');
+         return {false, std::string(1, big.back())};
+       },
+       false, TIsolatedEnd::OutOfMemory, "", ""},
+      {"interrupt", []() -> TIsolatedAnswer { Hang(); }, true, TIsolatedEnd::Interrupted, "", ""},
+      {"too large",
+       [] {
+         return TIsolatedAnswer{false, std::string(5000, 'x')};
+       },
+       false, TIsolatedEnd::TooLarge, "", ""},
+  };
+  for (const TCase& c : cases) {
+    SCOPED_TRACE(c.What);
+    if (Sanitized && c.End == TIsolatedEnd::OutOfMemory)
+      continue; // sanitizer builds have no memory limit
+    TIsolationLimits limits;
+    limits.Seconds = 0.5;
+    limits.MemoryBytes = uint64_t{512} << 20;
+    limits.MaxAnswerBytes = 4096;
+    const bool stop = c.Stop;
+    const TIsolatedOutcome outcome = RunIsolated(c.Run, limits, [stop] { return stop; });
+    EXPECT_EQ(outcome.End, c.End);
+    EXPECT_EQ(outcome.Bytes, c.Bytes);
+    EXPECT_EQ(outcome.Text, c.Text);
+  }
+}
+
+} // namespace
+} // namespace quarvel::platform
