@@ -67,7 +67,9 @@ struct TRenderArgs {
 
 // The options of the parent alone, which a worker is not given: those that say which jobs
 // run (the settings names, --all, --shard) and how many at once, and the fingerprint the
-// parent checked (a worker is handed the one the parent measured instead).
+// parent checked. A worker is handed the fingerprint the parent measured instead; with the
+// required one as well, a worker of a parent that could measure none would measure again
+// and fail its job with the fingerprint's message rather than the renderer's.
 const char* const ParentOnlyOptions[] = {
     "--all", "--shard", "--jobs", "--worker", "--require-fingerprint", "--fingerprint-value"};
 
