@@ -2,11 +2,8 @@
 //
 // Jobs run one after another in this process, or with --jobs N in up to N worker
 // processes (each its own GL context): the worker is this program run again with the
-// hidden option --worker, which renders one job and reports on its standard output in
-// lines the parent reads:
-//   progress PERCENT TEXT | note TEXT | warning TEXT | wrote FILE | error MESSAGE | interrupted
-// ("note" says once that the worker draws on a software rasteriser; the parent shows the
-// first one only.)
+// hidden option --worker and the parent's options, which renders one job and reports on
+// its standard output in lines the parent reads (cli/WorkerPool.h).
 // A job that fails does not stop the others; the exit status is 0 only when every job
 // succeeded.
 //
@@ -28,35 +25,20 @@
 #include "cli/Command.h"
 #include "cli/GLOptions.h"
 #include "cli/InputOptions.h"
+#include "cli/ProgressDisplay.h"
+#include "cli/WorkerPool.h"
 #include "common/Error.h"
-#include "common/FileLists.h"
-#include "common/FileLookup.h"
 #include "common/Interrupt.h"
-#include "common/ProgressLines.h"
 #include "common/Text.h"
 #include "jobs/JobRunner.h"
+#include "platform/Platform.h"
 
 #include <algorithm>
-#include <atomic>
-#include <cerrno>
-#include <chrono>
-#include <csignal>
-#include <cstdio>
 #include <cstdlib>
-#include <cstring>
-#include <fcntl.h>
 #include <filesystem>
 #include <iostream>
-#include <map>
 #include <memory>
-#include <poll.h>
-#include <spawn.h>
-#include <sys/ioctl.h>
-#include <sys/wait.h>
-#include <unistd.h>
 #include <utility>
-
-extern char** environ;
 
 namespace quarvel::cli {
 
@@ -79,7 +61,36 @@ struct TRenderArgs {
   bool NoWait = false;
   TGLDeviceOptions GLDevice;
   TBatchOptions Batch;
+  // The command line a worker starts with (WorkerArguments).
+  std::vector<std::string> WorkerArguments;
 };
+
+// The options of the parent alone, which a worker is not given: those that say which jobs
+// run (the settings names, --all, --shard) and how many at once, and the fingerprint the
+// parent checked. A worker is handed the fingerprint the parent measured instead; with the
+// required one as well, a worker of a parent that could measure none would measure again
+// and fail its job with the fingerprint's message rather than the renderer's.
+const char* const ParentOnlyOptions[] = {
+    "--all", "--shard", "--jobs", "--worker", "--require-fingerprint", "--fingerprint-value"};
+
+// A worker's command line: this command's own options as the user gave them (each value
+// as it was written, so the worker reads it as this process did), without the parent's
+// alone. An option added to the command reaches the workers without more ado.
+std::vector<std::string> WorkerArguments(const CLI::App& sub) {
+  std::vector<std::string> argv = {"quarvel-cli", "render", "--worker"};
+  for (const CLI::Option* option : sub.get_options()) {
+    if (option->count() == 0 || option->get_lnames().empty())
+      continue; // not given, or the settings names
+    const std::string name = "--" + option->get_lnames().front();
+    if (std::find(std::begin(ParentOnlyOptions), std::end(ParentOnlyOptions), name) !=
+        std::end(ParentOnlyOptions))
+      continue;
+    // "--name=value": also a value that starts with "-", and a flag's "true".
+    for (const std::string& value : option->results())
+      argv.push_back(name + "=" + value);
+  }
+  return argv;
+}
 
 // The GL this process renders with: the view and the shader programs, made at the first
 // job (so a machine without OpenGL fails that job like any other error) and kept for the
@@ -106,167 +117,9 @@ private:
   std::string Note_;
 };
 
-// What the user sees while jobs run. Progress goes to standard output: as a bar, one
-// line redrawn in place with every step (the default on a terminal); as plain lines, each
-// status text once with a further line at most every 10 percent or 5 seconds, whichever
-// is rarer (the default otherwise, common/ProgressLines.h); or not at all. Warnings and
-// errors go to standard error; after MaxShownWarnings warnings of one job the rest are
-// counted and the count follows when the job ends. Quiet keeps only errors.
-enum class TProgressMode { Bar, Plain, None };
-
-TProgressMode ProgressModeOf(const std::string& option) {
-  if (option == "bar")
-    return TProgressMode::Bar;
-  if (option == "plain")
-    return TProgressMode::Plain;
-  if (option == "none")
-    return TProgressMode::None;
-  return ::isatty(STDOUT_FILENO) == 1 ? TProgressMode::Bar : TProgressMode::Plain;
-}
-
-class TProgressDisplay {
-public:
-  TProgressDisplay(bool quiet, bool multipleJobs, TProgressMode mode)
-      : Quiet(quiet), Prefixed(multipleJobs), Mode(mode) {}
-
-  void Progress(const std::string& job, int percent, const std::string& text) {
-    if (Quiet || Mode == TProgressMode::None)
-      return;
-    const std::string prefix = Prefixed ? job + ": " : std::string();
-    if (Mode == TProgressMode::Plain) {
-      const double seconds =
-          std::chrono::duration<double>(std::chrono::steady_clock::now() - Start).count();
-      const std::string line = Lines[job].Line(percent, text, seconds);
-      if (!line.empty())
-        std::cout << ForTerminal(prefix + line) << std::endl;
-      return;
-    }
-    const std::string shown = ForTerminal(prefix + text);
-    percent = std::clamp(percent, 0, 100);
-    constexpr int barWidth = 24;
-    const int filled = percent * barWidth / 100;
-    std::string line = "[" + std::string(static_cast<size_t>(filled), '#') +
-                       std::string(static_cast<size_t>(barWidth - filled), '-') + "] ";
-    std::string pct = std::to_string(percent);
-    line += std::string(3 - std::min<size_t>(3, pct.size()), ' ') + pct + "% " + shown;
-    winsize ws{};
-    size_t columns = 80;
-    if (::ioctl(STDOUT_FILENO, TIOCGWINSZ, &ws) == 0 && ws.ws_col > 0)
-      columns = ws.ws_col;
-    if (line.size() >= columns) // a wrapped line could not be redrawn in place
-      line.resize(columns - 1);
-    std::cout << "\r" << line << "\x1b[K" << std::flush;
-    LineShown = true;
-  }
-
-  // A line that stays (written files, job results, the summary).
-  void Line(const std::string& text) {
-    if (Quiet)
-      return;
-    ClearLine();
-    std::cout << ForTerminal(text) << std::endl;
-  }
-
-  void Warning(const std::string& job, const std::string& text) {
-    if (Quiet || ++WarningCount[job] > MaxShownWarnings)
-      return;
-    ClearLine();
-    std::cerr << "warning: " << ForTerminal(text) << std::endl;
-  }
-
-  // The count of the job's warnings that were not shown.
-  void EndJob(const std::string& job) {
-    const std::string more = MoreWarningsNote(WarningCount[job]);
-    if (Quiet || more.empty())
-      return;
-    ClearLine();
-    std::cerr << "warning: " << ForTerminal((Prefixed ? job + ": " : std::string()) + more)
-              << std::endl;
-  }
-
-  void Error(const std::string& text) {
-    ClearLine();
-    std::cerr << "quarvel-cli: " << ForTerminal(text) << std::endl;
-  }
-
-  void ClearLine() {
-    if (LineShown) {
-      std::cout << "\r\x1b[K" << std::flush;
-      LineShown = false;
-    }
-  }
-
-private:
-  bool Quiet;
-  bool Prefixed;
-  TProgressMode Mode;
-  bool LineShown = false;
-  std::chrono::steady_clock::time_point Start = std::chrono::steady_clock::now();
-  std::map<std::string, TProgressLines> Lines;
-  std::map<std::string, size_t> WarningCount;
-};
-
-// Write end of the parent's self-pipe: the signal handler writes a byte to it so that a
-// parent waiting in poll() for its workers wakes up. -1 while there is none.
-std::atomic<int> wakeFd{-1};
-
-// Whether a second request ends the program at once (the program the user started), and
-// the process that sent the first request (0: the kernel, a terminal's Ctrl-C).
-std::atomic<bool> secondEndsAtOnce{false};
-std::atomic<pid_t> firstSender{0};
-
-// The process that sent a signal, or 0 when the kernel did (a terminal's Ctrl-C).
-pid_t SenderOf(const siginfo_t* info) {
-  return info && (info->si_code == SI_USER || info->si_code == SI_QUEUE) ? info->si_pid : 0;
-}
-
-void OnStopSignal(int signal, siginfo_t* info, void*) {
-  const int savedErrno = errno;
-  const pid_t sender = SenderOf(info);
-  if (const int pending = InterruptSignal()) {
-    const bool sameRequest = pending == signal && sender != 0 && sender == firstSender.load();
-    if (secondEndsAtOnce.load() && !sameRequest) {
-      // The default effect, once this handler returns (the signal is blocked until then).
-      struct sigaction fallback {};
-      fallback.sa_handler = SIG_DFL;
-      sigemptyset(&fallback.sa_mask);
-      ::sigaction(signal, &fallback, nullptr);
-      ::raise(signal);
-      errno = savedErrno;
-      return;
-    }
-  } else {
-    firstSender.store(sender);
-    RequestInterrupt(signal);
-  }
-  const int fd = wakeFd.load();
-  if (fd >= 0) {
-    const char byte = 0;
-    [[maybe_unused]] const ssize_t n = ::write(fd, &byte, 1); // a full pipe wakes anyway
-  }
-  errno = savedErrno;
-}
-
-// endsAtOnce: a second request (see the top of this file) has the signal's default
-// effect. A signal ignored from the start (a job started in the background by a shell
-// without job control) stays ignored.
+// endsAtOnce: a second request ends the program at once (see the top of this file).
 void InstallStopHandlers(bool endsAtOnce) {
-  secondEndsAtOnce.store(endsAtOnce);
-  for (const int signal : {SIGINT, SIGTERM}) {
-    struct sigaction previous {};
-    if (::sigaction(signal, nullptr, &previous) == 0 && previous.sa_handler == SIG_IGN)
-      continue;
-    struct sigaction action {};
-    action.sa_sigaction = OnStopSignal;
-    // Neither handler interrupts the other: each sees the request the other recorded.
-    sigemptyset(&action.sa_mask);
-    sigaddset(&action.sa_mask, SIGINT);
-    sigaddset(&action.sa_mask, SIGTERM);
-    // SA_RESTART: reads and writes go on (an interrupted write would leave std::cout bad);
-    // poll() returns anyway, and the self-pipe wakes it.
-    action.sa_flags = SA_RESTART | SA_SIGINFO;
-    ::sigaction(signal, &action, nullptr);
-  }
+  platform::InstallStopHandlers(endsAtOnce, {RequestInterrupt, InterruptSignal});
 }
 
 TJobOptions OptionsOf(const TRenderArgs& args) {
@@ -325,10 +178,9 @@ TOutcome RenderHere(const TRenderArgs& args, const std::string& name, TProgressD
 
 // The worker side: one job, reported line by line on standard output.
 int RunWorker(const TRenderArgs& args) {
-  auto say = [](const std::string& kind, const std::string& text) {
-    std::string flat = text;
-    std::replace(flat.begin(), flat.end(), '\n', ' ');
-    std::cout << kind << (flat.empty() ? "" : " ") << flat << "\n" << std::flush;
+  using TKind = TWorkerPool::TMessage::TKind;
+  auto say = [](TKind kind, const std::string& text, int percent = 0) {
+    TWorkerPool::Report({kind, percent, text});
   };
   InstallStopHandlers(false);
   try {
@@ -336,258 +188,25 @@ int RunWorker(const TRenderArgs& args) {
     TRenderSession session(args);
     session.Inputs();
     if (const std::string note = session.TakeNote(); !note.empty())
-      say("note", note);
+      say(TKind::Note, note);
     TJobOptions options = OptionsOf(args);
     TBatchRun batch(args.Batch, options, args.HalfAmbient);
     batch.Prepare();
     batch.AddManifest(options);
     const std::vector<std::string> files = RunJob(
         options, name, session.Inputs(),
-        [&](int32_t percent, const std::string& text) {
-          say("progress", std::to_string(percent) + " " + text);
-        },
-        [&](const std::string& text) { say("warning", text); });
+        [&](int32_t percent, const std::string& text) { say(TKind::Progress, text, percent); },
+        [&](const std::string& text) { say(TKind::Warning, text); });
     for (const std::string& file : files)
-      say("wrote", file);
+      say(TKind::Wrote, file);
     return 0;
   } catch (const Interrupted& e) {
-    say("interrupted", "");
+    say(TKind::Interrupted, "");
     return 128 + e.Signal;
   } catch (const std::exception& e) {
-    say("error", e.what());
+    say(TKind::Error, e.what());
     return 1;
   }
-}
-
-struct TWorker {
-  std::string Name;
-  pid_t Pid = -1;
-  int Fd = -1;
-  size_t Index = 0;         // in the list of jobs
-  std::string Pending;      // a line not yet complete
-  bool Failed = false;      // an "error" line came
-  bool Interrupted = false; // an "interrupted" line came
-  bool Signalled = false;   // the interrupt was passed on to it
-};
-
-pid_t SpawnWorker(const TRenderArgs& args, const std::string& name, const std::string& fingerprint,
-                  int& readFd) {
-  int fds[2];
-  if (::pipe2(fds, O_CLOEXEC) != 0)
-    throw Error(std::string("cannot start a worker: ") + std::strerror(errno));
-  std::vector<std::string> argv = {"quarvel-cli", "render", "--worker", "--format", args.Format};
-  // The root only when the user gave one: without it the worker words its messages for
-  // the default root, as this process would.
-  if (args.RootGiven) {
-    argv.push_back("--root");
-    argv.push_back(args.Root);
-  }
-  if (!args.Out.empty()) {
-    argv.push_back("--out");
-    argv.push_back(args.Out);
-  }
-  if (!args.Dump.empty()) {
-    argv.push_back("--dump-sheets");
-    argv.push_back(args.Dump);
-  }
-  if (args.HalfAmbient)
-    argv.push_back("--half-ambient");
-  args.Input.AppendArguments(argv);
-  if (args.NoWait)
-    argv.push_back("--no-wait");
-  for (const std::string& a : GLDeviceArguments(args.GLDevice))
-    argv.push_back(a);
-  if (!fingerprint.empty()) {
-    argv.push_back("--fingerprint-value");
-    argv.push_back(fingerprint);
-  }
-  argv.push_back("--");
-  argv.push_back(name);
-  std::vector<char*> cargv;
-  for (std::string& a : argv)
-    cargv.push_back(a.data());
-  cargv.push_back(nullptr);
-
-  posix_spawn_file_actions_t actions;
-  posix_spawn_file_actions_init(&actions);
-  posix_spawn_file_actions_adddup2(&actions, fds[1], STDOUT_FILENO);
-  pid_t pid = -1;
-  const int rc = ::posix_spawn(&pid, "/proc/self/exe", &actions, nullptr, cargv.data(), environ);
-  posix_spawn_file_actions_destroy(&actions);
-  ::close(fds[1]);
-  if (rc != 0) {
-    ::close(fds[0]);
-    throw Error(std::string("cannot start a worker: ") + std::strerror(rc));
-  }
-  readFd = fds[0];
-  return pid;
-}
-
-// Runs the jobs in up to args.Jobs worker processes; returns each job's outcome.
-std::vector<TOutcome> RenderInWorkers(const TRenderArgs& args,
-                                      const std::vector<std::string>& names,
-                                      TProgressDisplay& display, TBatchRun& batch) {
-  std::vector<TOutcome> outcomes(names.size(), TOutcome::NotStarted);
-  std::vector<TWorker> running;
-  size_t next = 0;
-  bool announced = false;
-  // Set when the workers can no longer be watched: the running jobs are stopped and count
-  // as failed, no other starts.
-  bool abandoned = false;
-  bool noted = false; // every worker notes the renderer; the user is told once
-
-  // The self-pipe stays open until the program ends: closing it could hand its number to
-  // another file while a handler is about to write to it.
-  int wake[2];
-  if (::pipe2(wake, O_CLOEXEC | O_NONBLOCK) != 0)
-    throw Error(std::string("cannot wait for workers: ") + std::strerror(errno));
-  wakeFd.store(wake[1]);
-
-  auto handleLine = [&](TWorker& w, const std::string& line) {
-    const size_t space = line.find(' ');
-    const std::string kind = line.substr(0, space);
-    const std::string rest = space == std::string::npos ? std::string() : line.substr(space + 1);
-    if (kind == "progress") {
-      const size_t s2 = rest.find(' ');
-      int percent = std::atoi(rest.substr(0, s2).c_str());
-      const std::string text = s2 == std::string::npos ? "" : rest.substr(s2 + 1);
-      batch.Progress(w.Name, text);
-      display.Progress(w.Name, percent, text);
-    } else if (kind == "note") {
-      if (!std::exchange(noted, true))
-        display.Line(rest);
-    } else if (kind == "warning") {
-      batch.Warning(w.Name, rest);
-      display.Warning(w.Name, rest);
-    } else if (kind == "wrote") {
-      display.Line("wrote " + rest);
-    } else if (kind == "error") {
-      w.Failed = true;
-      batch.Failure(w.Name, rest);
-      display.Error(w.Name + ": " + rest);
-    } else if (kind == "interrupted") {
-      w.Interrupted = true;
-      display.Error(w.Name + (abandoned ? ": stopped" : ": interrupted"));
-    }
-  };
-
-  // Reads what a worker still has to say, until it closes its end.
-  auto readSome = [&](TWorker& w) {
-    char buffer[4096];
-    const ssize_t n = ::read(w.Fd, buffer, sizeof buffer);
-    if (n > 0) {
-      w.Pending.append(buffer, static_cast<size_t>(n));
-      size_t end;
-      while ((end = w.Pending.find('\n')) != std::string::npos) {
-        handleLine(w, w.Pending.substr(0, end));
-        w.Pending.erase(0, end + 1);
-      }
-      return true;
-    }
-    return n < 0 && errno == EINTR;
-  };
-
-  // A worker whose output has ended: waits for it and records its outcome.
-  auto reap = [&](TWorker& w) {
-    ::close(w.Fd);
-    int status = 0;
-    while (::waitpid(w.Pid, &status, 0) < 0 && errno == EINTR) {
-    }
-    TOutcome outcome = TOutcome::Failed;
-    if (abandoned || w.Failed)
-      outcome = TOutcome::Failed;
-    else if (w.Interrupted)
-      outcome = TOutcome::Interrupted;
-    else if (WIFEXITED(status) && WEXITSTATUS(status) == 0)
-      outcome = TOutcome::Rendered;
-    else if (WIFSIGNALED(status) && InterruptSignal() != 0 &&
-             (WTERMSIG(status) == SIGINT || WTERMSIG(status) == SIGTERM)) {
-      // Stopped (from a terminal, or by us) before it had its own handler.
-      outcome = TOutcome::Interrupted;
-      display.Error(w.Name + ": interrupted");
-    } else if (WIFSIGNALED(status)) {
-      display.Error(w.Name + ": the worker ended by signal " + std::to_string(WTERMSIG(status)));
-    } else {
-      display.Error(w.Name + ": the worker failed with status " +
-                    std::to_string(WEXITSTATUS(status)));
-    }
-    outcomes[w.Index] = outcome;
-  };
-
-  while (next < names.size() || !running.empty()) {
-    if (const int signal = InterruptSignal()) {
-      // No new job starts; every running one is asked to stop, once each.
-      next = names.size();
-      for (TWorker& w : running)
-        if (!w.Signalled) {
-          ::kill(w.Pid, signal);
-          w.Signalled = true;
-        }
-      if (!announced) {
-        announced = true;
-        display.Error(running.empty() ? "interrupted: starting no other job"
-                                      : "interrupted: stopping the running jobs, starting no "
-                                        "other (a second interrupt ends at once)");
-      }
-    }
-    while (next < names.size() && static_cast<int>(running.size()) < args.Jobs) {
-      TWorker w;
-      w.Index = next;
-      w.Name = names[next++];
-      try {
-        w.Pid = SpawnWorker(args, w.Name, batch.Fingerprint(), w.Fd);
-        running.push_back(std::move(w));
-      } catch (const std::exception& e) {
-        display.Error(w.Name + ": " + e.what());
-        outcomes[w.Index] = TOutcome::Failed;
-      }
-    }
-    if (running.empty())
-      continue;
-
-    std::vector<pollfd> fds;
-    for (const TWorker& w : running)
-      fds.push_back(pollfd{w.Fd, POLLIN, 0});
-    fds.push_back(pollfd{wake[0], POLLIN, 0}); // last, after the workers' entries
-    if (::poll(fds.data(), fds.size(), -1) < 0 && errno != EINTR) {
-      // Without poll() the workers cannot be followed. They are not left running on their
-      // own: each is asked to stop (it writes nothing then), read to its end and waited
-      // for, and only then is the failure reported in the summary.
-      const int err = errno;
-      abandoned = true;
-      display.Error(std::string("cannot wait for the workers: ") + std::strerror(err) +
-                    "; stopping the running jobs, starting no other");
-      for (TWorker& w : running)
-        ::kill(w.Pid, SIGTERM);
-      for (TWorker& w : running) {
-        while (readSome(w)) {
-        }
-        reap(w);
-      }
-      running.clear();
-      break;
-    }
-    if (fds.back().revents & POLLIN) {
-      char drain[64];
-      while (::read(wake[0], drain, sizeof drain) > 0) {
-      }
-    }
-
-    for (size_t i = 0; i < running.size();) {
-      TWorker& w = running[i];
-      if (!(fds[i].revents & (POLLIN | POLLHUP | POLLERR)) || readSome(w)) {
-        ++i;
-        continue;
-      }
-      display.EndJob(w.Name);
-      reap(w);
-      batch.Ended(w.Name);
-      running.erase(running.begin() + static_cast<ptrdiff_t>(i));
-      fds.erase(fds.begin() + static_cast<ptrdiff_t>(i));
-    }
-  }
-  wakeFd.store(-1);
-  return outcomes;
 }
 
 // "2 of 3 jobs rendered; failed: bad". When an interrupt stopped something, the jobs
@@ -683,7 +302,7 @@ void RunRender(TRenderArgs& args) {
       display.Line(names[i] + ": up to date");
   std::vector<TOutcome> rendered;
   if (args.Jobs > 1 && toRender.size() > 1) {
-    rendered = RenderInWorkers(args, toRender, display, batch);
+    rendered = TWorkerPool(args.WorkerArguments, args.Jobs).Run(toRender, display, batch);
   } else {
     TRenderSession session(args);
     for (const std::string& name : toRender)
@@ -760,6 +379,7 @@ RegisterCommand reg("render", [](CLI::App& app) {
   sub->add_flag("--worker", args->Worker, "Internal: run one job for a parent process")->group("");
   sub->callback([args, sub] {
     args->RootGiven = sub->count("--root") > 0;
+    args->WorkerArguments = WorkerArguments(*sub);
     RunRender(*args);
   });
 });

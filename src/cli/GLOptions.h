@@ -21,7 +21,8 @@ struct TGLDeviceOptions {
 void AddGLDeviceOptions(CLI::App& sub, TGLDeviceOptions& options);
 // Hands the options to the GL view (before it is made).
 void ApplyGLDeviceOptions(const TGLDeviceOptions& options);
-// The same options for a worker process's command line (nothing for the defaults).
+// The options as command-line arguments (nothing for the defaults), for the key of the
+// renderer fingerprint's cache.
 std::vector<std::string> GLDeviceArguments(const TGLDeviceOptions& options);
 // "drawing on llvmpipe (software); no hardware OpenGL device was found" when the view
 // draws on a software rasteriser, else empty. Needs the view.

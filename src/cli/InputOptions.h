@@ -28,15 +28,6 @@ struct TInputOptions {
   }
   // Takes effect for the whole process (the root rule is process-wide).
   void Apply() const { SetOutsideRootAllowed(AllowOutsideRoot); }
-  // The same options for a worker process's command line.
-  void AppendArguments(std::vector<std::string>& argv) const {
-    if (AllowOutsideRoot)
-      argv.push_back("--allow-outside-root");
-    if (MaxTexturePixels != DefaultMaxTexturePixels) {
-      argv.push_back("--max-texture-pixels");
-      argv.push_back(std::to_string(MaxTexturePixels));
-    }
-  }
 };
 
 } // namespace quarvel::cli

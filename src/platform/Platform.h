@@ -117,6 +117,39 @@ void SleepMs(int milliseconds);
 
 // --- Child processes ---
 
+// A child process: this program run again, its standard output into a pipe.
+struct TChild {
+  int64_t Process = -1;        // the process id
+  TFileHandle Output = NoFile; // the pipe's end this process reads
+};
+
+// Starts this program itself (the file the running program was started from) with
+// `arguments` (the first is the name it is given, as argv[0]), the environment and the
+// standard input and error of this process, and its standard output into a pipe.
+// nullopt on failure (LastError says why).
+std::optional<TChild> SpawnSelf(const std::vector<std::string>& arguments);
+
+// Waits until one of the children's output can be read or has ended (set in `ready`, one
+// entry per child), or a stop request wakes the wait (WakeOnStopRequests); a signal that
+// interrupts the wait wakes it too, with nothing ready. 0, or -1 on failure (LastError).
+int WaitForOutput(const std::vector<TChild>& children, std::vector<bool>& ready);
+
+// Reads up to `size` bytes of the child's output; 0 once it has ended, -1 on failure.
+int64_t ReadOutput(const TChild& child, void* data, size_t size);
+
+// Sends the child `signal` (SignalInterrupt, SignalTerminate); 0, or -1 on failure.
+int Kill(const TChild& child, int signal);
+
+// How a child ended: its exit status, or the signal that ended it.
+struct TChildEnd {
+  bool Signalled = false;
+  int Code = 0; // the exit status, or the signal number when Signalled
+};
+// Closes the child's output (a child still writing gets a broken pipe instead of
+// waiting for a reader) and waits for the child to end. A child whose end cannot be
+// learnt is taken as ended with status 0.
+TChildEnd WaitForEnd(TChild& child);
+
 // --- Isolated runs ---
 
 // A function run in a child process that may crash, hang or exhaust memory without harm
@@ -168,5 +201,37 @@ TIsolatedOutcome RunIsolated(const TIsolatedFunction& run, const TIsolationLimit
                              const std::function<bool()>& stopRequested);
 
 // --- Stop requests and the terminal ---
+
+// The signals that ask the program to stop (SIGINT: Ctrl-C; SIGTERM: a job system).
+extern const int SignalInterrupt;
+extern const int SignalTerminate;
+
+// The handlers' hold on the rest of the program, both safe in a signal handler: `record`
+// takes the first request (its signal), `pending` gives the signal of the request recorded
+// so far (0: none).
+struct TStopCallbacks {
+  void (*Record)(int signal) noexcept = nullptr;
+  int (*Pending)() noexcept = nullptr;
+};
+
+// Handles SIGINT and SIGTERM: the first request is recorded. With
+// `secondEndsAtOnce` (the program the user started) a second request has the signal's
+// default effect at once; the same signal sent again by the process that sent the first
+// is not a second request but the first delivered twice (`timeout -s INT` signals its
+// child and then the child's process group). A signal from the terminal or from another
+// process is a new request. A signal ignored from the start (a job started in the
+// background by a shell without job control) stays ignored. Reads and writes go on
+// through a request; only waits return.
+void InstallStopHandlers(bool secondEndsAtOnce, TStopCallbacks callbacks);
+
+// From now on a stop request also wakes WaitForOutput. 0, or -1 on failure (LastError).
+int WakeOnStopRequests();
+// Stop requests no longer wake anything.
+void StopWakingOnStopRequests();
+
+// Whether standard output is a terminal.
+bool OutputIsTerminal();
+// The width of the terminal standard output is on, in columns; 0 when not known.
+int TerminalWidth();
 
 } // namespace quarvel::platform
