@@ -7,6 +7,7 @@
 #include <signal.h>
 #include <sys/prctl.h>
 #include <sys/resource.h>
+#include <sys/uio.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -45,12 +46,24 @@ constexpr char AnswerDone = 'D';
 constexpr char AnswerRefused = 'R';
 constexpr size_t AnswerHeadBytes = 1 + sizeof(uint64_t);
 
-bool WriteAll(int file, const char* bytes, size_t size) {
-  for (size_t done = 0; done < size;) {
-    const ssize_t n = ::write(file, bytes + done, size - done);
-    if (n <= 0 && errno != EINTR)
+// Writes a head and a body in one call where the pipe takes both at once: the other end
+// then wakes once for the two, not once for each.
+bool WriteAll(int file, const char* head, size_t headSize, const char* body, size_t bodySize) {
+  iovec parts[2] = {{const_cast<char*>(head), headSize}, {const_cast<char*>(body), bodySize}};
+  size_t first = 0; // the first part not yet written whole
+  while (first < 2) {
+    const ssize_t n = ::writev(file, parts + first, static_cast<int>(2 - first));
+    if (n < 0 && errno == EINTR)
+      continue;
+    if (n <= 0)
       return false;
-    done += n > 0 ? static_cast<size_t>(n) : 0;
+    auto done = static_cast<size_t>(n);
+    for (; first < 2 && done >= parts[first].iov_len; ++first)
+      done -= parts[first].iov_len;
+    if (first < 2) {
+      parts[first].iov_base = static_cast<char*>(parts[first].iov_base) + done;
+      parts[first].iov_len -= done;
+    }
   }
   return true;
 }
@@ -125,8 +138,7 @@ void CloseInherited(int requests, int answers) {
     head[0] = said.Refused ? AnswerRefused : AnswerDone;
     const uint64_t length = said.Bytes.size();
     std::memcpy(head + 1, &length, sizeof length);
-    if (!WriteAll(answers, head, sizeof head) ||
-        !WriteAll(answers, said.Bytes.data(), said.Bytes.size()))
+    if (!WriteAll(answers, head, sizeof head, said.Bytes.data(), said.Bytes.size()))
       ::_exit(WorkerCannotAnswer);
   }
 }
@@ -143,8 +155,8 @@ bool SendRequest(int file, const std::string& request) {
   sigpending(&pending);
   const bool alreadyPending = sigismember(&pending, SIGPIPE) == 1;
   const uint64_t size = request.size();
-  const bool sent = WriteAll(file, reinterpret_cast<const char*>(&size), sizeof size) &&
-                    WriteAll(file, request.data(), request.size());
+  const bool sent = WriteAll(file, reinterpret_cast<const char*>(&size), sizeof size,
+                             request.data(), request.size());
   if (!sent && errno == EPIPE && !alreadyPending) {
     const timespec now{0, 0};
     ::sigtimedwait(&pipeSignal, nullptr, &now); // takes the signal the write raised
