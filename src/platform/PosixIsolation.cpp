@@ -15,6 +15,7 @@
 #include <cerrno>
 #include <chrono>
 #include <cstring>
+#include <exception>
 #include <mutex>
 #include <new>
 
@@ -285,6 +286,16 @@ TIsolatedOutcome TIsolatedWorker::Run(const std::string& request, uint64_t gener
     outcome.End = TIsolatedEnd::Other;
     return outcome;
   }
+  // Should the wait throw (no memory for the answer, a stop check that throws), the
+  // worker, left in the middle of a request, goes too.
+  struct TEndOnThrow {
+    TState& Worker;
+    const int Before = std::uncaught_exceptions();
+    ~TEndOnThrow() {
+      if (std::uncaught_exceptions() > Before && Worker.Pid >= 0)
+        Worker.KillAndReap();
+    }
+  } endOnThrow{worker};
   // Waits for the answer, the end of the worker, the time limit or a stop request.
   const auto start = std::chrono::steady_clock::now();
   const auto limit = std::chrono::duration<double>(limits.Seconds);
