@@ -127,7 +127,8 @@ public:
       items.resize(count);
       if (!Take(count * sizeof(T)))
         return false;
-      std::memcpy(items.data(), Bytes_.data() + At_ - count * sizeof(T), count * sizeof(T));
+      if (count > 0) // an empty vector's data() may be null, which memcpy must not be given
+        std::memcpy(items.data(), Bytes_.data() + At_ - count * sizeof(T), count * sizeof(T));
     } else {
       items.clear();
       items.reserve(count);

@@ -1,5 +1,5 @@
 // Reading a scene file: the checks before Assimp (models/SceneFormats.h), the trial in a
-// child process, and the scene the trial sends back.
+// worker process, and the scene the trial sends back.
 #include "models/SceneFile.h"
 
 #include "common/Error.h"
@@ -15,6 +15,7 @@
 
 #include <assimp/Importer.hpp>
 
+#include <filesystem>
 #include <sstream>
 #include <typeinfo>
 
@@ -55,43 +56,100 @@ std::shared_ptr<TScene> ImportHere(const std::string& rootDir, const std::string
   return ConvertScene(ImportWithAssimp(importer, rootDir, shown, bytes), rootDir, shown, warnings);
 }
 
+// What the trial reads besides its file, as the process has it when the trial is asked:
+// the worker, a copy of the process made at its first trial, sends it along with the file.
+// (The hook is not sent: SetSceneTrial counts up the generation when it changes, and a
+// worker made before is replaced. The time limit is this process's to keep.)
+uint64_t TrialGeneration = 0;
+
+void PutPart(std::string& request, const std::string& part) {
+  request += std::to_string(part.size());
+  request += ':';
+  request += part;
+}
+
+// Takes one part PutPart put at `at`, moving `at` past it; false for a request cut short.
+bool TakePart(const std::string& request, size_t& at, std::string& part) {
+  const size_t colon = request.find(':', at);
+  if (colon == std::string::npos)
+    return false;
+  size_t size = 0;
+  for (size_t i = at; i < colon; ++i)
+    size = size * 10 + static_cast<size_t>(request[i] - '0');
+  if (size > request.size() - colon - 1)
+    return false;
+  part = request.substr(colon + 1, size);
+  at = colon + 1 + size;
+  return true;
+}
+
+std::string TrialRequest(const std::string& rootDir, const std::string& shown,
+                         const std::string& bytes) {
+  std::string request(1, OutsideRootAllowed() ? '1' : '0');
+  std::error_code ignored;
+  PutPart(request, std::filesystem::current_path(ignored).string());
+  PutPart(request, rootDir);
+  PutPart(request, shown);
+  request += bytes;
+  return request;
+}
+
+// The trial in the worker: Assimp's import of the file the request names, and the scene
+// it gives, as bytes (models/SceneCodec.h).
+platform::TIsolatedAnswer Trial(const std::string& request) {
+  std::string folder;
+  std::string rootDir;
+  std::string shown;
+  size_t at = 1;
+  if (request.empty() || !TakePart(request, at, folder) || !TakePart(request, at, rootDir) ||
+      !TakePart(request, at, shown))
+    return {true, ""};
+  SetOutsideRootAllowed(request[0] == '1');
+  std::error_code ignored;
+  if (!folder.empty() && std::filesystem::current_path(ignored).string() != folder)
+    std::filesystem::current_path(folder, ignored);
+  const std::string bytes = request.substr(at);
+  try {
+    if (TrialHook != nullptr)
+      TrialHook();
+    std::vector<std::string> read;
+    std::vector<std::string> said;
+    std::shared_ptr<TScene> scene;
+    {
+      const TFilesReadRecording recording(&read);
+      scene = ImportHere(rootDir, shown, bytes, said);
+    }
+    scene->FilesRead = std::move(read);
+    return {false, EncodeScene(*scene, said)};
+  } catch (const Error& e) {
+    // The refusal goes back to the parent, which then need not import the file again
+    // (a file that takes minutes or gigabytes to refuse would take them twice). Only a
+    // plain Error is said this way: its type and text are all the parent's import would
+    // give.
+    if (typeid(e) == typeid(Error))
+      return {true, std::string(e.what()).substr(0, MaxTrialMessageBytes)};
+    return {true, ""};
+  }
+}
+
 // Assimp 5.2 crashes, loops or allocates without end on some damaged files, in more ways
-// than checks of the bytes beforehand can list. So every import runs in a child process,
+// than checks of the bytes beforehand can list. So every import runs in a worker process,
 // which may die without harm, within a time and memory limit, and sends the scene it
 // read back as plain data (models/SceneCodec.h). Returns that scene (null when the file
-// is to be imported here after all: the child ended in a way this import would say
+// is to be imported here after all: the worker ended in a way this import would say
 // better, such as a sanitizer's report, or its scene did not come through whole).
 std::shared_ptr<TScene> ImportApart(const std::string& rootDir, const std::string& shown,
                                     const std::string& bytes, std::vector<std::string>& warnings) {
-  const auto trial = [&]() -> platform::TIsolatedAnswer {
-    try {
-      if (TrialHook != nullptr)
-        TrialHook();
-      std::vector<std::string> read;
-      std::vector<std::string> said;
-      std::shared_ptr<TScene> scene;
-      {
-        const TFilesReadRecording recording(&read);
-        scene = ImportHere(rootDir, shown, bytes, said);
-      }
-      scene->FilesRead = std::move(read);
-      return {false, EncodeScene(*scene, said)};
-    } catch (const Error& e) {
-      // The refusal goes back to the parent, which then need not import the file again
-      // (a file that takes minutes or gigabytes to refuse would take them twice). Only a
-      // plain Error is said this way: its type and text are all the parent's import would
-      // give.
-      if (typeid(e) == typeid(Error))
-        return {true, std::string(e.what()).substr(0, MaxTrialMessageBytes)};
-      return {true, ""};
-    }
-  };
+  // One worker for the whole run (a process per file would cost more than reading a
+  // small file), made again after any run that ended it.
+  static platform::TIsolatedWorker worker(Trial);
   platform::TIsolationLimits limits;
   limits.Seconds = TrialSeconds;
   limits.MemoryBytes = MaxSceneTrialMemoryBytes;
   limits.MaxAnswerBytes = MaxTrialSceneBytes;
   const platform::TIsolatedOutcome outcome =
-      platform::RunIsolated(trial, limits, [] { return InterruptSignal() != 0; });
+      worker.Run(TrialRequest(rootDir, shown, bytes), TrialGeneration, limits,
+                 [] { return InterruptSignal() != 0; });
   ThrowIfInterrupted();
   using platform::TIsolatedEnd;
   switch (outcome.End) {
@@ -120,7 +178,7 @@ std::shared_ptr<TScene> ImportApart(const std::string& rootDir, const std::strin
     std::vector<std::string> said;
     if (!DecodeScene(outcome.Bytes, *scene, said))
       return nullptr;
-    // The files the child read count as read here, after the scene file itself.
+    // The files the worker read count as read here, after the scene file itself.
     for (const std::string& file : scene->FilesRead)
       NoteFileRead(file);
     scene->FilesRead.clear();
@@ -138,6 +196,8 @@ std::shared_ptr<TScene> ImportApart(const std::string& rootDir, const std::strin
 
 void SetSceneTrial(double seconds, void (*hook)()) {
   TrialSeconds = seconds;
+  if (hook != TrialHook)
+    ++TrialGeneration;
   TrialHook = hook;
 }
 

@@ -51,10 +51,11 @@ std::shared_ptr<const TScene> ReadSceneBytes(const std::string& rootDir, const s
                                              const std::string& bytes,
                                              std::vector<std::string>& warnings);
 
-// Assimp runs first in a child process (a trial), so that a file it crashes on, loops on
-// or fills memory with is refused with a message instead of taking the program down:
-// within DefaultSceneTrialSeconds and MaxSceneTrialMemoryBytes (the memory limit holds
-// in builds without sanitizers).
+// Assimp runs first in a child process (a trial, in a worker kept for the next files), so
+// that a file it crashes on, loops on or fills memory with is refused with a message
+// instead of taking the program down: within DefaultSceneTrialSeconds per file and
+// MaxSceneTrialMemoryBytes for the worker (the memory limit holds in builds without
+// sanitizers).
 constexpr double DefaultSceneTrialSeconds = 300;
 constexpr uint64_t MaxSceneTrialMemoryBytes = uint64_t{16} << 30;
 // Sets the trial's time limit (0: no trial; for fuzzing, where a crash must be seen) and a

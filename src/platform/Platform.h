@@ -16,6 +16,7 @@
 
 #include <cstdint>
 #include <functional>
+#include <memory>
 #include <optional>
 #include <string>
 #include <vector>
@@ -153,24 +154,28 @@ TChildEnd WaitForEnd(TChild& child);
 // --- Isolated runs ---
 
 // A function run in a child process that may crash, hang or exhaust memory without harm
-// to the caller: RunIsolated runs it and tells how it ended. The child is a copy of the
-// caller (fork on POSIX) with its output and error streams sent to the null device,
+// to the caller: a TIsolatedWorker runs it on each request and tells how the run ended.
+// The child (the worker) is a copy of the caller (fork on POSIX) made at the first run
+// and kept for the next ones, with its output and error streams sent to the null device,
 // deaf to the terminal's Ctrl-C and to SIGTERM (the caller stops it), killed should the
-// caller die, and leaving without flushing or tearing down anything of the caller's.
+// caller die, holding none of the caller's open files but its standard input, and leaving
+// without flushing or tearing down anything of the caller's.
 
 // What the function gives back: its result, or a refusal with a text ("" for none).
 struct TIsolatedAnswer {
   bool Refused = false;
   std::string Bytes;
 };
-// Run in the child. std::bad_alloc from it is the out-of-memory ending; any other
-// exception is a refusal without text.
-using TIsolatedFunction = std::function<TIsolatedAnswer()>;
+// Run in the worker on a request's bytes. std::bad_alloc from it is the out-of-memory
+// ending; any other exception is a refusal without text. The worker is the caller as it
+// was when the worker was made: what the function reads besides the request must not
+// have changed since (see the generation of TIsolatedWorker::Run).
+using TIsolatedFunction = std::function<TIsolatedAnswer(const std::string& request)>;
 
 struct TIsolationLimits {
-  double Seconds = 0; // wall-clock time from the start; must be > 0
-  // Address space of the child (not applied in sanitizer builds, which reserve terabytes
-  // of it); 0 for none.
+  double Seconds = 0; // wall-clock time of a run from its request on; must be > 0
+  // Address space of the worker, all its runs together (not applied in sanitizer builds,
+  // which reserve terabytes of it); 0 for none.
   uint64_t MemoryBytes = 0;
   // Most bytes the caller takes back; a longer answer ends the run (TooLarge).
   uint64_t MaxAnswerBytes = uint64_t{1} << 20;
@@ -184,8 +189,8 @@ enum class TIsolatedEnd {
   OutOfMemory, // the function ran out of memory
   Interrupted, // killed because stopRequested said so
   TooLarge,    // killed for an answer longer than MaxAnswerBytes
-  Other,       // ended in some other way (a sanitizer's report in the child, say)
-  NotStarted,  // no child could be made; Text: why (ErrorText)
+  Other,       // ended in some other way (a sanitizer's report in the worker, say)
+  NotStarted,  // no worker could be made; Text: why (ErrorText)
 };
 
 struct TIsolatedOutcome {
@@ -194,11 +199,29 @@ struct TIsolatedOutcome {
   std::string Text;
 };
 
-// Runs `run` in a child within `limits`. `stopRequested` (may be empty) is asked about
-// every 100 ms while the child runs; true kills the child. A child that is killed is
-// always reaped before this returns.
-TIsolatedOutcome RunIsolated(const TIsolatedFunction& run, const TIsolationLimits& limits,
-                             const std::function<bool()>& stopRequested);
+// One worker for one function, made at the first run. A run that ends in any way but
+// Done or Refused leaves no worker behind (it is killed and reaped before Run returns),
+// and the next run makes a fresh one. Runs are one at a time (a second thread waits).
+class TIsolatedWorker {
+public:
+  explicit TIsolatedWorker(TIsolatedFunction run);
+  // Closes the worker's requests, on which it leaves, and reaps it.
+  ~TIsolatedWorker();
+  TIsolatedWorker(const TIsolatedWorker&) = delete;
+  TIsolatedWorker& operator=(const TIsolatedWorker&) = delete;
+
+  // Runs the function on `request` in the worker within `limits`. `generation` names the
+  // state of the caller's that the function reads besides the request (the caller counts
+  // up when it changes): a worker made at another generation, or with another memory
+  // limit, is ended first and a fresh one made. `stopRequested` (may be empty) is asked
+  // about every 100 ms while the function runs; true kills the worker.
+  TIsolatedOutcome Run(const std::string& request, uint64_t generation,
+                       const TIsolationLimits& limits, const std::function<bool()>& stopRequested);
+
+private:
+  struct TState;
+  std::unique_ptr<TState> State;
+};
 
 // --- Stop requests and the terminal ---
 

@@ -1,4 +1,5 @@
-// Isolated runs: every way a child can end, as the caller is told of it.
+// Isolated runs: every way a run in the worker can end, as the caller is told of it, and
+// the worker kept or made again after it.
 #include "platform/Platform.h"
 
 #include <gtest/gtest.h>
@@ -30,22 +31,31 @@ constexpr bool Sanitized = false;
     std::this_thread::sleep_for(std::chrono::seconds(1));
 }
 
+// Runs of the function in this worker so far (0 in the caller, which never runs it).
+int RunsInWorker = 0;
+
 struct TCase {
   const char* What;
-  TIsolatedFunction Run;
+  std::function<TIsolatedAnswer()> Run;
   bool Stop; // the stop check says yes from the start
   TIsolatedEnd End;
   std::string Bytes;
   std::string Text;
 };
 
-TEST(Isolation, TheOutcomeSaysHowTheChildEnded) {
+// The cases run in order through one worker, the request naming the case.
+TEST(Isolation, TheOutcomeSaysHowTheRunEnded) {
   const std::vector<TCase> cases = {
       {"done",
        [] {
          return TIsolatedAnswer{false, std::string("scene\0bytes", 11)};
        },
        false, TIsolatedEnd::Done, std::string("scene\0bytes", 11), ""},
+      {"a second run reuses the worker",
+       [] {
+         return TIsolatedAnswer{false, std::to_string(RunsInWorker)};
+       },
+       false, TIsolatedEnd::Done, "2", ""},
       {"refused",
        [] {
          return TIsolatedAnswer{true, "t.gltf: no"};
@@ -55,6 +65,11 @@ TEST(Isolation, TheOutcomeSaysHowTheChildEnded) {
        TIsolatedEnd::Refused, "", ""},
       {"crash", []() -> TIsolatedAnswer { std::abort(); }, false, TIsolatedEnd::Crashed, "",
        "Aborted"},
+      {"a run after a crash has a fresh worker",
+       [] {
+         return TIsolatedAnswer{false, std::to_string(RunsInWorker)};
+       },
+       false, TIsolatedEnd::Done, "1", ""},
       {"hang", []() -> TIsolatedAnswer { Hang(); }, false, TIsolatedEnd::TimedOut, "", ""},
       {"out of memory",
        []() -> TIsolatedAnswer {
@@ -70,7 +85,12 @@ TEST(Isolation, TheOutcomeSaysHowTheChildEnded) {
        },
        false, TIsolatedEnd::TooLarge, "", ""},
   };
-  for (const TCase& c : cases) {
+  TIsolatedWorker worker([&cases](const std::string& request) {
+    ++RunsInWorker;
+    return cases[std::stoul(request)].Run();
+  });
+  for (size_t i = 0; i < cases.size(); ++i) {
+    const TCase& c = cases[i];
     SCOPED_TRACE(c.What);
     if (Sanitized && c.End == TIsolatedEnd::OutOfMemory)
       continue; // sanitizer builds have no memory limit
@@ -79,7 +99,8 @@ TEST(Isolation, TheOutcomeSaysHowTheChildEnded) {
     limits.MemoryBytes = uint64_t{512} << 20;
     limits.MaxAnswerBytes = 4096;
     const bool stop = c.Stop;
-    const TIsolatedOutcome outcome = RunIsolated(c.Run, limits, [stop] { return stop; });
+    const TIsolatedOutcome outcome =
+        worker.Run(std::to_string(i), 0, limits, [stop] { return stop; });
     EXPECT_EQ(outcome.End, c.End);
     EXPECT_EQ(outcome.Bytes, c.Bytes);
     EXPECT_EQ(outcome.Text, c.Text);
