@@ -1,6 +1,7 @@
 // Batch pipelines: list (plain, --json, --shard), render --shard, manifests and the
 // up-to-date check, stale outputs, the renderer fingerprint, --depfile and --report.
 #include "CliRun.h"
+#include "GLExit.h"
 
 #include <gtest/gtest.h>
 
@@ -321,7 +322,7 @@ TEST(Fingerprint, GlInfoPrintsItAndRenderRequiresIt) {
   tmp.Write("models/box.mtl", BoxMTL());
   tmp.Write("models/box.obj", BoxOBJ(2.0f, 1.0f, 1.5f, true));
   tmp.Write("j.settings", "angle 0 0\nframe 1 models/box.obj\n");
-  const CliRun info = Cli(tmp, "gl-info");
+  const CliRun info = Cli(tmp, "gl-info", "", quarvel::test::GLInfoEnvironment);
   ASSERT_EQ(info.status, 0) << info.err;
   std::string fingerprint;
   for (const std::string& line : info.OutLines())
@@ -329,7 +330,8 @@ TEST(Fingerprint, GlInfoPrintsItAndRenderRequiresIt) {
       fingerprint = line.substr(13);
   ASSERT_EQ(fingerprint.size(), 32u) << info.out;
   // The same machine measures the same fingerprint every time.
-  EXPECT_TRUE(Has(Cli(tmp, "gl-info").out, "Fingerprint: " + fingerprint + "\n"));
+  EXPECT_TRUE(Has(Cli(tmp, "gl-info", "", quarvel::test::GLInfoEnvironment).out,
+                  "Fingerprint: " + fingerprint + "\n"));
 
   const std::string out = tmp / "out";
   const std::string args = "render j --root " + Quote(tmp.str()) + " --out " + Quote(out);

@@ -34,10 +34,12 @@ inline bool Has(const std::string& text, const std::string& part) {
   return text.find(part) != std::string::npos;
 }
 
-// Runs quarvel-cli with `args` (from the folder `from` when given), with no input.
-inline CliRun Cli(const TempRoot& tmp, const std::string& args, const std::string& from = "") {
+// Runs quarvel-cli with `args` (from the folder `from` when given, with the environment
+// assignments `env` before it), with no input.
+inline CliRun Cli(const TempRoot& tmp, const std::string& args, const std::string& from = "",
+                  const std::string& env = "") {
   const std::string out = tmp / "stdout.txt", err = tmp / "stderr.txt";
-  const std::string cmd = (from.empty() ? "" : "cd " + Quote(from) + " && ") +
+  const std::string cmd = (from.empty() ? "" : "cd " + Quote(from) + " && ") + env + " " +
                           std::string(QUARVEL_CLI) + " " + args + " >" + Quote(out) + " 2>" +
                           Quote(err) + " </dev/null";
   CliRun r;

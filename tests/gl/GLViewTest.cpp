@@ -1,4 +1,5 @@
 #include "gl/GLView.h"
+#include "GLExit.h"
 #include "common/Error.h"
 #include "gl/GLTestUtil.h"
 
@@ -234,7 +235,8 @@ TEST(GLView, EndFrameResolvesAndPresents) {
 }
 
 TEST(GLView, GlInfoCommandDescribesTheView) {
-  const std::string command = std::string(QUARVEL_CLI) + " gl-info 2>&1";
+  const std::string command =
+      std::string(test::GLInfoEnvironment) + " " + std::string(QUARVEL_CLI) + " gl-info 2>&1";
   FILE* pipe = popen(command.c_str(), "r");
   ASSERT_NE(pipe, nullptr);
   std::string out;
@@ -257,7 +259,8 @@ namespace {
 
 // Standard output and error of `ENV quarvel-cli ARGS`, and its exit status.
 std::pair<int, std::string> RunCli(const std::string& args, const std::string& env = "") {
-  const std::string command = env + " " + std::string(QUARVEL_CLI) + " " + args + " 2>&1";
+  const std::string command = std::string(test::GLInfoEnvironment) + " " + env + " " +
+                              std::string(QUARVEL_CLI) + " " + args + " 2>&1";
   FILE* pipe = popen(command.c_str(), "r");
   if (!pipe)
     return {-1, "popen failed"};
