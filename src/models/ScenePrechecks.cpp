@@ -167,7 +167,9 @@ nlohmann::json ParseGLTFJSON(std::string_view json, std::string& wrong) {
     if (twice)
       wrong = "the glTF JSON gives a key twice in one object";
     return doc;
-  } catch (const nlohmann::json::parse_error& e) {
+  } catch (const nlohmann::json::exception& e) {
+    // Not only parse_error: a number too large for a double throws out_of_range even
+    // from the parser, and both are a file that does not parse.
     std::string why = e.what();
     why.erase(0, why.find(']') == std::string::npos ? 0 : why.find(']') + 2);
     wrong = "the glTF JSON does not parse: " + Printable(why, 160);

@@ -28,8 +28,9 @@ TEST(FuzzSceneCorpus, EveryInputIsReadOrRefusedByName) {
   EXPECT_NE(outcome("ply_element_name_digits.ply").find("starts with a digit"), std::string::npos);
   // A texture in a format we cannot decode is a warning, not a failure.
   EXPECT_EQ(outcome("gif_texture.gltf"), "");
-  for (const char* name : {"truncated.glb", "bad_json.gltf", "huge_count.gltf",
-                           "skin_key_not_utf8.gltf", "skin_key_not_utf8_small.gltf"}) {
+  for (const char* name :
+       {"truncated.glb", "bad_json.gltf", "huge_count.gltf", "skin_key_not_utf8.gltf",
+        "skin_key_not_utf8_small.gltf", "number_overflow.gltf"}) {
     const std::string said = outcome(name);
     EXPECT_NE(said, "") << name;
   }
