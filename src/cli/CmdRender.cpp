@@ -281,10 +281,23 @@ void RunRender(TRenderArgs& args) {
     renderIndex.clear();
     for (size_t i = 0; i < names.size(); ++i) {
       outcomes[i] = TOutcome::NotStarted;
-      if (batch.UpToDate(names[i], [&](const std::string& text) {
-            if (!quietly)
-              display.Warning(names[i], text);
-          })) {
+      bool upToDate = false;
+      try {
+        upToDate = batch.UpToDate(names[i], [&](const std::string& text) {
+          if (!quietly)
+            display.Warning(names[i], text);
+        });
+      } catch (const Error& e) {
+        // Something that is not a manifest has the manifest's name: the set cannot be
+        // written over it, so the job fails now rather than after its rendering.
+        outcomes[i] = TOutcome::Failed;
+        if (!quietly) {
+          display.Error(names[i] + ": " + e.what());
+          batch.Failure(names[i], e.what());
+        }
+        continue;
+      }
+      if (upToDate) {
         outcomes[i] = TOutcome::UpToDate;
       } else {
         toRender.push_back(names[i]);

@@ -1,11 +1,14 @@
 #include "common/AtomicFile.h"
 
 #include "common/Error.h"
+#include "common/FileLookup.h"
 #include "common/Interrupt.h"
 #include "common/OutputLock.h"
 
+#include <algorithm>
 #include <atomic>
 #include <filesystem>
+#include <map>
 #include <optional>
 #include <set>
 
@@ -53,13 +56,96 @@ struct TSource {
   size_t Size;
 };
 
-// One file of a set on its way into place.
+// One file of a set on its way into place. Its temporary names are removed should a second
+// stop request end the program, and the temporary file is held open with a shared lock:
+// a render of the same set looking for temporaries that killed runs left (which nobody
+// holds) leaves this one alone.
 struct TStaged {
   enum class TOld { Unknown, Absent, Kept };
   std::string Temporary; // "" until made; cleared once renamed into place
   std::string Backup;    // a second name of the old file while the set is renamed
   TOld Old = TOld::Unknown;
+  int TemporaryRemoval = -1;
+  int BackupRemoval = -1;
+  platform::TFileHandle Guard = NoFile;
+
+  TStaged() = default;
+  TStaged(const TStaged&) = delete;
+  TStaged& operator=(const TStaged&) = delete;
+  ~TStaged() {
+    platform::KeepOnAbruptEnd(TemporaryRemoval);
+    platform::KeepOnAbruptEnd(BackupRemoval);
+    if (Guard != NoFile)
+      platform::Close(Guard);
+  }
 };
+
+// Open guards of one set at most: a set of thousands of files must not use up the
+// process's files (its temporaries beyond this are merely not guarded).
+constexpr size_t MaxGuards = 256;
+
+void Guard(TStaged& s, size_t index) {
+  s.TemporaryRemoval = platform::RemoveOnAbruptEnd(s.Temporary);
+  if (index >= MaxGuards)
+    return;
+  s.Guard = platform::OpenForReading(s.Temporary, false, false);
+  if (s.Guard != NoFile)
+    platform::TryLock(s.Guard, true); // a file system without locks guards nothing
+}
+
+// Whether `entry` is the name of a temporary file (or of an old file's second name) that
+// WriteSet makes for one of the files whose names are `prefixes` (".NAME.tmp-").
+bool IsTemporaryOf(const std::string& entry, const std::set<std::string>& prefixes) {
+  const size_t dash = entry.rfind(".tmp-");
+  if (dash == std::string::npos || !prefixes.count(entry.substr(0, dash + 5)))
+    return false;
+  const std::string rest = entry.substr(dash + 5);
+  return rest.size() == 6 || (rest.size() == 10 && rest.compare(6, 4, ".old") == 0);
+}
+
+// Removes the temporary files of this set that earlier renders left when they were killed
+// outright (every other way out removes them): those whose exclusive lock can be taken,
+// which no live writer holds a shared lock on. Runs under the set's lock, so no writer of
+// the set is renaming meanwhile. Something other than a file under such a name fails the
+// set. Returns a message when it removed any.
+std::string RemoveLeftTemporaries(const std::vector<TSource>& files,
+                                  const std::vector<TStaged>& staged) {
+  std::map<std::string, std::set<std::string>> prefixes; // by folder
+  for (const TSource& file : files) {
+    const fs::path target(*file.Name);
+    const fs::path dir = target.parent_path();
+    prefixes[(dir.empty() ? fs::path(".") : dir).string()].insert("." + target.filename().string() +
+                                                                  ".tmp-");
+  }
+  std::set<std::string> own;
+  for (const TStaged& s : staged)
+    own.insert(fs::path(s.Temporary).filename().string());
+  std::vector<std::string> removed;
+  for (const auto& [dir, names] : prefixes) {
+    std::error_code ec;
+    for (fs::directory_iterator it(dir, ec), end; !ec && it != end; it.increment(ec)) {
+      const std::string entry = it->path().filename().string();
+      if (!IsTemporaryOf(entry, names) || own.count(entry))
+        continue;
+      const std::string path = (fs::path(dir) / entry).string();
+      RefuseSpecialFile(path, "write the set");
+      const platform::TFileHandle fd = platform::OpenForReading(path, false, false);
+      const bool link = fd == NoFile && LastError() == platform::ErrorIsLink;
+      const bool unused = fd != NoFile && platform::TryLock(fd) == 0;
+      if ((link || unused) && platform::Remove(path) == 0)
+        removed.push_back(entry);
+      if (fd != NoFile)
+        platform::Close(fd);
+    }
+  }
+  if (removed.empty())
+    return "";
+  std::sort(removed.begin(), removed.end());
+  return prefixes.begin()->first + ": removed " + std::to_string(removed.size()) +
+         (removed.size() == 1 ? " temporary file" : " temporary files") +
+         " that a render stopped while saving left behind (" + removed.front() +
+         (removed.size() > 1 ? ", ..." : "") + ")";
+}
 
 void WriteAll(TFileCalls& calls, TFileCalls::THandle fd, const TSource& file) {
   const uint8_t* bytes = file.Data;
@@ -86,6 +172,7 @@ std::vector<std::string> WriteSet(const std::vector<TSource>& files, const TSetL
     std::error_code ec;
     if (fs::is_directory(fs::path(*file.Name), ec))
       Fail(*file.Name, "a folder has that name", platform::ErrorIsFolder);
+    RefuseSpecialFile(*file.Name, "write file");
   }
   for (const TSource& file : files) {
     const fs::path dir = fs::path(*file.Name).parent_path();
@@ -98,6 +185,7 @@ std::vector<std::string> WriteSet(const std::vector<TSource>& files, const TSetL
 
   std::vector<TStaged> staged(files.size());
   std::optional<TOutputLock> held; // released (and its file removed) when the set is done
+  std::string leftBehind;
   TFileCalls::THandle openFd = NoFile;
   try {
     for (size_t i = 0; i < files.size(); ++i) {
@@ -112,6 +200,7 @@ std::vector<std::string> WriteSet(const std::vector<TSource>& files, const TSetL
       if (openFd == NoFile)
         Fail(name, "cannot create temporary file", LastError());
       staged[i].Temporary = pattern;
+      Guard(staged[i], i);
       WriteAll(calls, openFd, files[i]);
       // Some file systems cannot flush; their files are written all the same.
       if (calls.Sync(openFd) != 0 && LastError() != platform::ErrorInvalid)
@@ -122,8 +211,10 @@ std::vector<std::string> WriteSet(const std::vector<TSource>& files, const TSetL
         Fail(name, "close failed", LastError());
     }
     // Everything slow is done: the lock is held only for the renames.
-    if (lock)
+    if (lock) {
       held.emplace(lock->File, lock->SetName, lock->Wait);
+      leftBehind = RemoveLeftTemporaries(files, staged);
+    }
     // The last moment at which stopping costs nothing.
     ThrowIfInterrupted();
   } catch (...) {
@@ -143,6 +234,7 @@ std::vector<std::string> WriteSet(const std::vector<TSource>& files, const TSetL
       s.Backup = s.Temporary + ".old";
       if (calls.Link(*files[i].Name, s.Backup) == 0) {
         s.Old = TStaged::TOld::Kept;
+        s.BackupRemoval = platform::RemoveOnAbruptEnd(s.Backup);
       } else {
         // Not found: nothing to keep. Anything else (no hard links on this file system):
         // that file cannot be restored.
@@ -184,6 +276,8 @@ std::vector<std::string> WriteSet(const std::vector<TSource>& files, const TSetL
       calls.Unlink(s.Backup);
 
   std::vector<std::string> notRemoved;
+  if (!leftBehind.empty())
+    notRemoved.push_back(leftBehind);
   if (lock)
     for (const std::string& file : lock->Obsolete) {
       if (calls.Unlink(file) == 0)
@@ -241,6 +335,7 @@ void ProbeOutputFiles(const std::vector<std::string>& fileNames) {
     const fs::path target(name);
     if (fs::is_directory(target, ec))
       Fail(name, "a folder has that name", platform::ErrorIsFolder);
+    RefuseSpecialFile(name, "write file");
     // The nearest part of the folder's path that exists: it must be a folder, and it is
     // where the missing folders (if any) will be made.
     fs::path dir = target.parent_path();

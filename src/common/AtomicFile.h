@@ -8,7 +8,9 @@
 //
 // Temporary files are named ".NAME.tmp-XXXXXX" beside NAME (and, while a set is being
 // renamed, ".NAME.tmp-XXXXXX.old" for the previous version). A failure removes them
-// all; only a process killed outright can leave one behind.
+// all, and so does a second stop request that ends the program at once. Only a process
+// killed outright can leave one behind, and the next write of the same set under its lock
+// removes it.
 //
 // A pending interrupt (common/Interrupt.h) is honoured before the first temporary file is
 // made and again right before the first rename: the write then throws Interrupted and
@@ -62,16 +64,17 @@ struct TSetLock {
 // failure: the temporaries are removed and the old set stays. Once the set is in place,
 // the obsolete files are removed under the same lock (a render of the same set waiting
 // for it cannot lose the files it writes to this removal); returns a message for each
-// one that could not be removed (one already gone is no failure).
+// one that could not be removed (one already gone is no failure), and one saying which
+// temporary files of a killed earlier write of the set were removed, if any.
 std::vector<std::string> WriteFilesAtomic(const std::vector<TPendingFile>& files,
                                           const TSetLock& lock);
 
 // Checks, before any work is spent on making them, that files of these names could be
-// written: no name is taken by a folder, no component of a name's folder is a file in the
-// way, and the nearest existing folder on the way accepts a new file (a temporary file is
-// made there and removed again; missing folders are not made here). Throws quarvel::Error
-// naming the file, as the write itself would. Faults that come later (a full disk) are
-// still caught by the all-or-nothing write.
+// written: no name is taken by a folder, a FIFO, a device or a socket, no component of a name's
+// folder is a file in the way, and the nearest existing folder on the way accepts a new file (a
+// temporary file is made there and removed again; missing folders are not made here). Throws
+// quarvel::Error naming the file, as the write itself would. Faults that come later (a full disk)
+// are still caught by the all-or-nothing write.
 void ProbeOutputFiles(const std::vector<std::string>& fileNames);
 
 // The system calls the writes above go through. Tests put their own in place with

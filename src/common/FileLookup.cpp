@@ -1,6 +1,7 @@
 #include "common/FileLookup.h"
 
 #include "common/Error.h"
+#include "common/Interrupt.h"
 #include "common/Text.h"
 #include "platform/Platform.h"
 
@@ -215,6 +216,8 @@ uint64_t CheckedRegularSize(TFileHandle fd, const std::string& resolved, uint64_
 // for a writer (the check that follows refuses it anyway).
 struct TOpened {
   TOpened(const std::string& resolved, bool wait) : Fd(platform::OpenForReading(resolved, wait)) {
+    if (Fd == platform::NoFile && platform::LastError() == platform::ErrorInterrupted)
+      ThrowIfInterrupted();
     if (Fd == platform::NoFile)
       FailOn(resolved, "cannot open file: ");
   }
@@ -231,6 +234,8 @@ void ReadUpTo(TFileHandle fd, const std::string& resolved, size_t count, std::st
   size_t got = 0;
   while (got < count) {
     const int64_t n = platform::Read(fd, out.data() + start + got, count - got);
+    if (n < 0 && platform::LastError() == platform::ErrorInterrupted)
+      ThrowIfInterrupted(); // a stop request while a pipe's writer kept us waiting
     if (n < 0)
       FailOn(resolved, "read error: ");
     if (n == 0)
@@ -268,6 +273,39 @@ std::string ResolveInRoot(const std::string& root, const std::string& rawName) {
   if (ec || !IsBelow(real, realRoot))
     RefuseOutside(root, rawName, real.string());
   return *found;
+}
+
+void RefuseSpecialFile(const std::string& path, const std::string& what) {
+  const std::optional<platform::TFileStatus> st = platform::StatusOfName(path);
+  if (!st || st->Kind == platform::TFileKind::Regular || st->Kind == platform::TFileKind::Link)
+    return;
+  const char* kind = st->Kind == platform::TFileKind::Directory ? "a folder"
+                     : st->Kind == platform::TFileKind::Pipe    ? "a FIFO (named pipe)"
+                                                                : "a device or socket";
+  throw Error(Located(path, 0, "cannot " + what + ": " + kind + " has that name; remove it"));
+}
+
+std::optional<std::string> ReadOwnFile(const std::string& path, uint64_t maxBytes,
+                                       const std::string& what) {
+  RefuseSpecialFile(path, what);
+  const platform::TFileHandle fd = platform::OpenForReading(path, false, false);
+  if (fd == platform::NoFile)
+    return std::nullopt;
+  // Checked again on what was opened: the name may have been given to another file since.
+  const std::optional<platform::TFileStatus> st = platform::StatusOf(fd);
+  std::optional<std::string> text;
+  if (st && st->Kind == platform::TFileKind::Regular && st->Size <= maxBytes) {
+    text.emplace();
+    try {
+      ReadUpTo(fd, path, static_cast<size_t>(st->Size), *text);
+    } catch (const Error&) {
+      text.reset();
+    }
+  }
+  platform::Close(fd);
+  if (!text && st && st->Kind != platform::TFileKind::Regular)
+    RefuseSpecialFile(path, what);
+  return text;
 }
 
 std::string ByteCapText(uint64_t bytes) {

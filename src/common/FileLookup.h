@@ -102,6 +102,20 @@ std::string ReadWholeFile(const std::string& path, uint64_t maxBytes = MaxModelF
 // readers whose header says how large the whole file may be. Same refusals as above.
 std::string ReadFileHead(const std::string& path, size_t count, uint64_t& fileSize);
 
+// Files the program keeps in output folders (outputs, manifests, lock files, temporary
+// files) share those folders with whoever else can write there, who may leave a FIFO, a
+// device or a socket under such a name: opening it could wait for ever, or act on the
+// device. Throws quarvel::Error "PATH: cannot WHAT: a FIFO (named pipe) has that name;
+// remove it" when one, or a folder, has the name `path` itself (a link is not followed).
+void RefuseSpecialFile(const std::string& path, const std::string& what);
+
+// Reads a file of the program's own from an output folder (a manifest), neither through a
+// link nor waiting on a pipe: nullopt when there is none or it cannot be read (a link in
+// its place, more than maxBytes). RefuseSpecialFile's error ("cannot `what`") when
+// something else has its name.
+std::optional<std::string> ReadOwnFile(const std::string& path, uint64_t maxBytes,
+                                       const std::string& what);
+
 // "16 MiB", "2 GiB", "512 bytes": a cap as messages show it.
 std::string ByteCapText(uint64_t bytes);
 

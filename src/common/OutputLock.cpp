@@ -1,6 +1,7 @@
 #include "common/OutputLock.h"
 
 #include "common/Error.h"
+#include "common/FileLookup.h"
 #include "common/Interrupt.h"
 #include "platform/Platform.h"
 
@@ -24,9 +25,17 @@ TOutputLock::TOutputLock(std::string lockFile, const std::string& setName, bool 
         Located(File, 0, "cannot lock the output set: " + what + ": " + platform::ErrorText(err)));
   };
   for (;;) {
+    RefuseSpecialFile(File, "lock the output set");
     const platform::TFileHandle fd = platform::OpenLockFile(File);
     if (fd == platform::NoFile)
       fail("cannot open the lock file", platform::LastError());
+    // What was opened, which a swap since the check above may have made something else.
+    const auto opened = platform::StatusOf(fd);
+    if (!opened || opened->Kind != platform::TFileKind::Regular) {
+      platform::Close(fd);
+      RefuseSpecialFile(File, "lock the output set");
+      fail("the lock file is not a regular file", platform::ErrorInvalid);
+    }
     // A waiting writer asks again every few milliseconds rather than block in the lock
     // call: the kernel restarts a blocked lock after our signal handlers, so Ctrl-C would
     // go unheard until the other render let go.

@@ -4,6 +4,7 @@
 #include "common/Error.h"
 #include "common/FileLookup.h"
 #include "common/Interrupt.h"
+#include "common/OutputLock.h"
 #include "common/Text.h"
 #include "gl/GLView.h"
 #include "jobs/JobInputs.h"
@@ -177,6 +178,9 @@ std::vector<std::string> RunJob(const TJobOptions& options, const std::string& n
   CheckOutputName(options, jobName);
   LoadJob(job, options, jobName);
   ProbeOutputFiles(PlannedFiles(job, options));
+  // Before the work, not when saving it: a FIFO or folder there would refuse the lock.
+  RefuseSpecialFile(OutputLockFileName(job.OutputSet(options.Format).Stem()),
+                    "lock the output set");
   job.RenderAll(inputs);
   job.SaveSheets(options.Format);
   return job.WrittenFiles;

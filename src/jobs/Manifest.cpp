@@ -15,7 +15,7 @@ namespace {
 
 constexpr const char* Magic = "quarvel-manifest 1";
 // A manifest of a real job is a few kilobytes; anything much larger is not ours.
-constexpr std::streamoff MaxManifestBytes = 16 << 20;
+constexpr uint64_t MaxManifestBytes = 16 << 20;
 
 bool HasLineBreak(const std::string& path) {
   return path.find_first_of("\r\n") != std::string::npos;
@@ -200,19 +200,14 @@ std::optional<TInputRecord> THashCache::Record(const std::string& path, const TI
 }
 
 std::optional<TManifest> ReadManifest(const std::string& manifestFile) {
-  std::ifstream in(manifestFile, std::ios::binary | std::ios::ate);
-  if (!in)
-    return std::nullopt;
-  const std::streamoff size = in.tellg();
-  if (size < 0 || size > MaxManifestBytes)
-    return std::nullopt;
-  std::string text(static_cast<size_t>(size), '\0');
-  in.seekg(0);
-  in.read(text.data(), size);
-  if (!in)
-    return std::nullopt;
+  std::optional<std::string> text;
+  try {
+    text = ReadOwnFile(manifestFile, MaxManifestBytes, "use it as the manifest");
+  } catch (const Error&) {
+    return std::nullopt; // what is in its place is refused where the job is rendered
+  }
   std::string why;
-  return ParseManifest(text, why);
+  return text ? ParseManifest(*text, why) : std::nullopt;
 }
 
 TManifestCheck CheckManifest(const std::string& manifestFile, const TManifest& expected,
@@ -223,19 +218,16 @@ TManifestCheck CheckManifest(const std::string& manifestFile, const TManifest& e
     check.Reason = "no manifest";
     return check;
   }
-  std::string text;
-  {
-    std::ifstream in(manifestFile, std::ios::binary);
-    if (st->Kind != platform::TFileKind::Regular ||
-        st->Size > static_cast<uint64_t>(MaxManifestBytes) || !in) {
-      check.Reason = "manifest unreadable";
-      check.Warning = manifestFile + ": cannot read the manifest; the job renders again";
-      return check;
-    }
-    std::ostringstream all;
-    all << in.rdbuf();
-    text = all.str();
+  // Refused as the job's failure: a FIFO, device or folder in its place is nobody's
+  // manifest, and the set could not be written over it either.
+  const std::optional<std::string> read =
+      ReadOwnFile(manifestFile, MaxManifestBytes, "use it as the manifest");
+  if (!read) {
+    check.Reason = "manifest unreadable";
+    check.Warning = manifestFile + ": cannot read the manifest; the job renders again";
+    return check;
   }
+  const std::string& text = *read;
   std::string why;
   check.Previous = ParseManifest(text, why);
   if (!check.Previous) {

@@ -11,7 +11,8 @@
 // Failures are reported the way the C library does it, so that messages stay the same
 // on every system: a call that fails returns its failure value and leaves the reason
 // in LastError(), whose text ErrorText gives. Interrupted system calls are retried here,
-// never passed on.
+// never passed on, except where a stop request (InstallStopHandlers) ends a wait: the
+// call then fails with ErrorInterrupted.
 #pragma once
 
 #include <cstdint>
@@ -31,12 +32,14 @@ void SetLastError(int code);
 // The system's text for a reason ("No such file or directory").
 std::string ErrorText(int code);
 // Reasons the program acts on.
-extern const int ErrorNoSpace;    // the device is full
-extern const int ErrorNotFound;   // no such file or folder
-extern const int ErrorWouldBlock; // a lock is held elsewhere
-extern const int ErrorIsFolder;   // a folder where a file was wanted
-extern const int ErrorNotFolder;  // a file where a folder was wanted
-extern const int ErrorInvalid;    // the call does not apply here (a sync on some file systems)
+extern const int ErrorNoSpace;     // the device is full
+extern const int ErrorNotFound;    // no such file or folder
+extern const int ErrorWouldBlock;  // a lock is held elsewhere
+extern const int ErrorIsFolder;    // a folder where a file was wanted
+extern const int ErrorNotFolder;   // a file where a folder was wanted
+extern const int ErrorInvalid;     // the call does not apply here (a sync on some file systems)
+extern const int ErrorInterrupted; // a stop request ended the wait
+extern const int ErrorIsLink;      // a symbolic link where none may be followed
 
 // --- Files ---
 
@@ -44,7 +47,7 @@ extern const int ErrorInvalid;    // the call does not apply here (a sync on som
 using TFileHandle = intptr_t;
 constexpr TFileHandle NoFile = -1;
 
-enum class TFileKind { Regular, Directory, Pipe, Other };
+enum class TFileKind { Regular, Directory, Pipe, Link, Other };
 
 struct TFileStatus {
   TFileKind Kind = TFileKind::Other;
@@ -59,15 +62,20 @@ struct TFileStatus {
 // The status of the file `path` names (links followed); nullopt when there is none or
 // it cannot be read (LastError says why).
 std::optional<TFileStatus> StatusOf(const std::string& path);
+// The status of the name `path` itself: a symbolic link there is not followed (Link).
+std::optional<TFileStatus> StatusOfName(const std::string& path);
 // The status of an open file.
 std::optional<TFileStatus> StatusOf(TFileHandle file);
 
 // Whether this process may read the file `path` names.
 bool CanRead(const std::string& path);
 
-// Opens a file for reading. `wait` false: opening a pipe does not block for a writer
-// (the caller refuses such a file anyway). NoFile on failure.
-TFileHandle OpenForReading(const std::string& path, bool wait = false);
+// Opens a file for reading. `wait` false: opening a pipe does not wait for a writer (the
+// caller refuses such a file anyway). `wait` true: it waits for one, and reads from the
+// pipe wait for its data, but a stop request ends either wait (ErrorInterrupted).
+// `followLinks` false: a symbolic link in the file's place fails with ErrorIsLink (for
+// files in output folders, where anyone with a share may plant one). NoFile on failure.
+TFileHandle OpenForReading(const std::string& path, bool wait = false, bool followLinks = true);
 // Reads up to `size` bytes; 0 at the end of the file, -1 on failure.
 int64_t Read(TFileHandle file, void* data, size_t size);
 // Writes up to `size` bytes; how many were written, -1 on failure.
@@ -95,11 +103,20 @@ int Replace(const std::string& from, const std::string& to);
 // Removes the name; 0 or -1.
 int Remove(const std::string& name);
 
-// An advisory lock on a lock file, held until Unlock. Opening does not follow a link
-// in the lock file's place.
+// Opens (making it when missing) a lock file, for TryLock. Opening neither follows a link
+// in the lock file's place nor waits on a pipe there: the caller checks what it opened.
 TFileHandle OpenLockFile(const std::string& path);
-// Takes the lock without waiting: 0, or -1 with ErrorWouldBlock when it is held elsewhere.
-int TryLock(TFileHandle file);
+// Takes an advisory lock on an open file without waiting, held until the file is closed:
+// 0, or -1 with ErrorWouldBlock when a lock that excludes it is held elsewhere. Shared
+// locks exclude only an exclusive one.
+int TryLock(TFileHandle file, bool shared = false);
+
+// Files removed should a second stop request end the program at once (the temporary
+// files of a set being written), which happens inside a signal handler where nothing can
+// be allocated: the name is copied now. A handle for KeepOnAbruptEnd; -1 when too many
+// names are registered (that file is then left behind).
+int RemoveOnAbruptEnd(const std::string& path);
+void KeepOnAbruptEnd(int handle);
 
 // The path of the running program; "" when the system does not say.
 std::string ProgramPath();

@@ -1,5 +1,6 @@
 // The platform contract (platform/Platform.h) on POSIX systems (Linux).
 #include "platform/Platform.h"
+#include "platform/PosixInternal.h"
 
 #include <algorithm>
 #include <cerrno>
@@ -9,6 +10,7 @@
 #include <dirent.h>
 #include <fcntl.h>
 #include <fstream>
+#include <poll.h>
 #include <sys/file.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -30,6 +32,8 @@ const int ErrorWouldBlock = EWOULDBLOCK;
 const int ErrorIsFolder = EISDIR;
 const int ErrorNotFolder = ENOTDIR;
 const int ErrorInvalid = EINVAL;
+const int ErrorInterrupted = EINTR;
+const int ErrorIsLink = ELOOP;
 
 // --- Files ---
 
@@ -44,6 +48,7 @@ TFileStatus StatusFrom(const struct stat& st) {
   status.Kind = S_ISREG(st.st_mode)    ? TFileKind::Regular
                 : S_ISDIR(st.st_mode)  ? TFileKind::Directory
                 : S_ISFIFO(st.st_mode) ? TFileKind::Pipe
+                : S_ISLNK(st.st_mode)  ? TFileKind::Link
                                        : TFileKind::Other;
   status.Size = static_cast<uint64_t>(st.st_size);
   status.MTimeNs = Nanoseconds(st.st_mtim);
@@ -66,6 +71,13 @@ std::optional<TFileStatus> StatusOf(const std::string& path) {
   return StatusFrom(st);
 }
 
+std::optional<TFileStatus> StatusOfName(const std::string& path) {
+  struct stat st {};
+  if (::lstat(path.c_str(), &st) != 0)
+    return std::nullopt;
+  return StatusFrom(st);
+}
+
 std::optional<TFileStatus> StatusOf(TFileHandle file) {
   struct stat st {};
   if (::fstat(Descriptor(file), &st) != 0)
@@ -77,16 +89,54 @@ bool CanRead(const std::string& path) {
   return ::access(path.c_str(), R_OK) == 0;
 }
 
-TFileHandle OpenForReading(const std::string& path, bool wait) {
-  const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | (wait ? 0 : O_NONBLOCK));
-  return fd < 0 ? NoFile : fd;
+bool posix::WaitForInput(int fd) {
+  for (;;) {
+    pollfd p{fd, POLLIN, 0};
+    const int rc = ::poll(&p, 1, 100);
+    if (rc > 0 || (rc < 0 && errno != EINTR))
+      return true; // the read that follows gives the data, the end or the error
+    if (StopRequested()) {
+      errno = EINTR;
+      return false;
+    }
+  }
+}
+
+TFileHandle OpenForReading(const std::string& path, bool wait, bool followLinks) {
+  // Never a blocking open: on a pipe it waits for a writer in the kernel, where the stop
+  // handlers (installed with SA_RESTART) cannot end the wait.
+  const int fd =
+      ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK | (followLinks ? 0 : O_NOFOLLOW));
+  if (fd < 0 || !wait)
+    return fd < 0 ? NoFile : fd;
+  struct stat st {};
+  if (::fstat(fd, &st) == 0 && S_ISFIFO(st.st_mode)) {
+    // Without a writer yet, a read would see the end at once; poll() waits for the first
+    // writer's data or its leaving (Linux reports no hang-up before a writer came).
+    if (!posix::WaitForInput(fd)) {
+      ::close(fd);
+      errno = EINTR;
+      return NoFile;
+    }
+  } else {
+    // Anything but a pipe is read as a blocking open would have read it.
+    ::fcntl(fd, F_SETFL, ::fcntl(fd, F_GETFL) & ~O_NONBLOCK);
+  }
+  return fd;
 }
 
 int64_t Read(TFileHandle file, void* data, size_t size) {
   for (;;) {
     const ssize_t n = ::read(Descriptor(file), data, size);
-    if (n >= 0 || errno != EINTR)
+    if (n >= 0)
       return n;
+    if (errno == EAGAIN) {
+      // A pipe opened to wait: its data has not come yet.
+      if (!posix::WaitForInput(Descriptor(file)))
+        return -1;
+    } else if (errno != EINTR || posix::StopRequested()) {
+      return -1;
+    }
   }
 }
 
@@ -141,13 +191,15 @@ int Remove(const std::string& name) {
 TFileHandle OpenLockFile(const std::string& path) {
   // O_NOFOLLOW: a link planted under the lock file's name must not make us create or
   // lock a file somewhere else.
-  const int fd = ::open(path.c_str(), O_RDONLY | O_CREAT | O_CLOEXEC | O_NOFOLLOW, 0666);
+  // O_NONBLOCK: a FIFO planted there would otherwise hold the open until someone writes.
+  const int fd =
+      ::open(path.c_str(), O_RDONLY | O_CREAT | O_CLOEXEC | O_NOFOLLOW | O_NONBLOCK, 0666);
   return fd < 0 ? NoFile : fd;
 }
 
-int TryLock(TFileHandle file) {
+int TryLock(TFileHandle file, bool shared) {
   for (;;) {
-    const int rc = ::flock(Descriptor(file), LOCK_EX | LOCK_NB);
+    const int rc = ::flock(Descriptor(file), (shared ? LOCK_SH : LOCK_EX) | LOCK_NB);
     if (rc == 0 || errno != EINTR)
       return rc;
   }

@@ -253,3 +253,35 @@ TEST(RenderWorkers, AFailingPollStopsAndReapsTheWorkersBeforeReporting) {
     }
   EXPECT_FALSE(AnyTemporary(root.str()));
 }
+
+TEST(RenderInterrupt, EveryWaitEndsOnAStopRequest) {
+  // Each wait is one nothing would end but the request: a settings FIFO nobody writes (in
+  // this process, or in a worker), and the set's lock held by another process.
+  enum class THold { Fifo, WorkerFifo, Lock };
+  for (const THold hold : {THold::Fifo, THold::WorkerFifo, THold::Lock})
+    for (const int signal : {SIGINT, SIGTERM}) {
+      SCOPED_TRACE(std::to_string(static_cast<int>(hold)) + " " + std::to_string(signal));
+      TempRoot root("interrupt");
+      RenderOnce(root, {"job", "other"});
+      std::vector<std::string> args = {"render",   "job",   "other",     "--root",
+                                       root.str(), "--out", root / "out"};
+      std::optional<quarvel::test::THeldLock> lock;
+      if (hold == THold::Lock) {
+        lock.emplace(root / "out/.job.lock");
+        root.Write("models/box.obj", BoxOBJ(1.0f, 2.0f, 1.0f, false)); // not up to date
+      } else {
+        HoldJob(root, "job");
+      }
+      if (hold == THold::WorkerFifo)
+        args.insert(args.end(), {"--jobs", "2"});
+      TRunningCli cli(args);
+      if (hold == THold::Lock)
+        ASSERT_TRUE(quarvel::test::WaitForTemporaries(root / "out", 5)) << cli.Transcript;
+      else
+        ASSERT_TRUE(cli.WaitForLine("job: Loading")) << cli.Transcript;
+      cli.Signal(signal);
+      EXPECT_EQ(cli.Finish(), 128 + signal) << cli.Transcript;
+      EXPECT_TRUE(Has(cli.Transcript, "jobs rendered; interrupted: job")) << cli.Transcript;
+      EXPECT_FALSE(AnyTemporary(root.str()));
+    }
+}

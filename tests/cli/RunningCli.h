@@ -8,12 +8,15 @@
 
 #include <atomic>
 #include <cerrno>
+#include <chrono>
 #include <csignal>
 #include <fcntl.h>
+#include <filesystem>
 #include <poll.h>
 #include <spawn.h>
 #include <stdexcept>
 #include <string>
+#include <sys/file.h>
 #include <sys/wait.h>
 #include <thread>
 #include <unistd.h>
@@ -172,5 +175,37 @@ private:
   std::atomic<bool> Opened{false};
   std::thread Writer;
 };
+
+// The lock of an output set (".NAME.lock"), held by this process as another render would
+// hold it: a render of the set waits for it with its temporary files complete.
+class THeldLock {
+public:
+  explicit THeldLock(const std::string& file)
+      : Fd(::open(file.c_str(), O_RDONLY | O_CREAT | O_CLOEXEC, 0666)) {
+    if (Fd < 0 || ::flock(Fd, LOCK_EX) != 0)
+      throw std::runtime_error("cannot lock " + file);
+  }
+  ~THeldLock() { ::close(Fd); }
+  THeldLock(const THeldLock&) = delete;
+  THeldLock& operator=(const THeldLock&) = delete;
+
+private:
+  int Fd;
+};
+
+// Waits until the folder `dir` holds `count` temporary files (".tmp-" in their names);
+// false when that does not happen within a very long time, which only a fault explains.
+inline bool WaitForTemporaries(const std::string& dir, size_t count) {
+  for (int i = 0; i < 6000; ++i) {
+    size_t found = 0;
+    std::error_code ec;
+    for (const auto& entry : std::filesystem::directory_iterator(dir, ec))
+      found += entry.path().filename().string().find(".tmp-") != std::string::npos;
+    if (found >= count)
+      return true;
+    std::this_thread::sleep_for(std::chrono::milliseconds(50));
+  }
+  return false;
+}
 
 } // namespace quarvel::test

@@ -3,9 +3,13 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <atomic>
 #include <chrono>
+#include <csignal>
 #include <cstdlib>
 #include <iostream>
+#include <sstream>
 #include <thread>
 
 namespace quarvel::platform {
@@ -25,6 +29,24 @@ TEST(DISABLED_Child, WaitsToBeStopped) {
     std::this_thread::sleep_for(std::chrono::seconds(1));
 }
 
+// Two stop requests: the first is recorded, the second ends the child at once, having
+// removed the file still registered and left the one taken back.
+std::atomic<int> childRequest{0};
+TEST(DISABLED_Child, EndsOnASecondRequest) {
+  InstallStopHandlers(true, {[](int signal) noexcept { childRequest.store(signal); },
+                             []() noexcept { return childRequest.load(); }});
+  const std::string folder = TemporaryFolder() + "/";
+  std::string removed = folder + "quarvel-removed-XXXXXX", kept = folder + "quarvel-kept-XXXXXX";
+  Close(MakeTemporary(removed));
+  Close(MakeTemporary(kept));
+  RemoveOnAbruptEnd(removed);
+  KeepOnAbruptEnd(RemoveOnAbruptEnd(kept));
+  std::cout << "child made " << removed << " " << kept << std::endl;
+  std::raise(SignalInterrupt);
+  std::raise(SignalTerminate);
+  std::cout << "child not ended" << std::endl;
+}
+
 TEST(ChildProcess, RunsThisProgramAndTellsHowItEnded) {
   struct TCase {
     const char* Test;
@@ -37,6 +59,7 @@ TEST(ChildProcess, RunsThisProgramAndTellsHowItEnded) {
       {"Passes", "child passes", 0, false, 0},
       {"ExitsWithThree", "child exits", 0, false, 3},
       {"WaitsToBeStopped", "child waits", SignalTerminate, true, SignalTerminate},
+      {"EndsOnASecondRequest", "child made", 0, true, SignalTerminate},
   };
   for (const TCase& c : cases) {
     SCOPED_TRACE(c.Test);
@@ -67,6 +90,13 @@ TEST(ChildProcess, RunsThisProgramAndTellsHowItEnded) {
     EXPECT_EQ(end.Signalled, c.Signalled);
     EXPECT_EQ(end.Code, c.Code);
     EXPECT_EQ(child->Output, NoFile);
+    std::istringstream made(output.substr(std::min(output.find("child made "), output.size())));
+    std::string word, removed, kept;
+    if (made >> word >> word >> removed >> kept) {
+      EXPECT_FALSE(StatusOf(removed)) << removed;
+      EXPECT_TRUE(StatusOf(kept)) << kept;
+      Remove(kept);
+    }
   }
 }
 
