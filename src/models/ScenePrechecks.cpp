@@ -37,6 +37,10 @@ std::string CheckPLYHeader(const std::string& bytes) {
   const size_t dataBytes = dataStart == std::string::npos ? 0 : bytes.size() - dataStart - 1;
   if (bytes.find_first_not_of("\r", end + 10) != dataStart)
     return "the PLY header's end_header line holds more";
+  // Assimp reads the header as text that ends at a NUL byte, and would see other
+  // statements (and counts) in it than the lines checked here.
+  if (bytes.find('\0') < end)
+    return "the PLY header holds a NUL byte";
   bool ascii = false;
   size_t at = 0;
   int line = 0;

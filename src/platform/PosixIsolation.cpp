@@ -19,6 +19,9 @@
 #include <mutex>
 #include <new>
 
+// Present in sanitizer builds only.
+extern "C" void __sanitizer_set_death_callback(void (*callback)()) __attribute__((weak));
+
 namespace quarvel::platform {
 
 namespace {
@@ -112,6 +115,10 @@ void CloseInherited(int requests, int answers) {
   // (which would report, or save the input, as if the program had crashed).
   for (const int fault : {SIGSEGV, SIGBUS, SIGILL, SIGFPE, SIGABRT})
     ::signal(fault, SIG_DFL);
+  // Nor does a sanitizer's report in the worker run the fuzzer's callback, which would
+  // save the input as a crash of the program's own.
+  if (__sanitizer_set_death_callback != nullptr)
+    __sanitizer_set_death_callback(nullptr);
   ::prctl(PR_SET_PDEATHSIG, SIGKILL);
   if (::getppid() != parent)
     ::_exit(WorkerOrphaned); // the parent died before the line above

@@ -30,7 +30,7 @@ TEST(FuzzSceneCorpus, EveryInputIsReadOrRefusedByName) {
   EXPECT_EQ(outcome("gif_texture.gltf"), "");
   for (const char* name :
        {"truncated.glb", "bad_json.gltf", "huge_count.gltf", "skin_key_not_utf8.gltf",
-        "skin_key_not_utf8_small.gltf", "number_overflow.gltf"}) {
+        "skin_key_not_utf8_small.gltf", "number_overflow.gltf", "ply_header_nul.ply"}) {
     const std::string said = outcome(name);
     EXPECT_NE(said, "") << name;
   }
