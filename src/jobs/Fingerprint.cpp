@@ -3,6 +3,7 @@
 #include "common/AtomicFile.h"
 #include "common/ContentHash.h"
 #include "common/Error.h"
+#include "common/FileLookup.h"
 #include "gl/GLView.h"
 #include "image/Image.h"
 #include "jobs/JobRunner.h"
@@ -206,9 +207,17 @@ std::optional<std::string> CachedRendererFingerprint(const std::string& deviceCh
   const std::string file = CacheFile();
   if (file.empty())
     return std::nullopt;
-  std::ifstream in(file, std::ios::binary);
+  // A cache that is not a plain file (a FIFO would hold the read) is no cache.
+  std::optional<std::string> text;
+  try {
+    text = ReadOwnFile(file, uint64_t{1} << 20, "use it as the fingerprint cache");
+  } catch (const Error&) {
+  }
+  if (!text)
+    return std::nullopt;
+  std::istringstream in(*text);
   std::string line;
-  if (!in || !std::getline(in, line) || line != CacheMagic)
+  if (!std::getline(in, line) || line != CacheMagic)
     return std::nullopt;
   std::string fingerprint, key;
   if (!std::getline(in, line) || line.rfind("fingerprint ", 0) != 0)

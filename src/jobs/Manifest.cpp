@@ -6,7 +6,6 @@
 #include "common/Text.h"
 #include "platform/Platform.h"
 
-#include <fstream>
 #include <sstream>
 
 namespace quarvel {

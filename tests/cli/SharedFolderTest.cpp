@@ -47,7 +47,7 @@ size_t Temporaries(const std::string& dir) {
 } // namespace
 
 TEST(SharedOutputFolder, SomethingElseUnderTheProgramsOwnNamesFailsTheJobAtOnce) {
-  enum class TKind { Fifo, Folder, Device };
+  enum class TKind { Fifo, Folder, Device, Link };
   struct TCase {
     const char* Name;
     TKind Kind;
@@ -62,6 +62,8 @@ TEST(SharedOutputFolder, SomethingElseUnderTheProgramsOwnNamesFailsTheJobAtOnce)
       {"job_1.p16", TKind::Fifo, "cannot write file: a FIFO (named pipe) has that name"},
       {"job_0.kxz", TKind::Device, "cannot write file: a device or socket has that name"},
       {".job_0.kxz.tmp-AbCdEf", TKind::Fifo, "cannot write the set: a FIFO (named pipe)"},
+      // Never followed, to lock or make a file elsewhere.
+      {".job.lock", TKind::Link, "cannot lock the output set: cannot open the lock file: Too many"},
   };
   for (const TCase& c : cases) {
     SCOPED_TRACE(c.Name + std::to_string(static_cast<int>(c.Kind)));
@@ -72,7 +74,8 @@ TEST(SharedOutputFolder, SomethingElseUnderTheProgramsOwnNamesFailsTheJobAtOnce)
     const int made = c.Kind == TKind::Fifo ? ::mkfifo(planted.c_str(), 0600)
                      : c.Kind == TKind::Device
                          ? ::mknod(planted.c_str(), S_IFCHR | 0600, makedev(1, 3)) // /dev/null's
-                         : ::mkdir(planted.c_str(), 0700);
+                     : c.Kind == TKind::Link ? ::symlink("/dev/null", planted.c_str())
+                                             : ::mkdir(planted.c_str(), 0700);
     if (made != 0 && c.Kind == TKind::Device)
       continue; // making a device takes privileges this run may not have
     ASSERT_EQ(made, 0) << planted;
@@ -80,7 +83,7 @@ TEST(SharedOutputFolder, SomethingElseUnderTheProgramsOwnNamesFailsTheJobAtOnce)
         Cli(root, "render job --out " + Quote(root / "out") + " --root " + Quote(root.str()));
     EXPECT_EQ(run.status, 1) << run.err;
     EXPECT_TRUE(Has(run.err, "job: " + planted + ": " + c.Says)) << run.err;
-    EXPECT_TRUE(Has(run.err, "; remove it\n")) << run.err;
+    EXPECT_EQ(Has(run.err, "; remove it\n"), c.Kind != TKind::Link) << run.err;
     EXPECT_TRUE(Has(run.err, "0 of 1 job rendered; failed: job\n")) << run.err;
     EXPECT_EQ(Entries(root / "out"), std::vector<std::string>{c.Name}); // left as it was
   }
