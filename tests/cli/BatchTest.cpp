@@ -401,3 +401,134 @@ TEST(DepfileAndReport, ListEveryInputEscapedAndEveryJobsOutcome) {
   EXPECT_TRUE(Has(Text(tmp / "deps.d"), "/out/.bad.manifest: \\\n")) << Text(tmp / "deps.d");
   EXPECT_TRUE(Has(Text(tmp / "deps.d"), "/out/.a\\#1.manifest: \\\n"));
 }
+
+namespace {
+
+// Runs `command` through the shell; its output lines.
+std::vector<std::string> ShellLines(const TempRoot& tmp, const std::string& command) {
+  const std::string out = tmp / "shell.txt";
+  const int raw = std::system((command + " >" + Quote(out) + " 2>&1").c_str());
+  EXPECT_TRUE(WIFEXITED(raw) && WEXITSTATUS(raw) == 0) << command << "\n" << Text(out);
+  std::vector<std::string> lines;
+  std::istringstream in(Text(out));
+  for (std::string l; std::getline(in, l);)
+    lines.push_back(l);
+  return lines;
+}
+
+// The jobs a build ran: its lines "render JOB" (Make echoes them, Ninja shows them as
+// "[k/n] render JOB").
+std::set<std::string> JobsRun(const std::vector<std::string>& lines) {
+  std::set<std::string> jobs;
+  for (const std::string& l : lines)
+    if (l.find("render j") != std::string::npos)
+      jobs.insert(l.substr(l.find("render j") + 7));
+  return jobs;
+}
+
+} // namespace
+
+// The names both readers can hold, escaped: Ninja records exactly the job's files, and
+// under Ninja and GNU Make alike a newer file re-renders its own job and no other.
+TEST(Depfile, NinjaAndMakeRecordExactlyTheJobsFilesAndRebuildOnlyTheirJob) {
+  if (std::system("ninja --version >/dev/null 2>&1 && make --version >/dev/null 2>&1") != 0)
+    GTEST_SKIP() << "needs ninja and GNU make";
+  TempRoot tmp("batch");
+  const std::string folders[] = {"sp ace", "ha#sh", "do$lar", "co:lon"};
+  const std::string root = tmp / "root";
+  std::map<std::string, std::set<std::string>> inputs; // job -> its files
+  std::map<std::string, std::string> textures;
+  for (size_t i = 0; i < std::size(folders); ++i) {
+    const std::string job = "j" + std::to_string(i), dir = "root/" + folders[i];
+    WriteTexturedBox(tmp, dir + "/box");
+    tmp.Write("root/" + job + ".settings", "angle 0 0\nframe 1 " + folders[i] + "/box.obj\n");
+    inputs[job] = {root + "/" + job + ".settings", tmp / (dir + "/box.obj"),
+                   tmp / (dir + "/box.mtl"), tmp / (dir + "/paint.png")};
+    textures[job] = tmp / (dir + "/paint.png");
+  }
+  auto render = [&](const std::string& job) {
+    return std::string(QUARVEL_CLI) + " render " + job + " -q --force --root " + Quote(root) +
+           " --out ";
+  };
+  const auto now = std::filesystem::file_time_type::clock::now();
+  for (const std::string tool : {"ninja", "make"}) {
+    SCOPED_TRACE(tool);
+    const std::string dir = tmp / tool, out = dir + "/out";
+    std::filesystem::create_directories(dir);
+    std::string file, all;
+    if (tool == "ninja")
+      file = "rule render\n  command = " + render("$job") + Quote(out) +
+             " --depfile $out.d\n  depfile = $out.d\n  deps = gcc\n  description = render $job\n";
+    for (const auto& [job, files] : inputs) {
+      const std::string manifest = out + "/." + job + ".manifest";
+      all += " " + manifest;
+      if (tool == "ninja")
+        file += "build " + manifest + ": render\n  job = " + job + "\n";
+      else
+        file += manifest + ":\n\t@echo render " + job + "\n\t@" + render(job) + Quote(out) +
+                " --depfile " + Quote(dir + "/" + job + ".d") + "\n-include " + dir + "/" + job +
+                ".d\n";
+    }
+    tmp.Write(tool + (tool == "ninja" ? "/build.ninja" : "/Makefile"),
+              tool == "ninja" ? file : "all:" + all + "\n" + file);
+    const std::string build = tool == "ninja" ? "ninja -C " + Quote(dir) : "make -C " + Quote(dir);
+    EXPECT_EQ(JobsRun(ShellLines(tmp, build)).size(), inputs.size());
+    EXPECT_TRUE(JobsRun(ShellLines(tmp, build)).empty());
+    if (tool == "ninja") {
+      // "OUT/.j0.manifest: #deps 4, ..." and then one indented line per file.
+      std::map<std::string, std::set<std::string>> recorded;
+      std::string job;
+      for (const std::string& l : ShellLines(tmp, build + " -t deps"))
+        if (l.rfind(out + "/.", 0) == 0)
+          job = l.substr(out.size() + 2, l.find(".manifest") - out.size() - 2);
+        else if (l.rfind("    ", 0) == 0)
+          recorded[job].insert(l.substr(4));
+      EXPECT_EQ(recorded, inputs);
+    }
+    // A texture newer than every output, then back in the past.
+    for (const auto& [job, files] : inputs) {
+      SCOPED_TRACE(job + ", " + *files.begin());
+      std::filesystem::last_write_time(textures[job], now + std::chrono::hours(1));
+      EXPECT_EQ(JobsRun(ShellLines(tmp, build)), std::set<std::string>{job});
+      std::filesystem::last_write_time(textures[job], now - std::chrono::hours(1));
+    }
+  }
+}
+
+// A name that Make or Ninja would read as other names or as syntax fails --depfile with
+// the name shown escaped, and no dependency file is left, not even an earlier run's.
+TEST(Depfile, NamesNoReaderCanHoldAreRefused) {
+  TempRoot tmp("batch");
+  WriteTexturedBox(tmp, "root/box");
+  struct Case {
+    std::string job;     // the settings file's name
+    std::string include; // a file it includes, "" for none
+    std::string refusal;
+  } cases[] = {
+      {"j", "ta\tb.txt", "ta\\x09b.txt' cannot be named in a dependency file: a tab ends a name"},
+      {"j", "inc:",
+       "inc:' cannot be named in a dependency file: a name ending in ':' reads as "
+       "the target of a new rule"},
+      {"j", "c\x01.txt", "c\\x01.txt' cannot be named in a dependency file: control byte \\x01"},
+      {"j", "it's.txt", "it's.txt' cannot be named in a dependency file: Ninja ends a name at '''"},
+      {"a=b", "", "a=b.manifest' cannot be named in a dependency file: Make reads a word with '='"},
+      {"n\nl", "", "n\\x0al.manifest' cannot be named in a dependency file: a line break"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.refusal);
+    std::string settings = "angle 0 0\nframe 1 box.obj\n";
+    if (!c.include.empty()) {
+      tmp.Write("root/" + c.include, "# shared\n");
+      settings += "include " + c.include + "\n";
+    }
+    tmp.Write("root/" + c.job + ".settings", settings);
+    tmp.Write("deps.d", "stale\n");
+    const CliRun r =
+        Cli(tmp, "render " + Quote(c.job) + " -q --root " + Quote(tmp / "root") + " --out " +
+                     Quote(tmp / "out") + " --depfile " + Quote(tmp / "deps.d"));
+    EXPECT_EQ(r.status, 1);
+    EXPECT_TRUE(Has(r.err, "quarvel-cli: --depfile: '")) << r.err;
+    EXPECT_TRUE(Has(r.err, c.refusal)) << r.err;
+    EXPECT_FALSE(std::filesystem::exists(tmp / "deps.d"));
+  }
+}
