@@ -8,6 +8,14 @@
 //   FILE.depth.png  the depth bytes of the same pixels as 8-bit grey (0 = empty).
 // The whole file name is kept in the picture names, so a .kxz and a .2p5d of the same
 // angle never overwrite each other's pictures.
+//
+// A container does not store its frame size, and two one-pixel crops far apart make the
+// inferred frame tens of thousands of pixels square: whole frames that would make a
+// picture of more than --max-pixels (default 8192 x 8192) are shown as each frame's own
+// crop side by side instead, which is what the file holds. That keeps every drawn pixel
+// in view, where a refusal would leave the user nothing to look at and a number to
+// guess; the line saying so gives the --max-pixels that shows the whole frames. Only when
+// the crops side by side are over the limit too is the view refused, with both sizes.
 #include "cli/Command.h"
 #include "common/Error.h"
 #include "common/FileLookup.h"
@@ -31,6 +39,7 @@ struct TViewOptions {
   std::string Out;
   std::string Palette;
   std::string FrameSize;
+  long long MaxPixels = 8192LL * 8192LL;
 };
 
 std::string LowerExtension(const std::string& name) {
@@ -76,24 +85,97 @@ std::string FrameLine(size_t f, int width, int height, int offsetX, int offsetY)
          std::to_string(offsetY) + ")";
 }
 
-void WritePictures(const TAngleSheet& sheet, const std::array<TPaletteEntry, 256>& palette,
+// One frame's visible part: Width x Height bytes of each plane, rows Stride bytes apart.
+struct TCrop {
+  int32_t Width = 0;
+  int32_t Height = 0;
+  const uint8_t* Index = nullptr;
+  const uint8_t* Depth = nullptr;
+  size_t Stride = 0;
+};
+
+// A picture's index and depth planes, Width * Height bytes each.
+struct TPicture {
+  int32_t Width = 0;
+  int32_t Height = 0;
+  std::vector<uint8_t> Index;
+  std::vector<uint8_t> Depth;
+};
+
+std::string Size(int64_t width, int64_t height) {
+  return std::to_string(width) + " x " + std::to_string(height);
+}
+
+// The crops side by side, top-aligned in frame order; `whole` is the size of the whole
+// frames' picture, for the messages. Sizes are checked against `maxPixels` before the
+// planes are made.
+TPicture CropsSideBySide(const std::vector<TCrop>& crops, int64_t wholeWidth, int64_t wholeHeight,
+                         long long maxPixels, const std::string& file) {
+  int64_t width = 0, height = 0;
+  for (const TCrop& c : crops) {
+    width += c.Width;
+    height = std::max<int64_t>(height, c.Height);
+  }
+  const std::string whole = "the whole frames make a " + Size(wholeWidth, wholeHeight) +
+                            " picture, more than --max-pixels " + std::to_string(maxPixels);
+  if (width * height == 0)
+    throw Error(Located(file, 0, whole + ", and no frame has a visible pixel"));
+  if (width * height > maxPixels)
+    throw Error(Located(file, 0,
+                        whole + ", and their crops side by side a " + Size(width, height) +
+                            " one; nothing written (--max-pixels " +
+                            std::to_string(width * height) + " shows the crops)"));
+  std::cout << "  " << whole << ": the pictures show each frame's crop side by side ("
+            << Size(width, height) << "; --max-pixels " << wholeWidth * wholeHeight
+            << " shows the whole frames)\n";
+  TPicture p;
+  p.Width = static_cast<int32_t>(width);
+  p.Height = static_cast<int32_t>(height);
+  p.Index.assign(static_cast<size_t>(width * height), 0);
+  p.Depth.assign(p.Index.size(), 0);
+  size_t x = 0;
+  for (const TCrop& c : crops) {
+    for (size_t y = 0; y < static_cast<size_t>(c.Height); ++y) {
+      const auto dst = static_cast<std::ptrdiff_t>(y * static_cast<size_t>(width) + x);
+      std::copy_n(c.Index + y * c.Stride, c.Width, p.Index.begin() + dst);
+      std::copy_n(c.Depth + y * c.Stride, c.Width, p.Depth.begin() + dst);
+    }
+    x += static_cast<size_t>(c.Width);
+  }
+  return p;
+}
+
+void WritePictures(int32_t width, int32_t height, const uint8_t* indexPlane,
+                   const uint8_t* depthPlane, const std::array<TPaletteEntry, 256>& palette,
                    const std::string& file, const std::string& base) {
-  if (sheet.SheetWidth <= 0 || sheet.Height <= 0)
+  if (width <= 0 || height <= 0)
     throw Error(Located(file, 0, "no frames to show"));
-  std::vector<uint8_t> rgba(sheet.PixelCount() * 4);
-  for (size_t i = 0; i < sheet.PixelCount(); ++i) {
-    const uint8_t index = sheet.IndexPlane[i];
+  const size_t count = static_cast<size_t>(width) * static_cast<size_t>(height);
+  std::vector<uint8_t> rgba(count * 4);
+  for (size_t i = 0; i < count; ++i) {
+    const uint8_t index = indexPlane[i];
     const TRGBTriple c = EntryToTriple(palette[index]);
     rgba[4 * i + 0] = c.Red;
     rgba[4 * i + 1] = c.Green;
     rgba[4 * i + 2] = c.Blue;
     rgba[4 * i + 3] = index == 0 ? 0 : 255;
   }
-  const std::string size = std::to_string(sheet.SheetWidth) + " x " + std::to_string(sheet.Height);
-  WritePNG(base + ".png", sheet.SheetWidth, sheet.Height, 4, rgba.data());
+  const std::string size = Size(width, height);
+  WritePNG(base + ".png", width, height, 4, rgba.data());
   std::cout << "wrote " << base << ".png (" << size << ", palette colours, index 0 transparent)\n";
-  WritePNG(base + ".depth.png", sheet.SheetWidth, sheet.Height, 1, sheet.DepthPlane.data());
+  WritePNG(base + ".depth.png", width, height, 1, depthPlane);
   std::cout << "wrote " << base << ".depth.png (" << size << ", depth as grey)\n";
+}
+
+void WritePictures(const TPicture& p, const std::array<TPaletteEntry, 256>& palette,
+                   const std::string& file, const std::string& base) {
+  WritePictures(p.Width, p.Height, p.Index.data(), p.Depth.data(), palette, file, base);
+}
+
+void WritePictures(const TAngleSheet& sheet, const std::array<TPaletteEntry, 256>& palette,
+                   const std::string& file, const std::string& base) {
+  WritePictures(sheet.SheetWidth, sheet.Height, sheet.IndexPlane.data(), sheet.DepthPlane.data(),
+                palette, file, base);
 }
 
 // The first bytes of a file in hex, and what kind of file they suggest when it is one a
@@ -163,7 +245,8 @@ void RunView(const TViewOptions& options) {
   const std::string base = options.Out.empty() ? file : JoinPath(options.Out, BaseName(file));
 
   if (container) {
-    const TKXContents kx = DecodeKXZ(data, bytes.size(), file, frameWidth, frameHeight);
+    // Without the full-size planes: the crops are what the file holds.
+    const TKXContents kx = DecodeKXZCrops(data, bytes.size(), file, frameWidth, frameHeight);
     const std::string paletteName = options.Palette.empty() ? Palette16Name(file) : options.Palette;
     const auto palette = Palette16ToEntries(ReadPalette16(paletteName));
     std::cout << file << ": sprite container, mode '" << kx.Mode << "', "
@@ -180,7 +263,17 @@ void RunView(const TViewOptions& options) {
         std::cout << FrameLine(f, r.Width, r.Height, r.OffsetX, r.OffsetY) << ", " << r.DataSize
                   << " bytes of data\n";
     }
-    WritePictures(KXZToSheet(kx), palette, file, base);
+    const int64_t wholeWidth = int64_t{kx.FrameWidth} * static_cast<int64_t>(kx.Frames.size());
+    if (wholeWidth * kx.FrameHeight <= options.MaxPixels) {
+      WritePictures(KXZToSheet(kx), palette, file, base);
+      return;
+    }
+    std::vector<TCrop> crops;
+    for (const TKXReadFrame& r : kx.Frames)
+      if (!r.Pixels.empty())
+        crops.push_back({r.Width, r.Height, r.Pixels.data(), r.Depths.data(), r.Width});
+    WritePictures(CropsSideBySide(crops, wholeWidth, kx.FrameHeight, options.MaxPixels, file),
+                  palette, file, base);
     return;
   }
 
@@ -190,6 +283,7 @@ void RunView(const TViewOptions& options) {
   // The crops and offsets a container would get for these frames.
   const size_t fw = static_cast<size_t>(sheet.FrameWidth);
   std::vector<uint8_t> frame(fw * static_cast<size_t>(sheet.Height));
+  std::vector<TCrop> crops;
   for (int f = 0; f < sheet.FrameCount(); ++f) {
     for (size_t y = 0; y < static_cast<size_t>(sheet.Height); ++y)
       std::copy_n(sheet.IndexPlane.begin() +
@@ -201,8 +295,19 @@ void RunView(const TViewOptions& options) {
     std::cout << FrameLine(static_cast<size_t>(f), b.Right - b.Left + 1, b.Bottom - b.Top + 1,
                            b.Left - sheet.FrameWidth / 2, b.Top - sheet.Height / 2)
               << (empty ? ", no visible pixel" : "") << "\n";
+    const size_t at = static_cast<size_t>(b.Top) * static_cast<size_t>(sheet.SheetWidth) +
+                      static_cast<size_t>(f) * fw + static_cast<size_t>(b.Left);
+    if (!empty)
+      crops.push_back({b.Right - b.Left + 1, b.Bottom - b.Top + 1, sheet.IndexPlane.data() + at,
+                       sheet.DepthPlane.data() + at, static_cast<size_t>(sheet.SheetWidth)});
   }
-  WritePictures(sheet, sheet.Palette, file, base);
+  // The sheet is what the file holds, two bytes a pixel; the limit is on what the
+  // pictures cost on top of it.
+  if (static_cast<int64_t>(sheet.PixelCount()) <= options.MaxPixels)
+    WritePictures(sheet, sheet.Palette, file, base);
+  else
+    WritePictures(CropsSideBySide(crops, sheet.SheetWidth, sheet.Height, options.MaxPixels, file),
+                  sheet.Palette, file, base);
 }
 
 RegisterCommand reg("view", [](CLI::App& app) {
@@ -218,10 +323,15 @@ RegisterCommand reg("view", [](CLI::App& app) {
   sub->add_option("--frame-size", options->FrameSize,
                   "WIDTHxHEIGHT of a container's uncropped frames (a container does not store "
                   "it; by default the smallest size that holds every crop around its centre)");
+  sub->add_option("--max-pixels", options->MaxPixels,
+                  "Most pixels the pictures of whole frames may have; beyond it they show each "
+                  "frame's crop side by side (default 67108864 = 8192 x 8192)")
+      ->check(CLI::Range(1LL, 32768LL * 32768LL));
   sub->footer("Writes FILE.png (all frames side by side in their palette colours, index 0 "
               "transparent) and FILE.depth.png (the depth bytes as grey), and prints the frame "
               "count, the frame size and each frame's crop size and offset from the frame "
-              "centre.");
+              "centre. Whole frames that would make more than --max-pixels are shown as each "
+              "frame's crop side by side instead.");
   sub->callback([options] {
     RunView(*options);
     SetExitCode(0);

@@ -168,3 +168,40 @@ TEST(HostileInput, NamesFromASharedFolderReachTheTerminalEscaped) {
   const CliRun info = Cli(tmp, "info model box.obj" + inRoot);
   EXPECT_TRUE(Has(info.out, "  grp\\x7f\\xe9: 6 faces")) << info.out;
 }
+
+// Sprite files whose whole frames make pictures far larger than the file: a 41-byte
+// container of two 1 x 1 crops at (-5700, -5700) and (5699, 5699) (an inferred frame
+// 11400 pixels square) once took `view` 16 s and 2 GB; now both kinds show their crops.
+TEST(HostileInput, ViewCostsWhatTheFileHolds) {
+  TempRoot tmp("hostile");
+  tmp.Write("far.kxz", std::string("\xFFKXX\0\0X\x02\0\x04\0\xBC\xE9\xBC\xE9\x01\0\x01\0\x02\0\0\0"
+                                   "\xC1\x05\x04\0\x43\x16\x43\x16\x01\0\x01\0\x02\0\0\0\xC1\x07",
+                                   41));
+  tmp.Write("far.p16", std::string(512, '\0'));
+  std::string sheet = std::string("\x08\0\0\0\x03\0\0\0\x04\0\0\0", 12) + std::string(1072, '\0');
+  sheet[12 + 24 + 1] = sheet[12 + 24 + 14] = 1; // two 4 x 3 frames, a pixel in each
+  tmp.Write("two.2p5d", sheet);
+  const struct {
+    std::string args, message; // on stdout, or on stderr when no picture is written
+    int width, height;
+  } cases[] = {
+      {"far.kxz",
+       "the whole frames make a 22800 x 11400 picture, more than --max-pixels 67108864: "
+       "the pictures show each frame's crop side by side (2 x 1",
+       2, 1},
+      {"far.kxz --max-pixels 1", "their crops side by side a 2 x 1 one; nothing written", 0, 0},
+      {"two.2p5d --max-pixels 23", "make a 8 x 3 picture, more than --max-pixels 23", 2, 1},
+  };
+  for (const auto& c : cases) {
+    const std::string pictures = tmp / ("pictures" + std::to_string(&c - cases));
+    const CliRun r = Cli(tmp, "view " + c.args + " --out " + Quote(pictures), tmp.str());
+    EXPECT_EQ(r.status, c.width ? 0 : 1) << c.args << r.err;
+    EXPECT_TRUE(Has(c.width ? r.out : r.err, c.message)) << r.out << r.err;
+    const std::string png = pictures + "/" + c.args.substr(0, 8) + ".png";
+    EXPECT_EQ(fs::exists(png), c.width != 0) << c.args;
+    if (c.width != 0) {
+      const quarvel::TDecodedImage image = quarvel::DecodePNG(png, 65535);
+      EXPECT_EQ(std::make_pair(image.Width, image.Height), std::make_pair(c.width, c.height));
+    }
+  }
+}
