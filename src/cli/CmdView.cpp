@@ -94,23 +94,15 @@ struct TCrop {
   size_t Stride = 0;
 };
 
-// A picture's index and depth planes, Width * Height bytes each.
-struct TPicture {
-  int32_t Width = 0;
-  int32_t Height = 0;
-  std::vector<uint8_t> Index;
-  std::vector<uint8_t> Depth;
-};
-
 std::string Size(int64_t width, int64_t height) {
   return std::to_string(width) + " x " + std::to_string(height);
 }
 
-// The crops side by side, top-aligned in frame order; `whole` is the size of the whole
-// frames' picture, for the messages. Sizes are checked against `maxPixels` before the
-// planes are made.
-TPicture CropsSideBySide(const std::vector<TCrop>& crops, int64_t wholeWidth, int64_t wholeHeight,
-                         long long maxPixels, const std::string& file) {
+// The crops side by side, top-aligned in frame order, as a sheet of one frame (index and
+// depth planes only); `whole` is the size of the whole frames' picture, for the messages.
+// Sizes are checked against `maxPixels` before the planes are made.
+TAngleSheet CropsSideBySide(const std::vector<TCrop>& crops, int64_t wholeWidth,
+                            int64_t wholeHeight, long long maxPixels, const std::string& file) {
   int64_t width = 0, height = 0;
   for (const TCrop& c : crops) {
     width += c.Width;
@@ -128,54 +120,41 @@ TPicture CropsSideBySide(const std::vector<TCrop>& crops, int64_t wholeWidth, in
   std::cout << "  " << whole << ": the pictures show each frame's crop side by side ("
             << Size(width, height) << "; --max-pixels " << wholeWidth * wholeHeight
             << " shows the whole frames)\n";
-  TPicture p;
-  p.Width = static_cast<int32_t>(width);
+  TAngleSheet p;
+  p.SheetWidth = p.FrameWidth = static_cast<int32_t>(width);
   p.Height = static_cast<int32_t>(height);
-  p.Index.assign(static_cast<size_t>(width * height), 0);
-  p.Depth.assign(p.Index.size(), 0);
+  p.IndexPlane.assign(p.PixelCount(), 0);
+  p.DepthPlane.assign(p.PixelCount(), 0);
   size_t x = 0;
   for (const TCrop& c : crops) {
     for (size_t y = 0; y < static_cast<size_t>(c.Height); ++y) {
       const auto dst = static_cast<std::ptrdiff_t>(y * static_cast<size_t>(width) + x);
-      std::copy_n(c.Index + y * c.Stride, c.Width, p.Index.begin() + dst);
-      std::copy_n(c.Depth + y * c.Stride, c.Width, p.Depth.begin() + dst);
+      std::copy_n(c.Index + y * c.Stride, c.Width, p.IndexPlane.begin() + dst);
+      std::copy_n(c.Depth + y * c.Stride, c.Width, p.DepthPlane.begin() + dst);
     }
     x += static_cast<size_t>(c.Width);
   }
   return p;
 }
 
-void WritePictures(int32_t width, int32_t height, const uint8_t* indexPlane,
-                   const uint8_t* depthPlane, const std::array<TPaletteEntry, 256>& palette,
+void WritePictures(const TAngleSheet& sheet, const std::array<TPaletteEntry, 256>& palette,
                    const std::string& file, const std::string& base) {
-  if (width <= 0 || height <= 0)
+  if (sheet.SheetWidth <= 0 || sheet.Height <= 0)
     throw Error(Located(file, 0, "no frames to show"));
-  const size_t count = static_cast<size_t>(width) * static_cast<size_t>(height);
-  std::vector<uint8_t> rgba(count * 4);
-  for (size_t i = 0; i < count; ++i) {
-    const uint8_t index = indexPlane[i];
+  std::vector<uint8_t> rgba(sheet.PixelCount() * 4);
+  for (size_t i = 0; i < sheet.PixelCount(); ++i) {
+    const uint8_t index = sheet.IndexPlane[i];
     const TRGBTriple c = EntryToTriple(palette[index]);
     rgba[4 * i + 0] = c.Red;
     rgba[4 * i + 1] = c.Green;
     rgba[4 * i + 2] = c.Blue;
     rgba[4 * i + 3] = index == 0 ? 0 : 255;
   }
-  const std::string size = Size(width, height);
-  WritePNG(base + ".png", width, height, 4, rgba.data());
+  const std::string size = Size(sheet.SheetWidth, sheet.Height);
+  WritePNG(base + ".png", sheet.SheetWidth, sheet.Height, 4, rgba.data());
   std::cout << "wrote " << base << ".png (" << size << ", palette colours, index 0 transparent)\n";
-  WritePNG(base + ".depth.png", width, height, 1, depthPlane);
+  WritePNG(base + ".depth.png", sheet.SheetWidth, sheet.Height, 1, sheet.DepthPlane.data());
   std::cout << "wrote " << base << ".depth.png (" << size << ", depth as grey)\n";
-}
-
-void WritePictures(const TPicture& p, const std::array<TPaletteEntry, 256>& palette,
-                   const std::string& file, const std::string& base) {
-  WritePictures(p.Width, p.Height, p.Index.data(), p.Depth.data(), palette, file, base);
-}
-
-void WritePictures(const TAngleSheet& sheet, const std::array<TPaletteEntry, 256>& palette,
-                   const std::string& file, const std::string& base) {
-  WritePictures(sheet.SheetWidth, sheet.Height, sheet.IndexPlane.data(), sheet.DepthPlane.data(),
-                palette, file, base);
 }
 
 // The first bytes of a file in hex, and what kind of file they suggest when it is one a
