@@ -303,7 +303,7 @@ RegisterCommand reg("view", [](CLI::App& app) {
                   "WIDTHxHEIGHT of a container's uncropped frames (a container does not store "
                   "it; by default the smallest size that holds every crop around its centre)");
   sub->add_option("--max-pixels", options->MaxPixels,
-                  "Most pixels the pictures of whole frames may have; beyond it they show each "
+                  "most pixels the pictures of whole frames may have; beyond it they show each "
                   "frame's crop side by side (default 67108864 = 8192 x 8192)")
       ->check(CLI::Range(1LL, 32768LL * 32768LL));
   sub->footer("Writes FILE.png (all frames side by side in their palette colours, index 0 "
