@@ -170,8 +170,8 @@ TEST(HostileInput, NamesFromASharedFolderReachTheTerminalEscaped) {
 }
 
 // Sprite files whose whole frames make pictures far larger than the file: a 41-byte
-// container of two 1 x 1 crops at (-5700, -5700) and (5699, 5699) (an inferred frame
-// 11400 pixels square) once took `view` 16 s and 2 GB; now both kinds show their crops.
+// container of two 1 x 1 crops at (-5700, -5700) and (5699, 5699), whose inferred frame
+// is 11400 pixels square, and a sheet over --max-pixels are shown as their crops.
 TEST(HostileInput, ViewCostsWhatTheFileHolds) {
   TempRoot tmp("hostile");
   tmp.Write("far.kxz", std::string("\xFFKXX\0\0X\x02\0\x04\0\xBC\xE9\xBC\xE9\x01\0\x01\0\x02\0\0\0"
