@@ -4,7 +4,7 @@
 set -euo pipefail
 
 PACKAGES=(
-  build-essential cmake ninja-build pkg-config git
+  build-essential make cmake ninja-build pkg-config git
   clang clang-format libclang-rt-14-dev
   libpng-dev libjpeg-dev zlib1g-dev
   libegl-dev libgl-dev libglu1-mesa-dev libegl-mesa0 libgl1-mesa-dri libglx-mesa0

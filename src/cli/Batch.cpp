@@ -14,6 +14,8 @@
 
 #include <algorithm>
 #include <cstdio>
+#include <cstring>
+#include <filesystem>
 
 namespace quarvel::cli {
 
@@ -97,7 +99,8 @@ void AddBatchOptions(CLI::App& render, TBatchOptions& options) {
                     "(lower case, \"/\" separators) modulo N is K - 1");
   render.add_option("--depfile", options.Depfile,
                     "Write a Make-style dependency file: each job's manifest depends on every "
-                    "file the job reads");
+                    "file the job reads. A file name that GNU Make or Ninja would read as "
+                    "another name (a tab, a line break, a trailing ':', ...) fails it");
   render.add_option("--report", options.Report,
                     "Write a JSON report of the run: per job its status, errors, warnings, "
                     "outputs with sizes and hashes, and seconds per phase");
@@ -238,10 +241,68 @@ void TBatchRun::Ended(const std::string& name) {
   job.Phase = -1;
 }
 
-std::string DepfileEscape(const std::string& path) {
+namespace {
+
+// Why no dependency file can name `path` (as a target when `target`), or "" when one can.
+// Measured against the two readers that matter, GNU Make 4.3 and Ninja 1.11: a name is
+// kept only when both read back exactly the same bytes, since a build that reads another
+// name either never sees a change to the real file or rebuilds on every run.
+std::string DepfileProblem(const std::string& path, bool target) {
+  auto byte = [](unsigned char c) {
+    static const char hex[] = "0123456789ABCDEF";
+    return std::string("byte \\x") + hex[c >> 4] + hex[c & 15];
+  };
+  if (path.empty())
+    return "it is empty";
+  for (size_t i = 0; i < path.size(); ++i) {
+    const auto c = static_cast<unsigned char>(path[i]);
+    const char next = i + 1 < path.size() ? path[i + 1] : '\0';
+    if (c == '\t')
+      return "a tab ends a name there, and neither Make nor Ninja has an escape for it";
+    if (c == '\n' || c == '\r')
+      return "a line break ends the rule there";
+    if (c < 32 || c == 127)
+      return "control " + byte(c) + " has no escape in Make or Ninja";
+    if (std::strchr(";&'\"*?<>|^`", c))
+      return std::string("Ninja ends a name at '") + static_cast<char>(c) + "'";
+    if (c == '=')
+      return "Make reads a word with '=' as a variable assignment";
+    if (c == '[')
+      return "Make reads '[' as a wildcard pattern";
+    if (c == '%' && target)
+      return "Make reads a target with '%' as a pattern rule";
+    if (c == ':' && next == '\0')
+      return "a name ending in ':' reads as the target of a new rule";
+    if (c == '\\' && std::strchr(" #:$", next))
+      return "Make and Ninja read a backslash before a space, '#', ':', '$' or the end of the "
+             "name differently";
+  }
+  if (path[0] == '~')
+    return "Make reads a leading '~' as a home folder";
+  if (path.back() == ')' && path.find('(') != std::string::npos)
+    return "Make reads NAME(MEMBER) as a member of an archive";
+  return "";
+}
+
+} // namespace
+
+std::string DepfileEscape(const std::string& path, bool target) {
+  const std::string problem = DepfileProblem(path, target);
+  if (!problem.empty()) {
+    // The end of a long path is the part that names the file; it is never cut, however
+    // many of its bytes show as \xHH.
+    constexpr size_t keep = 60;
+    size_t from = path.size() > keep ? path.size() - keep : 0;
+    while (from > 0 && from < path.size() &&
+           (static_cast<unsigned char>(path[from]) & 0xC0) == 0x80)
+      ++from;
+    throw Error("--depfile: " + Quoted((from > 0 ? "..." : "") + path.substr(from), 4 * keep + 3) +
+                " cannot be named in a dependency file: " + problem +
+                "; no dependency file written (rename the file, or render without --depfile)");
+  }
   std::string out;
   for (const char c : path) {
-    if (c == ' ' || c == '#' || c == '\\')
+    if (c == ' ' || c == '#' || c == ':')
       out += '\\';
     else if (c == '$')
       out += '$';
@@ -258,17 +319,34 @@ std::string TBatchRun::Finish(const std::vector<std::string>& names,
     if (outcomes[i] == TOutcome::Rendered || outcomes[i] == TOutcome::UpToDate)
       manifests[i] = ReadManifest(ManifestName(JobOptions_, names[i]));
 
+  // The dependency file is made whole before anything is written: a name it cannot hold
+  // fails --depfile (after the report), and an earlier run's file is removed rather than
+  // left to name the inputs of another day.
+  std::string depfile, refused;
   if (!Options_.Depfile.empty()) {
-    std::string text;
-    for (size_t i = 0; i < names.size(); ++i) {
-      if (!manifests[i])
-        continue;
-      text += DepfileEscape(ManifestName(JobOptions_, names[i])) + ":";
-      for (const TInputRecord& input : manifests[i]->Inputs)
-        text += " \\\n  " + DepfileEscape(input.Path);
-      text += "\n";
+    try {
+      for (size_t i = 0; i < names.size(); ++i) {
+        // A job rendered without a manifest (a name no manifest line can hold, or a file
+        // gone while it rendered) read files that nothing here can list.
+        if (!manifests[i] && outcomes[i] == TOutcome::Rendered) {
+          DepfileEscape(ManifestName(JobOptions_, names[i]), true);
+          throw Error("--depfile: " + Quoted(names[i]) +
+                      ": no manifest lists the files this job read; no dependency file written");
+        }
+        if (!manifests[i])
+          continue;
+        depfile += DepfileEscape(ManifestName(JobOptions_, names[i]), true) + ":";
+        for (const TInputRecord& input : manifests[i]->Inputs)
+          depfile += " \\\n  " + DepfileEscape(input.Path);
+        depfile += "\n";
+      }
+    } catch (const Error& e) {
+      refused = e.what();
+      std::error_code ec;
+      std::filesystem::remove(Options_.Depfile, ec);
     }
-    WriteFileAtomic(Options_.Depfile, text.data(), text.size());
+    if (refused.empty())
+      WriteFileAtomic(Options_.Depfile, depfile.data(), depfile.size());
   }
 
   // The line of totals is for jobs that drew: one that failed while loading would only
@@ -315,6 +393,8 @@ std::string TBatchRun::Finish(const std::vector<std::string>& names,
         report.dump(2, ' ', false, nlohmann::json::error_handler_t::replace) + "\n";
     WriteFileAtomic(Options_.Report, text.data(), text.size());
   }
+  if (!refused.empty())
+    throw Error(refused);
 
   if (!anyDrawn)
     return std::string();

@@ -80,7 +80,8 @@ public:
 
   // Writes the dependency file and the report (each when asked for) and returns the
   // total-per-phase line of the summary ("" when nothing rendered). Throws quarvel::Error
-  // when a file cannot be written.
+  // when a file cannot be written, and (after writing the report, with no dependency file
+  // left behind) when a job's file has a name no dependency file can hold.
   std::string Finish(const std::vector<std::string>& names, const std::vector<TOutcome>& outcomes);
 
 private:
@@ -102,8 +103,12 @@ private:
   TManifest Expected() const;
 };
 
-// Make's and Ninja's escaping of a path in a dependency file ("a b" -> "a\ b", "$" ->
-// "$$", "#" -> "\#").
-std::string DepfileEscape(const std::string& path);
+// `path` as GNU Make and Ninja both read it back in a dependency file ("a b" -> "a\ b",
+// "#" -> "\#", "$" -> "$$", "a:b" -> "a\:b"); `target` for the name before the ':'.
+// A name that either reader would take for other names or for syntax (a tab, a line
+// break or another control byte, a trailing ':', a character at which Ninja ends a name,
+// Make's '=', '[', archive members and, in a target, '%') throws quarvel::Error naming
+// the file and the reason.
+std::string DepfileEscape(const std::string& path, bool target = false);
 
 } // namespace quarvel::cli

@@ -8,6 +8,14 @@
 //   FILE.depth.png  the depth bytes of the same pixels as 8-bit grey (0 = empty).
 // The whole file name is kept in the picture names, so a .kxz and a .2p5d of the same
 // angle never overwrite each other's pictures.
+//
+// A container does not store its frame size, and two one-pixel crops far apart make the
+// inferred frame tens of thousands of pixels square: whole frames that would make a
+// picture of more than --max-pixels (default 8192 x 8192) are shown as each frame's own
+// crop side by side instead, which is what the file holds. That keeps every drawn pixel
+// in view, where a refusal would leave the user nothing to look at and a number to
+// guess; the line saying so gives the --max-pixels that shows the whole frames. Only when
+// the crops side by side are over the limit too is the view refused, with both sizes.
 #include "cli/Command.h"
 #include "common/Error.h"
 #include "common/FileLookup.h"
@@ -31,6 +39,7 @@ struct TViewOptions {
   std::string Out;
   std::string Palette;
   std::string FrameSize;
+  long long MaxPixels = 8192LL * 8192LL;
 };
 
 std::string LowerExtension(const std::string& name) {
@@ -76,6 +85,58 @@ std::string FrameLine(size_t f, int width, int height, int offsetX, int offsetY)
          std::to_string(offsetY) + ")";
 }
 
+// One frame's visible part: Width x Height bytes of each plane, rows Stride bytes apart.
+struct TCrop {
+  int32_t Width = 0;
+  int32_t Height = 0;
+  const uint8_t* Index = nullptr;
+  const uint8_t* Depth = nullptr;
+  size_t Stride = 0;
+};
+
+std::string Size(int64_t width, int64_t height) {
+  return std::to_string(width) + " x " + std::to_string(height);
+}
+
+// The crops side by side, top-aligned in frame order, as a sheet of one frame (index and
+// depth planes only); `whole` is the size of the whole frames' picture, for the messages.
+// Sizes are checked against `maxPixels` before the planes are made.
+TAngleSheet CropsSideBySide(const std::vector<TCrop>& crops, int64_t wholeWidth,
+                            int64_t wholeHeight, long long maxPixels, const std::string& file) {
+  int64_t width = 0, height = 0;
+  for (const TCrop& c : crops) {
+    width += c.Width;
+    height = std::max<int64_t>(height, c.Height);
+  }
+  const std::string whole = "the whole frames make a " + Size(wholeWidth, wholeHeight) +
+                            " picture, more than --max-pixels " + std::to_string(maxPixels);
+  if (width * height == 0)
+    throw Error(Located(file, 0, whole + ", and no frame has a visible pixel"));
+  if (width * height > maxPixels)
+    throw Error(Located(file, 0,
+                        whole + ", and their crops side by side a " + Size(width, height) +
+                            " one; nothing written (--max-pixels " +
+                            std::to_string(width * height) + " shows the crops)"));
+  std::cout << "  " << whole << ": the pictures show each frame's crop side by side ("
+            << Size(width, height) << "; --max-pixels " << wholeWidth * wholeHeight
+            << " shows the whole frames)\n";
+  TAngleSheet p;
+  p.SheetWidth = p.FrameWidth = static_cast<int32_t>(width);
+  p.Height = static_cast<int32_t>(height);
+  p.IndexPlane.assign(p.PixelCount(), 0);
+  p.DepthPlane.assign(p.PixelCount(), 0);
+  size_t x = 0;
+  for (const TCrop& c : crops) {
+    for (size_t y = 0; y < static_cast<size_t>(c.Height); ++y) {
+      const auto dst = static_cast<std::ptrdiff_t>(y * static_cast<size_t>(width) + x);
+      std::copy_n(c.Index + y * c.Stride, c.Width, p.IndexPlane.begin() + dst);
+      std::copy_n(c.Depth + y * c.Stride, c.Width, p.DepthPlane.begin() + dst);
+    }
+    x += static_cast<size_t>(c.Width);
+  }
+  return p;
+}
+
 void WritePictures(const TAngleSheet& sheet, const std::array<TPaletteEntry, 256>& palette,
                    const std::string& file, const std::string& base) {
   if (sheet.SheetWidth <= 0 || sheet.Height <= 0)
@@ -89,7 +150,7 @@ void WritePictures(const TAngleSheet& sheet, const std::array<TPaletteEntry, 256
     rgba[4 * i + 2] = c.Blue;
     rgba[4 * i + 3] = index == 0 ? 0 : 255;
   }
-  const std::string size = std::to_string(sheet.SheetWidth) + " x " + std::to_string(sheet.Height);
+  const std::string size = Size(sheet.SheetWidth, sheet.Height);
   WritePNG(base + ".png", sheet.SheetWidth, sheet.Height, 4, rgba.data());
   std::cout << "wrote " << base << ".png (" << size << ", palette colours, index 0 transparent)\n";
   WritePNG(base + ".depth.png", sheet.SheetWidth, sheet.Height, 1, sheet.DepthPlane.data());
@@ -163,7 +224,8 @@ void RunView(const TViewOptions& options) {
   const std::string base = options.Out.empty() ? file : JoinPath(options.Out, BaseName(file));
 
   if (container) {
-    const TKXContents kx = DecodeKXZ(data, bytes.size(), file, frameWidth, frameHeight);
+    // Without the full-size planes: the crops are what the file holds.
+    const TKXContents kx = DecodeKXZCrops(data, bytes.size(), file, frameWidth, frameHeight);
     const std::string paletteName = options.Palette.empty() ? Palette16Name(file) : options.Palette;
     const auto palette = Palette16ToEntries(ReadPalette16(paletteName));
     std::cout << file << ": sprite container, mode '" << kx.Mode << "', "
@@ -180,7 +242,17 @@ void RunView(const TViewOptions& options) {
         std::cout << FrameLine(f, r.Width, r.Height, r.OffsetX, r.OffsetY) << ", " << r.DataSize
                   << " bytes of data\n";
     }
-    WritePictures(KXZToSheet(kx), palette, file, base);
+    const int64_t wholeWidth = int64_t{kx.FrameWidth} * static_cast<int64_t>(kx.Frames.size());
+    if (wholeWidth * kx.FrameHeight <= options.MaxPixels) {
+      WritePictures(KXZToSheet(kx), palette, file, base);
+      return;
+    }
+    std::vector<TCrop> crops;
+    for (const TKXReadFrame& r : kx.Frames)
+      if (!r.Pixels.empty())
+        crops.push_back({r.Width, r.Height, r.Pixels.data(), r.Depths.data(), r.Width});
+    WritePictures(CropsSideBySide(crops, wholeWidth, kx.FrameHeight, options.MaxPixels, file),
+                  palette, file, base);
     return;
   }
 
@@ -190,6 +262,7 @@ void RunView(const TViewOptions& options) {
   // The crops and offsets a container would get for these frames.
   const size_t fw = static_cast<size_t>(sheet.FrameWidth);
   std::vector<uint8_t> frame(fw * static_cast<size_t>(sheet.Height));
+  std::vector<TCrop> crops;
   for (int f = 0; f < sheet.FrameCount(); ++f) {
     for (size_t y = 0; y < static_cast<size_t>(sheet.Height); ++y)
       std::copy_n(sheet.IndexPlane.begin() +
@@ -201,8 +274,19 @@ void RunView(const TViewOptions& options) {
     std::cout << FrameLine(static_cast<size_t>(f), b.Right - b.Left + 1, b.Bottom - b.Top + 1,
                            b.Left - sheet.FrameWidth / 2, b.Top - sheet.Height / 2)
               << (empty ? ", no visible pixel" : "") << "\n";
+    const size_t at = static_cast<size_t>(b.Top) * static_cast<size_t>(sheet.SheetWidth) +
+                      static_cast<size_t>(f) * fw + static_cast<size_t>(b.Left);
+    if (!empty)
+      crops.push_back({b.Right - b.Left + 1, b.Bottom - b.Top + 1, sheet.IndexPlane.data() + at,
+                       sheet.DepthPlane.data() + at, static_cast<size_t>(sheet.SheetWidth)});
   }
-  WritePictures(sheet, sheet.Palette, file, base);
+  // The sheet is what the file holds, two bytes a pixel; the limit is on what the
+  // pictures cost on top of it.
+  if (static_cast<int64_t>(sheet.PixelCount()) <= options.MaxPixels)
+    WritePictures(sheet, sheet.Palette, file, base);
+  else
+    WritePictures(CropsSideBySide(crops, sheet.SheetWidth, sheet.Height, options.MaxPixels, file),
+                  sheet.Palette, file, base);
 }
 
 RegisterCommand reg("view", [](CLI::App& app) {
@@ -218,10 +302,15 @@ RegisterCommand reg("view", [](CLI::App& app) {
   sub->add_option("--frame-size", options->FrameSize,
                   "WIDTHxHEIGHT of a container's uncropped frames (a container does not store "
                   "it; by default the smallest size that holds every crop around its centre)");
+  sub->add_option("--max-pixels", options->MaxPixels,
+                  "most pixels the pictures of whole frames may have; beyond it they show each "
+                  "frame's crop side by side (default 67108864 = 8192 x 8192)")
+      ->check(CLI::Range(1LL, 32768LL * 32768LL));
   sub->footer("Writes FILE.png (all frames side by side in their palette colours, index 0 "
               "transparent) and FILE.depth.png (the depth bytes as grey), and prints the frame "
               "count, the frame size and each frame's crop size and offset from the frame "
-              "centre.");
+              "centre. Whole frames that would make more than --max-pixels are shown as each "
+              "frame's crop side by side instead.");
   sub->callback([options] {
     RunView(*options);
     SetExitCode(0);

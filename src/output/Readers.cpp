@@ -183,8 +183,8 @@ int64_t InferExtent(int64_t before, int64_t after) {
 
 } // namespace
 
-TKXContents DecodeKXZ(const uint8_t* data, size_t size, const std::string& name, int32_t frameWidth,
-                      int32_t frameHeight) {
+TKXContents DecodeKXZCrops(const uint8_t* data, size_t size, const std::string& name,
+                           int32_t frameWidth, int32_t frameHeight) {
   TByteReader in(data, size, name);
   in.Need(9, "header");
   const uint8_t* h = in.Take(9, "header");
@@ -266,27 +266,37 @@ TKXContents DecodeKXZ(const uint8_t* data, size_t size, const std::string& name,
       out.FrameHeight = static_cast<int32_t>(InferExtent(top, bottom));
     }
   }
+  for (size_t f = 0; f < out.Frames.size(); ++f) {
+    const TKXReadFrame& r = out.Frames[f];
+    const int64_t x0 = r.OffsetX + out.FrameWidth / 2, y0 = r.OffsetY + out.FrameHeight / 2;
+    if (!r.Pixels.empty() &&
+        (x0 < 0 || y0 < 0 || x0 + r.Width > out.FrameWidth || y0 + r.Height > out.FrameHeight))
+      in.Fail("frame " + Str(f) + " of " + Str(count) + ": the " + Str(r.Width) + " x " +
+              Str(r.Height) + " crop at (" + std::to_string(r.OffsetX) + ", " +
+              std::to_string(r.OffsetY) + ") lies outside the " +
+              Str(static_cast<uint64_t>(out.FrameWidth)) + " x " +
+              Str(static_cast<uint64_t>(out.FrameHeight)) + " frame");
+  }
+  return out;
+}
+
+TKXContents DecodeKXZ(const uint8_t* data, size_t size, const std::string& name, int32_t frameWidth,
+                      int32_t frameHeight) {
+  TKXContents out = DecodeKXZCrops(data, size, name, frameWidth, frameHeight);
   const uint64_t planeBytes = 2 * static_cast<uint64_t>(out.FrameWidth) *
                               static_cast<uint64_t>(out.FrameHeight) * out.Frames.size();
   if (planeBytes > MaxPlaneBytes)
-    in.Fail(Counted(static_cast<int64_t>(out.Frames.size()), "frame") + " of " +
-            Str(static_cast<uint64_t>(out.FrameWidth)) + " x " +
-            Str(static_cast<uint64_t>(out.FrameHeight)) + " pixels are too large to decode");
-
+    throw Error(Located(name, 0,
+                        Counted(static_cast<int64_t>(out.Frames.size()), "frame") + " of " +
+                            Str(static_cast<uint64_t>(out.FrameWidth)) + " x " +
+                            Str(static_cast<uint64_t>(out.FrameHeight)) +
+                            " pixels are too large to decode"));
   const int64_t fw = out.FrameWidth, fh = out.FrameHeight;
-  for (size_t f = 0; f < out.Frames.size(); ++f) {
-    TKXReadFrame& r = out.Frames[f];
+  for (TKXReadFrame& r : out.Frames) {
     r.IndexPlane.assign(static_cast<size_t>(fw * fh), 0);
     r.DepthPlane.assign(r.IndexPlane.size(), 0);
-    if (r.Pixels.empty())
-      continue;
     const int64_t x0 = r.OffsetX + fw / 2, y0 = r.OffsetY + fh / 2;
-    if (x0 < 0 || y0 < 0 || x0 + r.Width > fw || y0 + r.Height > fh)
-      in.Fail("frame " + Str(f) + " of " + Str(count) + ": the " + Str(r.Width) + " x " +
-              Str(r.Height) + " crop at (" + std::to_string(r.OffsetX) + ", " +
-              std::to_string(r.OffsetY) + ") lies outside the " + Str(static_cast<uint64_t>(fw)) +
-              " x " + Str(static_cast<uint64_t>(fh)) + " frame");
-    for (int y = 0; y < r.Height; ++y) {
+    for (int y = 0; y < r.Height && !r.Pixels.empty(); ++y) {
       const auto src = static_cast<std::ptrdiff_t>(static_cast<size_t>(y) * r.Width);
       const auto dst = static_cast<std::ptrdiff_t>((y0 + y) * fw + x0);
       std::copy_n(r.Pixels.begin() + src, r.Width, r.IndexPlane.begin() + dst);
@@ -333,15 +343,17 @@ TAngleSheet KXZToSheet(const TKXContents& contents) {
       static_cast<int32_t>(contents.FrameWidth * static_cast<int64_t>(contents.Frames.size()));
   sheet.IndexPlane.assign(sheet.PixelCount(), 0);
   sheet.DepthPlane.assign(sheet.PixelCount(), 0);
-  const size_t fw = static_cast<size_t>(contents.FrameWidth);
+  // From the crops, which the decoder has checked to lie inside the frame: the same
+  // picture as the frames' planes, without needing them.
+  const int64_t fw = contents.FrameWidth, fh = contents.FrameHeight;
   for (size_t f = 0; f < contents.Frames.size(); ++f) {
     const TKXReadFrame& r = contents.Frames[f];
-    for (size_t y = 0; y < static_cast<size_t>(sheet.Height); ++y) {
-      const auto src = static_cast<std::ptrdiff_t>(y * fw);
-      const auto dst =
-          static_cast<std::ptrdiff_t>(y * static_cast<size_t>(sheet.SheetWidth) + f * fw);
-      std::copy_n(r.IndexPlane.begin() + src, fw, sheet.IndexPlane.begin() + dst);
-      std::copy_n(r.DepthPlane.begin() + src, fw, sheet.DepthPlane.begin() + dst);
+    const int64_t x0 = static_cast<int64_t>(f) * fw + r.OffsetX + fw / 2, y0 = r.OffsetY + fh / 2;
+    for (int y = 0; y < r.Height && !r.Pixels.empty(); ++y) {
+      const auto src = static_cast<std::ptrdiff_t>(static_cast<size_t>(y) * r.Width);
+      const auto dst = static_cast<std::ptrdiff_t>((y0 + y) * sheet.SheetWidth + x0);
+      std::copy_n(r.Pixels.begin() + src, r.Width, sheet.IndexPlane.begin() + dst);
+      std::copy_n(r.Depths.begin() + src, r.Width, sheet.DepthPlane.begin() + dst);
     }
   }
   return sheet;

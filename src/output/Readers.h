@@ -56,6 +56,10 @@ struct TKXContents {
 // is inferred (see TKXContents). Full-size planes of more than 512 MiB in all are refused.
 TKXContents DecodeKXZ(const uint8_t* data, size_t size, const std::string& name,
                       int32_t frameWidth = 0, int32_t frameHeight = 0);
+// The same without the full-size planes (IndexPlane and DepthPlane stay empty) and so
+// without their limit: what a container costs to read is then its crops.
+TKXContents DecodeKXZCrops(const uint8_t* data, size_t size, const std::string& name,
+                           int32_t frameWidth = 0, int32_t frameHeight = 0);
 // Reads a container through the program's file lookup.
 TKXContents ReadKXZ(const std::string& fileName, int32_t frameWidth = 0, int32_t frameHeight = 0);
 
@@ -67,7 +71,8 @@ TKXContents ReadKXZ(const std::string& fileName, int32_t frameWidth = 0, int32_t
 std::string ReadSpriteFile(const std::string& fileName);
 
 // The frames side by side as a sheet: SheetWidth = frame count * FrameWidth, index and
-// depth planes filled; the palette is left zero and the colour and side planes empty.
+// depth planes filled from the crops (contents from either decoder); the palette is left
+// zero and the colour and side planes empty.
 TAngleSheet KXZToSheet(const TKXContents& contents);
 
 // A ".p16" file: exactly 512 bytes, 256 little-endian RGB565 words.

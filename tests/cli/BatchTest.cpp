@@ -401,3 +401,84 @@ TEST(DepfileAndReport, ListEveryInputEscapedAndEveryJobsOutcome) {
   EXPECT_TRUE(Has(Text(tmp / "deps.d"), "/out/.bad.manifest: \\\n")) << Text(tmp / "deps.d");
   EXPECT_TRUE(Has(Text(tmp / "deps.d"), "/out/.a\\#1.manifest: \\\n"));
 }
+
+// Names both readers can hold: Ninja records exactly each job's files, and under Ninja and
+// GNU Make alike a texture newer than the outputs re-renders its own job and no other.
+TEST(Depfile, NinjaAndMakeRecordExactlyTheJobsFilesAndRebuildOnlyTheirJob) {
+  if (std::system("ninja --version >/dev/null && make --version >/dev/null") != 0)
+    GTEST_SKIP() << "needs ninja and GNU make";
+  TempRoot tmp("batch");
+  const std::string dirs[] = {"sp ace", "ha#sh", "do$lar", "co:lon"}, root = tmp / "root";
+  auto cli = [&](const std::string& job) { // run from the build tool's folder
+    return std::string(QUARVEL_CLI) + " render " + job + " -q --force --root " + Quote(root) +
+           " --out . --depfile " + job + ".d";
+  };
+  std::string ninja = "rule r\n  command = " + cli("$job") +
+                      "\n  depfile = $job.d\n  deps = gcc\n  description = render $job\n",
+              make = "all:";
+  for (size_t i = 0; i < std::size(dirs); ++i) {
+    const std::string job = "j" + std::to_string(i);
+    WriteTexturedBox(tmp, "root/" + dirs[i] + "/box");
+    tmp.Write("root/" + job + ".settings", "angle 0 0\nframe 1 " + dirs[i] + "/box.obj\n");
+    ninja += "build ." + job + ".manifest: r\n  job = " + job + "\n";
+    make += " ." + job + ".manifest\n." + job + ".manifest:\n\t@echo render " + job + "; " +
+            cli(job) + "\n-include " + job + ".d\nall:";
+  }
+  tmp.Write("ninja/build.ninja", ninja);
+  tmp.Write("make/Makefile", make + "\n");
+  auto run = [&](const std::string& command) { // the output, and the jobs of "render JOB"
+    EXPECT_EQ(std::system((command + " >" + Quote(tmp / "log") + " 2>&1").c_str()), 0);
+    const std::string log = Text(tmp / "log");
+    std::set<std::string> jobs;
+    for (size_t at = log.find("render j"); at != std::string::npos;
+         at = log.find("render j", at + 1))
+      jobs.insert(log.substr(at + 7, 2));
+    return std::make_pair(log, jobs);
+  };
+  for (const std::string tool : {"ninja", "make"}) {
+    const std::string build = tool + " -C " + Quote(tmp / tool);
+    EXPECT_EQ(run(build).second.size(), std::size(dirs)) << tool;
+    EXPECT_TRUE(run(build).second.empty()) << tool;
+    for (size_t i = 0; i < std::size(dirs); ++i) {
+      const std::string job = "j" + std::to_string(i), box = root + "/" + dirs[i] + "/";
+      EXPECT_TRUE(tool == "make" ||
+                  Has(run(build + " -t deps ." + job + ".manifest").first,
+                      "(VALID)\n    " + root + "/" + job + ".settings\n    " + box +
+                          "box.obj\n    " + box + "box.mtl\n    " + box + "paint.png\n\n"))
+          << Text(tmp / "log");
+      const auto now = std::filesystem::file_time_type::clock::now();
+      std::filesystem::last_write_time(box + "paint.png", now + std::chrono::hours(1));
+      EXPECT_EQ(run(build).second, std::set<std::string>{job}) << tool << " " << box;
+      std::filesystem::last_write_time(box + "paint.png", now - std::chrono::hours(1));
+    }
+  }
+}
+
+// A name Make or Ninja would read as other names or as syntax fails --depfile, showing the
+// name escaped, and leaves no dependency file, not even an earlier run's.
+TEST(Depfile, NamesNoReaderCanHoldAreRefused) {
+  TempRoot tmp("batch");
+  WriteTexturedBox(tmp, "root/box");
+  const std::pair<std::string, std::string> cases[] = {
+      // an include (or job), the message
+      {"ta\tb.txt", "ta\\x09b.txt' cannot be named in a dependency file: a tab ends a name"},
+      {"inc:", "inc:' cannot be named in a dependency file: a name ending in ':' reads as"},
+      {"c\x01.txt", "c\\x01.txt' cannot be named in a dependency file: control byte \\x01"},
+      {"it's.txt", "it's.txt' cannot be named in a dependency file: Ninja ends a name at '''"},
+      {"a=b", "a=b.manifest' cannot be named in a dependency file: Make reads a word with '='"},
+      {"n\nl", "n\\x0al.manifest' cannot be named in a dependency file: a line break"},
+  };
+  for (const auto& [name, message] : cases) {
+    const bool include = name.find_first_of(".:") != std::string::npos;
+    tmp.Write("root/" + name, "# shared\n");
+    tmp.Write("root/" + (include ? "j" : name) + ".settings",
+              "angle 0 0\nframe 1 box.obj\n" + (include ? "include " + name + "\n" : ""));
+    tmp.Write("deps.d", "stale\n");
+    const CliRun r =
+        Cli(tmp, "render " + Quote(include ? "j" : name) + " -q --root " + Quote(tmp / "root") +
+                     " --out " + Quote(tmp / "out") + " --depfile " + Quote(tmp / "deps.d"));
+    EXPECT_EQ(r.status, 1);
+    EXPECT_TRUE(Has(r.err, "quarvel-cli: --depfile: '") && Has(r.err, message)) << r.err;
+    EXPECT_FALSE(std::filesystem::exists(tmp / "deps.d")) << message;
+  }
+}

@@ -168,3 +168,34 @@ TEST(HostileInput, NamesFromASharedFolderReachTheTerminalEscaped) {
   const CliRun info = Cli(tmp, "info model box.obj" + inRoot);
   EXPECT_TRUE(Has(info.out, "  grp\\x7f\\xe9: 6 faces")) << info.out;
 }
+
+// Sprite files whose whole frames make pictures far larger than the file: a 41-byte
+// container of two 1 x 1 crops at (-5700, -5700) and (5699, 5699), whose inferred frame
+// is 11400 pixels square, and a sheet over --max-pixels are shown as their crops.
+TEST(HostileInput, ViewCostsWhatTheFileHolds) {
+  TempRoot tmp("hostile");
+  tmp.Write("far.kxz", std::string("\xFFKXX\0\0X\x02\0\x04\0\xBC\xE9\xBC\xE9\x01\0\x01\0\x02\0\0\0"
+                                   "\xC1\x05\x04\0\x43\x16\x43\x16\x01\0\x01\0\x02\0\0\0\xC1\x07",
+                                   41));
+  tmp.Write("far.p16", std::string(512, '\0'));
+  std::string sheet = std::string("\x08\0\0\0\x03\0\0\0\x04\0\0\0", 12) + std::string(1072, '\0');
+  sheet[12 + 24 + 1] = sheet[12 + 24 + 14] = 1; // two 4 x 3 frames, a pixel in each
+  tmp.Write("two.2p5d", sheet);
+  const std::pair<std::string, std::string> cases[] = {
+      // the arguments, what view says
+      {"far.kxz", "far.kxz: sprite container, mode 'X', 2 frames of 11400 x 11400 pixels"},
+      {"far.kxz", "  the whole frames make a 22800 x 11400 picture, more than --max-pixels "
+                  "67108864: the pictures show each frame's crop side by side (2 x 1; "
+                  "--max-pixels 259920000 shows the whole frames)\nwrote far.kxz.png (2 x 1,"},
+      {"two.2p5d --max-pixels 23", "more than --max-pixels 23: the pictures show each frame's "
+                                   "crop side by side (2 x 1;"},
+      {"far.kxz --max-pixels 1", "far.kxz: the whole frames make a 22800 x 11400 picture, more "
+                                 "than --max-pixels 1, and their crops side by side a 2 x 1 one; "
+                                 "nothing written (--max-pixels 2 shows the crops)"},
+  };
+  for (const auto& [args, message] : cases) {
+    const CliRun r = Cli(tmp, "view " + args, tmp.str());
+    EXPECT_EQ(r.status, Has(message, "nothing written") ? 1 : 0) << r.err;
+    EXPECT_TRUE(Has(r.out + r.err, message)) << r.out << r.err;
+  }
+}
