@@ -103,6 +103,27 @@ bool IsTemporaryOf(const std::string& entry, const std::set<std::string>& prefix
   return rest.size() == 6 || (rest.size() == 10 && rest.compare(6, 4, ".old") == 0);
 }
 
+// The names in the files' folders of the temporary files (and old files' second names)
+// that WriteSet makes for files of these names, whoever made them.
+std::vector<std::string> TemporariesOf(const std::vector<std::string>& fileNames) {
+  std::map<std::string, std::set<std::string>> prefixes; // by folder
+  for (const std::string& name : fileNames) {
+    const fs::path target(name);
+    const fs::path dir = target.parent_path();
+    prefixes[(dir.empty() ? fs::path(".") : dir).string()].insert("." + target.filename().string() +
+                                                                  ".tmp-");
+  }
+  std::vector<std::string> found;
+  for (const auto& [dir, names] : prefixes) {
+    std::error_code ec;
+    for (fs::directory_iterator it(dir, ec), end; !ec && it != end; it.increment(ec))
+      if (IsTemporaryOf(it->path().filename().string(), names))
+        found.push_back(it->path().string());
+  }
+  std::sort(found.begin(), found.end());
+  return found;
+}
+
 // Removes the temporary files of this set that earlier renders left when they were killed
 // outright (every other way out removes them): those whose exclusive lock can be taken,
 // which no live writer holds a shared lock on. Runs under the set's lock, so no writer of
@@ -110,41 +131,32 @@ bool IsTemporaryOf(const std::string& entry, const std::set<std::string>& prefix
 // set. Returns a message when it removed any.
 std::string RemoveLeftTemporaries(const std::vector<TSource>& files,
                                   const std::vector<TStaged>& staged) {
-  std::map<std::string, std::set<std::string>> prefixes; // by folder
-  for (const TSource& file : files) {
-    const fs::path target(*file.Name);
-    const fs::path dir = target.parent_path();
-    prefixes[(dir.empty() ? fs::path(".") : dir).string()].insert("." + target.filename().string() +
-                                                                  ".tmp-");
-  }
+  std::vector<std::string> names;
+  for (const TSource& file : files)
+    names.push_back(*file.Name);
   std::set<std::string> own;
   for (const TStaged& s : staged)
-    own.insert(fs::path(s.Temporary).filename().string());
+    own.insert(s.Temporary);
   std::vector<std::string> removed;
-  for (const auto& [dir, names] : prefixes) {
-    std::error_code ec;
-    for (fs::directory_iterator it(dir, ec), end; !ec && it != end; it.increment(ec)) {
-      const std::string entry = it->path().filename().string();
-      if (!IsTemporaryOf(entry, names) || own.count(entry))
-        continue;
-      const std::string path = (fs::path(dir) / entry).string();
-      RefuseSpecialFile(path, "write the set");
-      const platform::TFileHandle fd = platform::OpenForReading(path, false, false);
-      const bool link = fd == NoFile && LastError() == platform::ErrorIsLink;
-      const bool unused = fd != NoFile && platform::TryLock(fd) == 0;
-      if ((link || unused) && platform::Remove(path) == 0)
-        removed.push_back(entry);
-      if (fd != NoFile)
-        platform::Close(fd);
-    }
+  for (const std::string& path : TemporariesOf(names)) {
+    if (own.count(path))
+      continue;
+    RefuseSpecialFile(path, "write the set");
+    const platform::TFileHandle fd = platform::OpenForReading(path, false, false);
+    const bool link = fd == NoFile && LastError() == platform::ErrorIsLink;
+    const bool unused = fd != NoFile && platform::TryLock(fd) == 0;
+    if ((link || unused) && platform::Remove(path) == 0)
+      removed.push_back(path);
+    if (fd != NoFile)
+      platform::Close(fd);
   }
   if (removed.empty())
     return "";
-  std::sort(removed.begin(), removed.end());
-  return prefixes.begin()->first + ": removed " + std::to_string(removed.size()) +
+  return fs::path(removed.front()).parent_path().string() + ": removed " +
+         std::to_string(removed.size()) +
          (removed.size() == 1 ? " temporary file" : " temporary files") +
-         " that a render stopped while saving left behind (" + removed.front() +
-         (removed.size() > 1 ? ", ..." : "") + ")";
+         " that a render stopped while saving left behind (" +
+         fs::path(removed.front()).filename().string() + (removed.size() > 1 ? ", ..." : "") + ")";
 }
 
 void WriteAll(TFileCalls& calls, TFileCalls::THandle fd, const TSource& file) {
@@ -355,6 +367,9 @@ void ProbeOutputFiles(const std::vector<std::string>& fileNames) {
     calls.Close(fd);
     calls.Unlink(pattern);
   }
+  // What the set's write would refuse among its temporaries' names, refused now.
+  for (const std::string& path : TemporariesOf(fileNames))
+    RefuseSpecialFile(path, "write the set");
 }
 
 } // namespace quarvel
