@@ -46,7 +46,7 @@ cmake --build "$build" -j "$(nproc)" --target "${targets[@]/#/fuzz_}"
 export LSAN_OPTIONS="${LSAN_OPTIONS:-suppressions=$PWD/tests/lsan.supp:print_suppressions=0}"
 # An allocation the system cannot give throws std::bad_alloc, as in the program's own
 # builds (where the scene trial refuses such a file), instead of ending the process.
-export ASAN_OPTIONS="${ASAN_OPTIONS:-allocator_may_return_null=1}"
+export ASAN_OPTIONS="${ASAN_OPTIONS:+$ASAN_OPTIONS:}allocator_may_return_null=1"
 
 work=$(mktemp -d "${TMPDIR:-/tmp}/quarvel-fuzz.XXXXXX")
 echo "fuzz: ${#targets[@]} targets, ${seconds} s each, ${parallel} at a time; work folder $work"
