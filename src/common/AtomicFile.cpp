@@ -7,6 +7,7 @@
 
 #include <algorithm>
 #include <atomic>
+#include <chrono>
 #include <filesystem>
 #include <map>
 #include <optional>
@@ -126,9 +127,10 @@ std::vector<std::string> TemporariesOf(const std::vector<std::string>& fileNames
 
 // Removes the temporary files of this set that earlier renders left when they were killed
 // outright (every other way out removes them): those whose exclusive lock can be taken,
-// which no live writer holds a shared lock on. Runs under the set's lock, so no writer of
-// the set is renaming meanwhile. Something other than a file under such a name fails the
-// set. Returns a message when it removed any.
+// which no live writer holds a shared lock on, and which are older than a minute, since a
+// writer takes its lock a moment after its temporary file appears. Runs under the set's
+// lock, so no writer of the set is renaming meanwhile. Something other than a file under
+// such a name fails the set. Returns a message when it removed any.
 std::string RemoveLeftTemporaries(const std::vector<TSource>& files,
                                   const std::vector<TStaged>& staged) {
   std::vector<std::string> names;
@@ -137,6 +139,10 @@ std::string RemoveLeftTemporaries(const std::vector<TSource>& files,
   std::set<std::string> own;
   for (const TStaged& s : staged)
     own.insert(s.Temporary);
+  const int64_t before = std::chrono::duration_cast<std::chrono::nanoseconds>(
+                             std::chrono::system_clock::now().time_since_epoch())
+                             .count() -
+                         int64_t{60} * 1000000000;
   std::vector<std::string> removed;
   for (const std::string& path : TemporariesOf(names)) {
     if (own.count(path))
@@ -144,7 +150,9 @@ std::string RemoveLeftTemporaries(const std::vector<TSource>& files,
     RefuseSpecialFile(path, "write the set");
     const platform::TFileHandle fd = platform::OpenForReading(path, false, false);
     const bool link = fd == NoFile && LastError() == platform::ErrorIsLink;
-    const bool unused = fd != NoFile && platform::TryLock(fd) == 0;
+    const std::optional<platform::TFileStatus> st =
+        fd == NoFile ? std::nullopt : platform::StatusOf(fd);
+    const bool unused = st && st->MTimeNs < before && platform::TryLock(fd) == 0;
     if ((link || unused) && platform::Remove(path) == 0)
       removed.push_back(path);
     if (fd != NoFile)
