@@ -201,8 +201,8 @@ void main() {
 // faceNormals 1: the face's own normal from the position's change across the screen
 // (always towards the viewer), for models whose normals were made by the loader, whose
 // sums of edge terms are fit for the lighting they were made for but are no geometry.
-// Otherwise the model's normals, turned to the viewer on back faces (faces are drawn from
-// both sides).
+// Otherwise the model's normals, turned towards the viewer where they face away: faces are
+// drawn from both sides, and their winding says nothing in the files the program reads.
 const char* const NormalFragmentText = R"(#version 120
 uniform float faceNormals;
 varying vec3 EyeNormal;
@@ -214,7 +214,7 @@ void main() {
     n = normalize(cross(dFdx(EyePosition), dFdy(EyePosition)));
   } else {
     n = normalize(EyeNormal);
-    if (!gl_FrontFacing)
+    if (dot(n, EyePosition) > 0.0)
       n = -n;
   }
   gl_FragColor = vec4(n * 0.5 + 0.5, 1.0);

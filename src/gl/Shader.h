@@ -109,7 +109,7 @@ struct TShaderSet {
   std::unique_ptr<TGLSL_Program> SideCol;
   // The normal pass of PNG jobs with a normal map: built in only (no file overrides it,
   // so it is no input of a job), the eye-space normal of each fragment as red, green,
-  // blue = normal * 0.5 + 0.5, turned to the viewer on back faces; with the uniform
+  // blue = normal * 0.5 + 0.5, turned to the viewer where it faces away; with the uniform
   // "faceNormals" (NormalFaceLoc) 1, each face's geometric normal instead.
   std::unique_ptr<TGLSL_Program> Normal;
   GLint NormalFaceLoc = -1;

@@ -23,8 +23,8 @@ TEST(SpriteSheet, FramesFillRowsUpToTheWidestSheet) {
       {1, 10, 10, 4096, 1, 1},
   };
   for (const Case& c : cases) {
-    SCOPED_TRACE(std::to_string(c.Frames) + " frames of " + std::to_string(c.FrameWidth) +
-                 " in " + std::to_string(c.MaxWidth));
+    SCOPED_TRACE(std::to_string(c.Frames) + " frames of " + std::to_string(c.FrameWidth) + " in " +
+                 std::to_string(c.MaxWidth));
     const TSheetGrid g = SheetGridOf(c.Frames, c.FrameWidth, c.FrameHeight, c.MaxWidth);
     EXPECT_EQ(g.Columns, c.Columns);
     EXPECT_EQ(g.Rows, c.Rows);
@@ -75,27 +75,43 @@ TEST(SpriteSheet, EachKindShowsItsPlaneOnTheGrid) {
     B Pixels; // 4 x 2: frames 0 and 1, then frame 2 and an unused cell
   };
   const Case cases[] = {
-      {"colour: the visual pass's, the side pixel its ramp entry",
-       TOutputKind::ColourSheet,
-       plain,
-       row({{30, 20, 10, 255}, none, {0xaa, 0xbb, 0xcc, 255}, {3, 2, 1, 255}, none, none, none,
+      {"colour: the visual pass's, the side pixel its ramp entry", TOutputKind::ColourSheet, plain,
+       row({{30, 20, 10, 255},
+            none,
+            {0xaa, 0xbb, 0xcc, 255},
+            {3, 2, 1, 255},
+            none,
+            none,
+            none,
             none})},
-      {"colour with --palette: every pixel its entry",
-       TOutputKind::ColourSheet,
-       palette,
-       row({{0x10, 0x20, 0x30, 255}, none, {0xaa, 0xbb, 0xcc, 255}, {0x10, 0x20, 0x30, 255}, none,
-            none, none, none})},
+      {"colour with --palette: every pixel its entry", TOutputKind::ColourSheet, palette,
+       row({{0x10, 0x20, 0x30, 255},
+            none,
+            {0xaa, 0xbb, 0xcc, 255},
+            {0x10, 0x20, 0x30, 255},
+            none,
+            none,
+            none,
+            none})},
       {"depth", TOutputKind::DepthSheet, plain, {5, 0, 3, 9, 0, 0, 0, 0}},
       {"mask", TOutputKind::MaskSheet, plain, {0, 0, 90, 0, 0, 0, 0, 0}},
-      {"normal, +Y up",
-       TOutputKind::NormalSheet,
-       plain,
-       row({{100, 150, 200, 255}, flat, {128, 255, 128, 255}, {255, 128, 128, 255}, flat, flat, flat,
+      {"normal, +Y up", TOutputKind::NormalSheet, plain,
+       row({{100, 150, 200, 255},
+            flat,
+            {128, 255, 128, 255},
+            {255, 128, 128, 255},
+            flat,
+            flat,
+            flat,
             flat})},
-      {"normal, +Y down",
-       TOutputKind::NormalSheet,
-       yDown,
-       row({{100, 105, 200, 255}, flat, {128, 0, 128, 255}, {255, 127, 128, 255}, flat, flat, flat,
+      {"normal, +Y down", TOutputKind::NormalSheet, yDown,
+       row({{100, 105, 200, 255},
+            flat,
+            {128, 0, 128, 255},
+            {255, 127, 128, 255},
+            flat,
+            flat,
+            flat,
             flat})},
   };
   const TAngleSheet sheet = TinySheet();
