@@ -23,7 +23,8 @@ PACKAGES=(
 npm_packages() {
   local dir
   dir="$(dirname "$0")/../tests/browser"
-  if [ ! -f "$dir/node_modules/phaser/dist/phaser.min.js" ]; then
+  if [ ! -f "$dir/node_modules/phaser/dist/phaser.min.js" ] ||
+    [ ! -f "$dir/node_modules/puppeteer-core/package.json" ]; then
     echo "bootstrap: installing the npm packages of $dir" >&2
     npm ci --prefix "$dir" --no-audit --no-fund --loglevel=error
   fi
