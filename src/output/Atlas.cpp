@@ -6,6 +6,7 @@
 
 #include <cmath>
 #include <cstdio>
+#include <iterator>
 
 namespace quarvel {
 
@@ -102,8 +103,17 @@ std::string AtlasJSON(const TAtlasFacts& f) {
   own["scale"] = f.Scale;
   own["zmax"] = f.ZMax;
   meta["quarvel"] = own;
-  TJson atlas = {{"frames", frames}, {"animations", {{animation, keys}}}, {"meta", meta}};
-  return atlas.dump(1, '\t') + "\n";
+  // One line per frame and per meta field: a sheet of hundreds of frames stays a file one
+  // can read, and a line-based diff of two renders shows which frames moved.
+  auto lines = [](const TJson& object) {
+    std::string text;
+    for (auto it = object.begin(); it != object.end(); ++it)
+      text += "\t" + TJson(it.key()).dump() + ": " + it.value().dump() +
+              (std::next(it) == object.end() ? "\n" : ",\n");
+    return text;
+  };
+  return "{\n\"frames\": {\n" + lines(frames) + "},\n\"animations\": {\n" +
+         lines(TJson{{animation, keys}}) + "},\n\"meta\": {\n" + lines(meta) + "}\n}\n";
 }
 
 std::string GodotSpriteFrames(const TAtlasFacts& f) {
