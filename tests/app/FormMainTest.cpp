@@ -164,9 +164,10 @@ TEST_F(FormMainTest, ControlsHaveTheirPlacesCaptionsAndDefaults) {
       {form.SpinEdit3, sx + 312, sy + 152, 121, 22, nullptr},
       {form.StatusProgressBar, sx + 8, sy + 28, 499, 17, nullptr},
       {form.SettingsList, sx + 8, sy + 48, 497, 465, nullptr},
-      {form.Button13, sx + 8, sy + 520, 377, 25, "Render"},
-      {form.KXZRadio, sx + 392, sy + 525, 49, 17, "KXZ"},
-      {form.RadioButton2, sx + 448, sy + 525, 57, 17, "2P5D"},
+      {form.Button13, sx + 8, sy + 520, 321, 25, "Render"},
+      {form.KXZRadio, sx + 336, sy + 525, 49, 17, "KXZ"},
+      {form.RadioButton2, sx + 392, sy + 525, 57, 17, "2P5D"},
+      {form.PNGRadio, sx + 456, sy + 525, 49, 17, "PNG"},
   };
   for (const TPlace& p : places) {
     SCOPED_TRACE(p.Label != nullptr ? p.Label : "");
@@ -208,15 +209,18 @@ TEST_F(FormMainTest, ControlsHaveTheirPlacesCaptionsAndDefaults) {
   EXPECT_EQ(form.ForceAmbient->value(), 0);
   EXPECT_EQ(form.KXZRadio->value(), 1);
   EXPECT_EQ(form.RadioButton2->value(), 0);
+  EXPECT_EQ(form.PNGRadio->value(), 0);
   EXPECT_EQ(form.ProgressBar->maximum(), 100.0f);
   EXPECT_EQ(form.StatusProgressBar->maximum(), 100.0f);
   EXPECT_DOUBLE_EQ(form.RenderTimer.Interval(), 0.2);
   EXPECT_FALSE(form.RenderTimer.Enabled());
   EXPECT_EQ(form.Preview.PreviewAngle, 240);
 
-  // The two radio buttons exclude each other.
+  // The format's radio buttons exclude each other.
   form.RadioButton2->setonly();
   EXPECT_EQ(form.KXZRadio->value(), 0);
+  form.PNGRadio->setonly();
+  EXPECT_EQ(form.RadioButton2->value(), 0);
 }
 
 TEST_F(FormMainTest, StartUpFillsTheListsAndDrawsTheBackground) {
@@ -595,6 +599,13 @@ TEST_F(FormMainTest, RenderWritesTheJobsFilesAndReportsProgress) {
   ASSERT_TRUE(Messages.empty()) << Messages.front().Text;
   EXPECT_TRUE(fs::exists(Root / "jobs/box_0.2p5d"));
   EXPECT_TRUE(fs::exists(Root / "jobs/box_1.2p5d"));
+
+  form.PNGRadio->setonly();
+  form.Button13->do_callback();
+  ASSERT_TRUE(Messages.empty()) << Messages.front().Text;
+  for (const char* file :
+       {"jobs/box_0.png", "jobs/box_0.json", "jobs/box_1.png", "jobs/box_1.json"})
+    EXPECT_TRUE(fs::exists(Root / file)) << file;
 
   // Progress went through the bar and the label.
   form.RenderProgress(37, "Rendering OBJs - Pass 1 (Visuals)");
