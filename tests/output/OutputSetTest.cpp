@@ -26,11 +26,7 @@ TEST(OutputSet, EachFormatNamesItsFilesAngleByAngle) {
     std::vector<std::string> Files;
     TSheetOptions Sheets = {};
   };
-  TSheetOptions everything;
-  everything.Maps = MapDepth | MapMask | MapNormal;
-  everything.Godot = true;
-  TSheetOptions mask;
-  mask.Maps = MapMask;
+  const TSheetOptions everything{MapDepth | MapMask | MapNormal, true}, mask{MapMask};
   const Case cases[] = {
       {KXZ,
        "kxz",
@@ -46,13 +42,6 @@ TEST(OutputSet, EachFormatNamesItsFilesAngleByAngle) {
       {PNG,
        "png",
        "PNG",
-       "out",
-       "units/tank",
-       1,
-       {"out/units/tank_0.png", "out/units/tank_0.json"}},
-      {PNG,
-       "png",
-       "PNG",
        "",
        "tank",
        1,
@@ -60,8 +49,6 @@ TEST(OutputSet, EachFormatNamesItsFilesAngleByAngle) {
         "tank_0.tres"},
        everything},
       {PNG, "png", "PNG", "", "tank", 1, {"tank_0.png", "tank_0.json", "tank_0.mask.png"}, mask},
-      // The other formats have no maps.
-      {KXZ, "kxz", "KXZ", "", "tank", 1, {"tank_0.kxz", "tank_0.p16"}, everything},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(std::string(c.Word) + " " + c.Job);
@@ -98,9 +85,7 @@ TEST(OutputSet, ReadsBackOnlyNamesAnOutputSetWrites) {
       {"out/units/tank_5.kxz", 5, KXZ, TOutputKind::KXZContainer}, // an earlier render's
       {"out/units/tank_3.2p5d", 3, Raw, TOutputKind::Sheet2P5D},   // the other format's
       {"out/units/tank_2147483647.kxz", 2147483647, KXZ, TOutputKind::KXZContainer},
-      {"out/units/tank_1.json", 1, PNG, TOutputKind::Atlas},
       {"out/units/tank_0.normal.png", 0, PNG, TOutputKind::NormalSheet}, // whatever the maps
-      {"out/units/tank_2.tres", 2, PNG, TOutputKind::GodotFrames},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.Name);
