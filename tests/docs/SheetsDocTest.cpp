@@ -8,7 +8,15 @@ namespace quarvel::test::docs {
 namespace {
 
 TEST(DocsSheets, TheExamplesAreWhatTheWritersWrite) {
-  TAtlasFacts f{"units/tiny", 1, {0, 90}, 3, SheetGridOf(3, 4, 3, 8), 8, 5, "tiny_1.png"};
+  TAtlasFacts f;
+  f.Job = "units/tiny";
+  f.Angle = 1;
+  f.AngleDegrees = {0, 90};
+  f.Frames = 3;
+  f.Grid = SheetGridOf(3, 4, 3, 8);
+  f.ViewWidth = 8;
+  f.ViewHeight = 5;
+  f.Image = "tiny_1.png";
   f.DepthImage = "tiny_1.depth.png";
   f.NormalImage = "tiny_1.normal.png";
   f.Scale = 0.5;
