@@ -33,11 +33,9 @@ TEST(BrowserClient, PhaserDrawsEveryFrameWhereTheAtlasSays) {
   std::ifstream in(tmp / "out/units/tank_1.json");
   const nlohmann::json atlas = nlohmann::json::parse(in);
   const std::string second = "/frames/tank~11~10002/";
-  const std::pair<const char*, int> cases[] = {// a change of the atlas, and its size
-                                               {"", 0},
-                                               {"frame/x", 1},
-                                               {"spriteSourceSize/y", 1},
-                                               {"anchor/x", -1}};
+  // The atlas as written, then with one number of the second frame a pixel off.
+  const std::pair<const char*, int> cases[] = {
+      {"", 0}, {"frame/x", 1}, {"spriteSourceSize/y", 1}, {"anchor/x", -1}};
   for (const auto& [field, by] : cases) {
     SCOPED_TRACE(field);
     nlohmann::json changed = atlas;
