@@ -16,8 +16,13 @@ PACKAGES=(
   help2man
   libassimp-dev assimp-testmodels
   libxxhash-dev parallel
-  chromium nodejs npm
+  chromium
 )
+# Node.js and npm for the browser test, from Debian unless the machine has them already
+# (another build of Node.js brings its own npm, which Debian's package would conflict with).
+if ! command -v npm >/dev/null 2>&1; then
+  PACKAGES+=(nodejs npm)
+fi
 
 # The browser test's engine, exactly as the lock file pins it.
 npm_packages() {
