@@ -13,7 +13,6 @@ namespace {
 
 constexpr TOutputFormat Raw = TOutputFormat::Raw2P5D;
 constexpr TOutputFormat KXZ = TOutputFormat::KXZ;
-constexpr TOutputFormat PNG = TOutputFormat::PNG;
 
 TEST(OutputSet, EachFormatNamesItsFilesAngleByAngle) {
   struct Case {
@@ -24,9 +23,7 @@ TEST(OutputSet, EachFormatNamesItsFilesAngleByAngle) {
     const char* Job;
     int32_t Angles;
     std::vector<std::string> Files;
-    TSheetOptions Sheets = {};
   };
-  const TSheetOptions everything{MapDepth | MapMask | MapNormal, true}, mask{MapMask};
   const Case cases[] = {
       {KXZ,
        "kxz",
@@ -39,23 +36,13 @@ TEST(OutputSet, EachFormatNamesItsFilesAngleByAngle) {
       {Raw, "2p5d", "2P5D", "", "tank", 3, {"tank_0.2p5d", "tank_1.2p5d", "tank_2.2p5d"}},
       {KXZ, "kxz", "KXZ", "out/", "tank.v2", 1, {"out/tank.v2_0.kxz", "out/tank.v2_0.p16"}},
       {Raw, "2p5d", "2P5D", "out", "tank", 0, {}},
-      {PNG,
-       "png",
-       "PNG",
-       "",
-       "tank",
-       1,
-       {"tank_0.png", "tank_0.json", "tank_0.depth.png", "tank_0.mask.png", "tank_0.normal.png",
-        "tank_0.tres"},
-       everything},
-      {PNG, "png", "PNG", "", "tank", 1, {"tank_0.png", "tank_0.json", "tank_0.mask.png"}, mask},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(std::string(c.Word) + " " + c.Job);
     EXPECT_EQ(FormatWord(c.Format), c.Word);
     EXPECT_EQ(FormatTitle(c.Format), c.Title);
     EXPECT_EQ(FormatFromWord(c.Word), c.Format);
-    const TOutputSet set(c.Format, c.OutputDir, c.Job, c.Angles, c.Sheets);
+    const TOutputSet set(c.Format, c.OutputDir, c.Job, c.Angles);
     EXPECT_EQ(set.FileNames(), c.Files);
     for (const TOutputFile& file : set.Files()) {
       EXPECT_EQ(set.SpriteName(file.Angle), set.FilesOfAngle(file.Angle).front().Name);
@@ -85,7 +72,6 @@ TEST(OutputSet, ReadsBackOnlyNamesAnOutputSetWrites) {
       {"out/units/tank_5.kxz", 5, KXZ, TOutputKind::KXZContainer}, // an earlier render's
       {"out/units/tank_3.2p5d", 3, Raw, TOutputKind::Sheet2P5D},   // the other format's
       {"out/units/tank_2147483647.kxz", 2147483647, KXZ, TOutputKind::KXZContainer},
-      {"out/units/tank_0.normal.png", 0, PNG, TOutputKind::NormalSheet}, // whatever the maps
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.Name);
