@@ -2,8 +2,10 @@
 #
 #   quarvel_add_sprites(game_sprites ${CMAKE_CURRENT_SOURCE_DIR}/art
 #                       units/tank units/truck
-#                       [OUT dir] [FORMAT kxz|2p5d] [CLI path/to/quarvel-cli] [ALL])
+#                       [OUT dir] [FORMAT kxz|2p5d|png] [OPTIONS --maps normal ...]
+#                       [CLI path/to/quarvel-cli] [ALL])
 #
+# OPTIONS are passed on to every render as they are (the PNG sheets' --maps, --atlas ...).
 # Each settings name (relative to ROOT, without ".settings") becomes one custom command
 # that renders the job into OUT (default ${CMAKE_CURRENT_BINARY_DIR}/sprites) and whose
 # output is the job's manifest, OUT/dir/.name.manifest, written with the sprite files. The
@@ -19,7 +21,7 @@
 include_guard(GLOBAL)
 
 function(quarvel_add_sprites target root)
-  cmake_parse_arguments(PARSE_ARGV 2 QAS "ALL" "OUT;FORMAT;CLI" "")
+  cmake_parse_arguments(PARSE_ARGV 2 QAS "ALL" "OUT;FORMAT;CLI" "OPTIONS")
   set(settings ${QAS_UNPARSED_ARGUMENTS})
   if(NOT settings)
     message(FATAL_ERROR "quarvel_add_sprites(${target}): name at least one settings file")
@@ -56,7 +58,7 @@ function(quarvel_add_sprites target root)
     set(depfile ${CMAKE_CURRENT_BINARY_DIR}/quarvel-deps/${target}/${id}.d)
     add_custom_command(OUTPUT ${manifest}
       COMMAND ${cli} render ${name} --root ${root} --out ${out} --format ${QAS_FORMAT}
-              --force --quiet --depfile ${depfile}
+              ${QAS_OPTIONS} --force --quiet --depfile ${depfile}
       DEPENDS ${root}/${name}.settings
       DEPFILE ${depfile}
       COMMENT "Rendering sprites ${name}"

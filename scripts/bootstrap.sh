@@ -1,5 +1,7 @@
 #!/usr/bin/env bash
-# Installs every Debian package that building, running and testing Quarvel needs.
+# Installs every Debian package that building, running and testing Quarvel needs, then
+# the npm packages of the browser test (tests/browser/package-lock.json, into the
+# git-ignored tests/browser/node_modules).
 # Idempotent: does nothing (and needs no root) when everything is already present.
 set -euo pipefail
 
@@ -14,7 +16,24 @@ PACKAGES=(
   help2man
   libassimp-dev assimp-testmodels
   libxxhash-dev parallel
+  chromium
 )
+# Node.js and npm for the browser test, from Debian unless the machine has them already
+# (another build of Node.js brings its own npm, which Debian's package would conflict with).
+if ! command -v npm >/dev/null 2>&1; then
+  PACKAGES+=(nodejs npm)
+fi
+
+# The browser test's engine, exactly as the lock file pins it.
+npm_packages() {
+  local dir
+  dir="$(dirname "$0")/../tests/browser"
+  if [ ! -f "$dir/node_modules/phaser/dist/phaser.min.js" ] ||
+    [ ! -f "$dir/node_modules/puppeteer-core/package.json" ]; then
+    echo "bootstrap: installing the npm packages of $dir" >&2
+    npm ci --prefix "$dir" --no-audit --no-fund --loglevel=error
+  fi
+}
 
 missing=()
 for p in "${PACKAGES[@]}"; do
@@ -24,6 +43,7 @@ for p in "${PACKAGES[@]}"; do
 done
 
 if [ ${#missing[@]} -eq 0 ]; then
+  npm_packages
   exit 0
 fi
 
@@ -35,3 +55,4 @@ fi
 export DEBIAN_FRONTEND=noninteractive
 "${SUDO[@]}" apt-get update -qq
 "${SUDO[@]}" apt-get install -y -qq --no-install-recommends "${missing[@]}"
+npm_packages

@@ -104,10 +104,12 @@ cat >"$work/include.h2m" <<EOF
 .BR $other (1)
 .PP
 The settings files (every keyword, its defaults and messages) and the output files
-(2P5D, KXZ and .p16, byte by byte) are described in
+(2P5D, KXZ and .p16 byte by byte, the PNG sheets and their atlas) are described in
 .I settings.md
 and
-.I formats.md
+.IR formats.md ,
+and using the PNG sheets in Godot, Unity, Phaser and PixiJS in
+.I engines.md
 in $docdir.
 EOF
 

@@ -215,7 +215,9 @@ void TFrmMain::Button13Click() {
     TJobOptions options;
     options.RootDir = ProgDir;
     options.OutputDir = ProgDir + "/";
-    options.Format = KXZRadio->value() != 0 ? TOutputFormat::KXZ : TOutputFormat::Raw2P5D;
+    options.Format = KXZRadio->value() != 0   ? TOutputFormat::KXZ
+                     : PNGRadio->value() != 0 ? TOutputFormat::PNG
+                                              : TOutputFormat::Raw2P5D;
     RunJob(
         options, settings, Inputs,
         [this](int32_t percent, const std::string& text) { RenderProgress(percent, text); },

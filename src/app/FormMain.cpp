@@ -216,13 +216,16 @@ void TFrmMain::Build() {
   SettingsList = Place(new Fl_Hold_Browser(SheetX + 8, SheetY + 48, 497, 465));
   SettingsList->textsize(FL_NORMAL_SIZE);
   SettingsList->format_char(0);
-  Button13 = Place(new Fl_Button(SheetX + 8, SheetY + 520, 377, 25, "Render"));
+  // The PNG choice took its room from the Render button, which was wider than its label.
+  Button13 = Place(new Fl_Button(SheetX + 8, SheetY + 520, 321, 25, "Render"));
   Connect(Button13, &TFrmMain::Button13Click);
-  KXZRadio = Place(new Fl_Round_Button(SheetX + 392, SheetY + 525, 49, 17, "KXZ"));
+  KXZRadio = Place(new Fl_Round_Button(SheetX + 336, SheetY + 525, 49, 17, "KXZ"));
   KXZRadio->type(FL_RADIO_BUTTON);
   KXZRadio->value(1);
-  RadioButton2 = Place(new Fl_Round_Button(SheetX + 448, SheetY + 525, 57, 17, "2P5D"));
+  RadioButton2 = Place(new Fl_Round_Button(SheetX + 392, SheetY + 525, 57, 17, "2P5D"));
   RadioButton2->type(FL_RADIO_BUTTON);
+  PNGRadio = Place(new Fl_Round_Button(SheetX + 456, SheetY + 525, 49, 17, "PNG"));
+  PNGRadio->type(FL_RADIO_BUTTON);
   TabSheet2->end();
   PageControl->end();
   PageControl->value(TabSheet1);

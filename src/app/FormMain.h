@@ -189,6 +189,7 @@ public:
   Fl_Button* Button13 = nullptr;
   Fl_Round_Button* KXZRadio = nullptr;
   Fl_Round_Button* RadioButton2 = nullptr;
+  Fl_Round_Button* PNGRadio = nullptr; // PNG sheets with their JSON atlas, no maps
   TTimer RenderTimer;
 
 private:

@@ -160,7 +160,7 @@ void TBatchRun::CheckRequired() const {
 TManifest TBatchRun::Expected() const {
   TManifest m;
   m.Program = QUARVEL_VERSION;
-  m.Options = ManifestOptions(JobOptions_.Format, HalfAmbient_);
+  m.Options = ManifestOptions(JobOptions_.Format, HalfAmbient_, JobOptions_.Sheets);
   m.Fingerprint = Fingerprint_;
   return m;
 }

@@ -6,6 +6,7 @@
 // GL; a job that cannot be loaded is listed with its error and makes the exit status 1.
 #include "cli/Batch.h"
 #include "cli/Command.h"
+#include "cli/SheetOptions.h"
 #include "common/ContentHash.h"
 #include "common/FileLookup.h"
 #include "common/Text.h"
@@ -27,6 +28,7 @@ struct TListArgs {
   std::string Root = ".";
   std::string Out;
   std::string Format = "kxz";
+  TSheetArgs Sheets;
   std::string Shard;
   bool All = false;
   bool Json = false;
@@ -61,6 +63,7 @@ void RunList(TListArgs& args) {
   options.RootDir = args.Root;
   options.OutputDir = args.Out;
   options.Format = FormatFromWord(args.Format);
+  args.Sheets.ApplyTo(options, args.Format);
   nlohmann::json jobs = nlohmann::json::array();
   bool failed = false;
   for (const std::string& name : names) {
@@ -95,8 +98,10 @@ RegisterCommand reg("list", [](CLI::App& app) {
                   "Settings names relative to the root, without \".settings\"");
   sub->add_option("--root", args->Root, "Folder the settings, includes and models are below");
   sub->add_option("--out", args->Out, "Folder the output names are relative to");
-  sub->add_option("--format", args->Format, "Output format the outputs are named for: kxz, 2p5d")
-      ->check(CLI::IsMember({"kxz", "2p5d"}, CLI::ignore_case));
+  sub->add_option("--format", args->Format,
+                  "Output format the outputs are named for: kxz, 2p5d, png")
+      ->check(CLI::IsMember({"kxz", "2p5d", "png"}, CLI::ignore_case));
+  args->Sheets.AddTo(sub);
   sub->add_option("--shard", args->Shard,
                   "Only shard K of N (1-based), as render --shard takes them");
   sub->add_flag("--all", args->All, "Every settings file below the root");

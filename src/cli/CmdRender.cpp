@@ -26,6 +26,7 @@
 #include "cli/GLOptions.h"
 #include "cli/InputOptions.h"
 #include "cli/ProgressDisplay.h"
+#include "cli/SheetOptions.h"
 #include "cli/WorkerPool.h"
 #include "common/Error.h"
 #include "common/Interrupt.h"
@@ -58,6 +59,7 @@ struct TRenderArgs {
   bool Worker = false;
   bool HalfAmbient = false;
   TInputOptions Input;
+  TSheetArgs Sheets;
   bool NoWait = false;
   TGLDeviceOptions GLDevice;
   TBatchOptions Batch;
@@ -128,6 +130,7 @@ TJobOptions OptionsOf(const TRenderArgs& args) {
   options.OutputDir = args.Out;
   options.DumpSheetsDir = args.Dump;
   options.Format = FormatFromWord(args.Format);
+  args.Sheets.ApplyTo(options, args.Format);
   options.MaxTexturePixels = args.Input.MaxTexturePixels;
   options.WaitForOutput = !args.NoWait;
   options.GuessRoot = !args.RootGiven;
@@ -363,8 +366,11 @@ RegisterCommand reg("render", [](CLI::App& app) {
   sub->add_option("--root", args->Root,
                   "Folder the settings, includes, models and shader files are below "
                   "(default: the current folder)");
-  sub->add_option("--format", args->Format, "Output format: kxz (containers + .p16) or 2p5d")
-      ->check(CLI::IsMember({"kxz", "2p5d"}, CLI::ignore_case));
+  sub->add_option("--format", args->Format,
+                  "Output format: kxz (containers + .p16), 2p5d, or png (RGBA sprite sheets "
+                  "NAME_a.png with a JSON atlas NAME_a.json each)")
+      ->check(CLI::IsMember({"kxz", "2p5d", "png"}, CLI::ignore_case));
+  args->Sheets.AddTo(sub);
   sub->add_option("--out", args->Out,
                   "Folder the output names are relative to (default: the current folder); "
                   "every output is written inside it");

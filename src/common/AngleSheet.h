@@ -1,6 +1,6 @@
 // One sheet per angle of a render job: the frames of that angle side by side.
 //
-// All four planes share one layout: row-major over the whole sheet, row 0 at the top.
+// All planes share one layout: row-major over the whole sheet, row 0 at the top.
 // Pixel (X, Y) of frame F is element Y * SheetWidth + F * FrameWidth + X (three-byte
 // elements in ColourPlane, stored blue, green, red).
 //
@@ -35,6 +35,9 @@ struct TAngleSheet {
   std::vector<uint8_t> ColourPlane; // SheetWidth * Height * 3; blue, green, red
   std::vector<uint8_t> IndexPlane;  // SheetWidth * Height; empty until the sheet is saved
   std::vector<uint8_t> SidePlane;   // SheetWidth * Height; 0 = not a side pixel
+  // SheetWidth * Height * 3, red, green, blue: the normal pass's colour; empty unless a
+  // normal map was asked for (the pass does not run otherwise).
+  std::vector<uint8_t> NormalPlane;
   // Entry i: blue bits 0-7, green 8-15, red 16-23, an extra byte in 24-31.
   std::array<uint32_t, 256> Palette{};
 

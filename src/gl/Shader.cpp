@@ -185,6 +185,44 @@ const char* BuiltinShaderSource(const std::string& fileName) {
   return nullptr;
 }
 
+namespace {
+
+const char* const NormalVertexText = R"(#version 120
+varying vec3 EyeNormal;
+varying vec3 EyePosition;
+
+void main() {
+  EyeNormal = gl_NormalMatrix * gl_Normal;
+  EyePosition = (gl_ModelViewMatrix * gl_Vertex).xyz;
+  gl_Position = ftransform();
+}
+)";
+
+// faceNormals 1: the face's own normal from the position's change across the screen
+// (always towards the viewer), for models whose normals were made by the loader, whose
+// sums of edge terms are fit for the lighting they were made for but are no geometry.
+// Otherwise the model's normals, turned towards the viewer where they face away: faces are
+// drawn from both sides, and their winding says nothing in the files the program reads.
+const char* const NormalFragmentText = R"(#version 120
+uniform float faceNormals;
+varying vec3 EyeNormal;
+varying vec3 EyePosition;
+
+void main() {
+  vec3 n;
+  if (faceNormals > 0.5) {
+    n = normalize(cross(dFdx(EyePosition), dFdy(EyePosition)));
+  } else {
+    n = normalize(EyeNormal);
+    if (dot(n, EyePosition) > 0.0)
+      n = -n;
+  }
+  gl_FragColor = vec4(n * 0.5 + 0.5, 1.0);
+}
+)";
+
+} // namespace
+
 TShaderSet LoadShaderSet(const std::string& assetDir) {
   auto load = [&](const char* name) {
     // Shader files are inputs like any other: a link out of the root is refused.
@@ -204,6 +242,12 @@ TShaderSet LoadShaderSet(const std::string& assetDir) {
   set.ZBufferEx = load("zbufferEx");
   set.ZBufferExSizeLoc = sizeLocation(*set.ZBufferEx);
   set.SideCol = load("sidecol");
+  set.Normal = std::make_unique<TGLSL_Program>();
+  set.Normal->LoadShaderTexts("normal.vglsl", NormalVertexText, "normal.fglsl", NormalFragmentText);
+  set.NormalFaceLoc =
+      set.Normal->Linked()
+          ? glGetUniformLocation(static_cast<GLuint>(set.Normal->Handle), "faceNormals")
+          : -1;
   return set;
 }
 

@@ -107,12 +107,19 @@ struct TShaderSet {
   std::unique_ptr<TGLSL_Program> ZBuffer;
   std::unique_ptr<TGLSL_Program> ZBufferEx;
   std::unique_ptr<TGLSL_Program> SideCol;
+  // The normal pass of PNG jobs with a normal map: built in only (no file overrides it,
+  // so it is no input of a job), the eye-space normal of each fragment as red, green,
+  // blue = normal * 0.5 + 0.5, turned to the viewer where it faces away; with the uniform
+  // "faceNormals" (NormalFaceLoc) 1, each face's geometric normal instead.
+  std::unique_ptr<TGLSL_Program> Normal;
+  GLint NormalFaceLoc = -1;
   GLint ZBufferSizeLoc = -1;
   GLint ZBufferExSizeLoc = -1;
 };
 
 // Makes the three programs from assetDir ("zbuffer", "zbufferEx", "sidecol", in that
-// order; built-in copies where the files are missing) and looks up "size". The files are
+// order; built-in copies where the files are missing) and the normal program, and looks
+// up "size". The files are
 // read under the root rule with assetDir as the root (common/FileLookup.h): one that is a
 // link out of it throws OutsideRoot.
 TShaderSet LoadShaderSet(const std::string& assetDir);

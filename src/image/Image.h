@@ -71,6 +71,10 @@ TDecodedImage DecodeBMP(const std::string& fileName, int maxDimension,
 // rows packed. Written through a temporary file and renamed (common/AtomicFile.h).
 void WritePNG(const std::string& fileName, int width, int height, int channels,
               const uint8_t* pixels);
+// The bytes WritePNG writes, at zlib level `level` (0-9; -1 for libpng's default), for
+// callers that write them with other files. `fileName` only names the picture in errors.
+std::vector<uint8_t> EncodePNG(const std::string& fileName, int width, int height, int channels,
+                               const uint8_t* pixels, int level = -1);
 
 // The picture of `height` packed rows of width * bytesPerPixel bytes upside down: row r
 // of the result is row height - 1 - r of `data`. Empty when a size is not positive or

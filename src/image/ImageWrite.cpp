@@ -9,6 +9,7 @@
 #include "common/AtomicFile.h"
 #include "common/Error.h"
 
+#include <algorithm>
 #include <cstdio>
 #include <cstring>
 #include <new>
@@ -25,6 +26,7 @@ struct PngWriteContext {
   int Width = 0;
   int Height = 0;
   int ColourType = 0;
+  int Level = -1;
   char Message[256] = {};
 };
 
@@ -69,6 +71,8 @@ bool RunPngWrite(png_structp png, png_infop info, PngWriteContext* ctx) {
   if (setjmp(png_jmpbuf(png)))
     return false;
   png_set_write_fn(png, ctx, PngWriteData, PngWriteFlush);
+  if (ctx->Level >= 0)
+    png_set_compression_level(png, ctx->Level);
   png_set_IHDR(png, info, static_cast<png_uint_32>(ctx->Width),
                static_cast<png_uint_32>(ctx->Height), 8, ctx->ColourType, PNG_INTERLACE_NONE,
                PNG_COMPRESSION_TYPE_DEFAULT, PNG_FILTER_TYPE_DEFAULT);
@@ -80,8 +84,8 @@ bool RunPngWrite(png_structp png, png_infop info, PngWriteContext* ctx) {
 
 } // namespace
 
-void WritePNG(const std::string& fileName, int width, int height, int channels,
-              const uint8_t* pixels) {
+std::vector<uint8_t> EncodePNG(const std::string& fileName, int width, int height, int channels,
+                               const uint8_t* pixels, int level) {
   if (width <= 0 || height <= 0)
     throw Error(Located(fileName, 0,
                         "cannot write a picture of " + std::to_string(width) + " x " +
@@ -104,6 +108,7 @@ void WritePNG(const std::string& fileName, int width, int height, int channels,
   ctx.Rows = &rows;
   ctx.Width = width;
   ctx.Height = height;
+  ctx.Level = level < 0 ? -1 : std::min(level, 9);
   ctx.ColourType = channels == 1   ? PNG_COLOR_TYPE_GRAY
                    : channels == 3 ? PNG_COLOR_TYPE_RGB
                                    : PNG_COLOR_TYPE_RGB_ALPHA;
@@ -117,8 +122,12 @@ void WritePNG(const std::string& fileName, int width, int height, int channels,
     throw Error(Located(fileName, 0, "cannot start the PNG encoder (out of memory)"));
   if (!RunPngWrite(guard.Png, guard.Info, &ctx))
     throw Error(Located(fileName, 0, std::string("cannot encode PNG: ") + ctx.Message));
+  return out;
+}
 
-  WriteFileAtomic(fileName, out);
+void WritePNG(const std::string& fileName, int width, int height, int channels,
+              const uint8_t* pixels) {
+  WriteFileAtomic(fileName, EncodePNG(fileName, width, height, channels, pixels));
 }
 
 } // namespace quarvel

@@ -70,6 +70,8 @@ void T2P5D_Manager::CropSheet(int32_t Angle, int32_t MarginX, int32_t MarginY) {
   S.DepthPlane.assign(pixels, 0);
   S.SidePlane.assign(pixels, 0);
   S.ColourPlane.resize(pixels * 3);
+  if ((SheetOptions.Maps & MapNormal) != 0)
+    S.NormalPlane.assign(pixels * 3, 0);
   for (size_t i = 0; i < pixels * 3; i += 3)
     PutBackgroundKey(&S.ColourPlane[i]);
 
@@ -91,6 +93,9 @@ void T2P5D_Manager::CropSheet(int32_t Angle, int32_t MarginX, int32_t MarginY) {
         std::memcpy(PlanePixel(S.ColourPlane, S, F, x, y - MarginY, 3), v.Colour.data() + at * 3,
                     w * 3);
         std::memcpy(PlanePixel(S.SidePlane, S, F, x, y - MarginY), v.Side.data() + at, w);
+        if (!v.Normal.empty() && !S.NormalPlane.empty())
+          std::memcpy(PlanePixel(S.NormalPlane, S, F, x, y - MarginY, 3), v.Normal.data() + at * 3,
+                      w * 3);
       }
     }
     v = TViewContent{}; // released as soon as its frame is in the sheet

@@ -22,6 +22,7 @@ struct TJobOptions {
   std::string OutputDir;     // output names are relative to it ("" = current folder)
   std::string DumpSheetsDir; // "" = no plane dumps
   TOutputFormat Format = TOutputFormat::KXZ; // output/OutputSet.h: the files each format writes
+  TSheetOptions Sheets; // how a PNG job writes its sheets; the other formats ignore it
   // Most pixels one texture may have (--max-texture-pixels; models/TextureFiles.h).
   long long MaxTexturePixels = DefaultMaxTexturePixels;
   bool WaitForOutput = true; // wait while another process writes the same output set

@@ -6,7 +6,8 @@
 //   job.Multisampled = GLView->Multisampled();
 //   job.LoadSettings("units\\tank");        // settings + includes + models, centred, measured
 //   job.RenderAll(inputs);                  // GL from here: textures, three passes per angle
-//                                           // and frame, gaps, palettes
+//                                           // and frame (four with a normal map), gaps,
+//                                           // palettes
 //   job.SaveKXZ(); / job.Save2P5D();        // one file per angle below OutputDir
 //
 // Ownership: the manager owns its models, their material libraries, the sheets' planes and
@@ -72,6 +73,7 @@ struct TViewContent {
   std::vector<uint8_t> Colour; // Width * Height * 3, blue, green, red
   std::vector<uint8_t> Depth;  // Width * Height once DepthKnown
   std::vector<uint8_t> Side;   // Width * Height once the side pass kept it, else empty
+  std::vector<uint8_t> Normal; // Width * Height * 3, red, green, blue, after the normal pass
 };
 
 // Where a frame's model comes from: a model file, or a scene file posed at a time of one
@@ -201,7 +203,7 @@ public:
   // Draws the current frame at the current angle and reads the view back into Buffer
   // (rows bottom-up, BGR, or BGRA when Multisampled, no row padding).
   void RenderView(const TRenderInputs& Inputs, bool DepthPass, bool SidePass,
-                  std::vector<uint8_t>& Buffer);
+                  std::vector<uint8_t>& Buffer, bool NormalPass = false);
   // The visual view's colour margin and the model at its own scale (the modelview matrix
   // is the view's; both leave it scaled by Scale). Literal: 50 enlarged copies, each on a
   // cleared depth buffer, then the model. Claimed: the same copies smallest first, each
@@ -215,6 +217,9 @@ public:
   void StoreDepthMultisampled(const uint8_t* Buffer);
   void StoreDepthPlain(const uint8_t* Buffer);
   void StoreSide(const uint8_t* Buffer);
+  // The normal pass's colours inside the current view's kept rectangle (Views), red,
+  // green, blue.
+  void StoreNormal(const uint8_t* Buffer);
   std::vector<uint8_t> DropAlpha(const uint8_t* Buffer) const;
   // Percent(A, F) of the pass reports; one view in all reports 100.
   int32_t ViewPercent(int32_t Angle, int32_t Frame) const;
@@ -290,7 +295,13 @@ public:
   std::string OutputDir;         // the folder output names are relative to ("" = current)
   std::string DumpSheetsDir;     // when set, RenderAll dumps the cropped planes there
   bool WaitForOutputLock = true; // SaveSheets waits while another process writes the set
-  std::string SettingsFile;      // the settings file actually read (for messages)
+  // How PNG sheets are written (output/OutputSet.h); with a normal map asked for,
+  // RenderAll runs the normal pass. Default for the other formats.
+  TSheetOptions SheetOptions;
+  // zlib level of the PNG sheets: 3 keeps their encoding near 5 % of the example jobs'
+  // time (bench/bench_png), where 6 reaches 8 % for files 15 % smaller.
+  int PNGLevel = 3;
+  std::string SettingsFile;                   // the settings file actually read (for messages)
   std::vector<std::string> SettingsFilesRead; // it and every include, as LoadSettings read them
   int32_t ViewWidth = 400; // size of every rendered view; RenderAll takes GLView's
   int32_t ViewHeight = 400;

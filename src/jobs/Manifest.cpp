@@ -56,8 +56,24 @@ template <typename T> bool Number(const std::string& text, T& value) {
 
 } // namespace
 
-std::string ManifestOptions(TOutputFormat format, bool halfAmbient) {
-  return "format=" + FormatWord(format) + " half-ambient=" + (halfAmbient ? "1" : "0");
+std::string MapsWord(unsigned maps) {
+  std::string word;
+  for (const auto& [bit, name] :
+       {std::pair{MapDepth, "depth"}, std::pair{MapMask, "mask"}, std::pair{MapNormal, "normal"}})
+    if ((maps & bit) != 0)
+      word += (word.empty() ? "" : ",") + std::string(name);
+  return word.empty() ? "none" : word;
+}
+
+std::string ManifestOptions(TOutputFormat format, bool halfAmbient, const TSheetOptions& sheets) {
+  std::string options =
+      "format=" + FormatWord(format) + " half-ambient=" + (halfAmbient ? "1" : "0");
+  if (format != TOutputFormat::PNG)
+    return options;
+  return options + " maps=" + MapsWord(sheets.Maps) + " palette=" + (sheets.Palette ? "1" : "0") +
+         " atlas=" + (sheets.Godot ? "godot" : "json") + " fps=" + std::to_string(sheets.Fps) +
+         " sheet-max=" + std::to_string(sheets.SheetMax) +
+         " normal-y-down=" + (sheets.NormalYDown ? "1" : "0") + " res-prefix=" + sheets.ResPrefix;
 }
 
 std::string FormatManifest(const TManifest& m) {

@@ -59,8 +59,13 @@ struct TManifest {
   std::vector<TOutputRecord> Outputs;
 };
 
-// "format=kxz half-ambient=0": the format's word (output/OutputSet.h) and the switch.
-std::string ManifestOptions(TOutputFormat format, bool halfAmbient);
+// "format=kxz half-ambient=0": the format's word (output/OutputSet.h) and the switch; a
+// PNG job adds its sheet options ("maps=depth,normal palette=0 atlas=json fps=10
+// sheet-max=4096 normal-y-down=0 res-prefix=res://"; the prefix last, as it may hold spaces).
+std::string ManifestOptions(TOutputFormat format, bool halfAmbient,
+                            const TSheetOptions& sheets = {});
+// "depth,mask,normal" for the map bits, in that order; "none" for none.
+std::string MapsWord(unsigned maps);
 
 // The manifest's text. Throws quarvel::Error for a path that a line cannot hold (a line
 // break in it).

@@ -3,7 +3,9 @@
 // Every frame of every angle is drawn three times into the program's GL view: the visual
 // colours (fixed-function lighting, with a margin of enlarged copies around the model),
 // the depth (through the zbufferEx program, green = depth, 0 = empty) and the side
-// colours (every face with the job's built-in materials: side faces come out grey). The
+// colours (every face with the job's built-in materials: side faces come out grey). A job
+// that writes a normal map draws each view a fourth time, with the normal program (each
+// pixel's normal in the camera's space as a colour); other jobs never pay for it. The
 // read-back rows arrive bottom-up; the planes are top-down.
 #include "common/Error.h"
 #include "gl/GLView.h"
@@ -112,6 +114,20 @@ void T2P5D_Manager::RenderAll(const TRenderInputs& Inputs) {
       StoreSide(Buffer.data());
       KeepView();
     }
+
+  if ((SheetOptions.Maps & MapNormal) != 0) {
+    if (!Inputs.Shaders->Normal || !Inputs.Shaders->Normal->Linked())
+      throw Error("the normal program is not loaded (LoadShaderSet)");
+    // Only the kept rectangles are read: the pass changes nothing the others stored.
+    for (int32_t A = 0; A < AngleCount; ++A)
+      for (int32_t F = 0; F < FrameCount; ++F) {
+        CurrentAngle = A;
+        CurrentFrame = F;
+        Report(ViewPercent(A, F), "Rendering OBJs - Pass 4 (Normals)");
+        RenderView(Inputs, false, false, Buffer, true);
+        StoreNormal(Buffer.data());
+      }
+  }
   Buffer = std::vector<uint8_t>();
 
   Report(0, "Removing Gaps");
@@ -123,7 +139,7 @@ void T2P5D_Manager::RenderAll(const TRenderInputs& Inputs) {
 }
 
 void T2P5D_Manager::RenderView(const TRenderInputs& Inputs, bool DepthPass, bool SidePass,
-                               std::vector<uint8_t>& Buffer) {
+                               std::vector<uint8_t>& Buffer, bool NormalPass) {
   // GL work is measured apart from the rest of the job (the benchmark reports the share).
   const auto started = std::chrono::steady_clock::now();
   const TJobFrame& frame = Frames[static_cast<size_t>(CurrentFrame)];
@@ -139,11 +155,13 @@ void T2P5D_Manager::RenderView(const TRenderInputs& Inputs, bool DepthPass, bool
   const GLfloat clearAlpha = Multisampled ? 0.0f : 1.0f;
   if (DepthPass)
     glClearColor(1, 0, 1, clearAlpha);
+  else if (NormalPass)
+    glClearColor(0.5f, 0.5f, 1, clearAlpha); // a multisampled edge blends with a flat normal
   else
     glClearColor(0, 0, 0, clearAlpha);
   // The claimed colour margin needs a clear stencil buffer; clearing it with the depth
   // buffer they share costs nothing more.
-  const bool claimed = !DepthPass && !SidePass && !LiteralDrawing;
+  const bool claimed = !DepthPass && !SidePass && !NormalPass && !LiteralDrawing;
   glClear(GL_COLOR_BUFFER_BIT | GL_DEPTH_BUFFER_BIT | (claimed ? GL_STENCIL_BUFFER_BIT : 0));
   glLoadIdentity();
   glEnable(GL_TEXTURE_2D);
@@ -155,6 +173,15 @@ void T2P5D_Manager::RenderView(const TRenderInputs& Inputs, bool DepthPass, bool
     Inputs.Shaders->ZBufferEx->Use();
     glUniform3f(Inputs.Shaders->ZBufferExSizeLoc, frame.MinY, frame.MaxY - frame.MinY,
                 static_cast<GLfloat>(std::min<int>(ZMax, 127)));
+  } else if (NormalPass) {
+    Inputs.Shaders->Normal->Use();
+    // Normals the loader made are sums for the lighting, not the surface's: such a model
+    // is drawn with its faces' own normals.
+    const TOBJFile* own =
+        frame.ModelIndex >= 0 && static_cast<size_t>(frame.ModelIndex) < Models.size()
+            ? Models[static_cast<size_t>(frame.ModelIndex)].get()
+            : nullptr;
+    glUniform1f(Inputs.Shaders->NormalFaceLoc, own && own->GeneratedNormalCount > 0 ? 1.0f : 0.0f);
   } else {
     glUseProgram(0);
   }
@@ -164,7 +191,7 @@ void T2P5D_Manager::RenderView(const TRenderInputs& Inputs, bool DepthPass, bool
   SetModelView(Inputs, 0, 45,
                static_cast<GLfloat>(Angles[static_cast<size_t>(CurrentAngle)] % 360));
 
-  if (!DepthPass && !SidePass) {
+  if (!DepthPass && !SidePass && !NormalPass) {
     if (LiteralDrawing)
       DrawMarginLiteral(Inputs, model);
     else
@@ -177,6 +204,8 @@ void T2P5D_Manager::RenderView(const TRenderInputs& Inputs, bool DepthPass, bool
   }
   glDisable(GL_LIGHTING);
   glDisable(GL_LIGHT1);
+  if (NormalPass)
+    glUseProgram(0);
 
   Buffer = GLView->ReadPixels(Multisampled ? GL_BGRA : GL_BGR);
   GLView->EndFrame();
@@ -351,6 +380,25 @@ void T2P5D_Manager::StoreSide(const uint8_t* Buffer) {
       } else {
         side[X] = 0;
       }
+    }
+  }
+}
+
+void T2P5D_Manager::StoreNormal(const uint8_t* Buffer) {
+  TViewContent& v =
+      Views[static_cast<size_t>(CurrentAngle) * Frames.size() + static_cast<size_t>(CurrentFrame)];
+  v.Normal.assign(static_cast<size_t>(v.Width) * static_cast<size_t>(v.Height) * 3, 0);
+  const size_t stride = Multisampled ? 4 : 3;
+  uint8_t* to = v.Normal.data();
+  for (int32_t y = 0; y < v.Height; ++y) {
+    const int32_t R = ViewHeight - 1 - (v.Top + y);
+    const uint8_t* p = Buffer + (static_cast<size_t>(R) * static_cast<size_t>(ViewWidth) +
+                                 static_cast<size_t>(v.Left)) *
+                                    stride;
+    for (int32_t x = 0; x < v.Width; ++x, p += stride, to += 3) {
+      to[0] = p[2]; // read back blue, green, red
+      to[1] = p[1];
+      to[2] = p[0];
     }
   }
 }

@@ -1,6 +1,6 @@
 // Palettes and output of a rendered job: one file per angle (raw 2P5D, or a KXZ container
-// with its ".p16" palette), named SettingsName + "_" + angle index below OutputDir
-// (output/OutputSet.h).
+// with its ".p16" palette, or a PNG sheet with its atlas and maps), named SettingsName + "_" +
+// angle index below OutputDir (output/OutputSet.h).
 //
 // A job writes nothing until every sheet is finished and every file's bytes are made in
 // memory; the files are then written as one set (WriteFilesAtomic): a job that fails on
@@ -19,10 +19,12 @@
 #include "common/OutputLock.h"
 #include "image/Image.h"
 #include "jobs/Manager.h"
+#include "output/Atlas.h"
 #include "output/Finishing.h"
 #include "output/KXFile.h"
 #include "output/OutputSet.h"
 #include "output/Palette16.h"
+#include "output/SpriteSheet.h"
 
 #include <algorithm>
 #include <filesystem>
@@ -46,8 +48,51 @@ std::vector<uint8_t> FileBytes(const TAngleSheet& sheet, TOutputKind kind) {
     return SheetToKXZ(sheet);
   case TOutputKind::Palette16:
     return Palette16Bytes(sheet.Palette);
+  default:
+    break;
   }
   throw Error("unknown output file kind " + std::to_string(static_cast<int>(kind)));
+}
+
+// The name of the file of `kind` among `files`, without its folder; "" when not there.
+std::string FileOfKind(const std::vector<TOutputFile>& files, TOutputKind kind) {
+  for (const TOutputFile& file : files)
+    if (file.Kind == kind)
+      return file.Name.substr(file.Name.find_last_of('/') + 1);
+  return std::string();
+}
+
+// The bytes of the PNG format's file `file` of `sheet`, angle file.Angle of `job`.
+std::vector<uint8_t> SheetFileBytes(const T2P5D_Manager& job, const TAngleSheet& sheet,
+                                    const TOutputSet& set, const TOutputFile& file) {
+  const TSheetOptions& options = set.Sheets();
+  const TSheetGrid grid =
+      SheetGridOf(sheet.FrameCount(), sheet.FrameWidth, sheet.Height, options.SheetMax);
+  if (file.Kind == TOutputKind::Atlas || file.Kind == TOutputKind::GodotFrames) {
+    const std::vector<TOutputFile> files = set.FilesOfAngle(file.Angle);
+    TAtlasFacts facts;
+    facts.Job = NormaliseSeparators(job.SettingsName);
+    facts.Angle = file.Angle;
+    facts.AngleDegrees = job.Angles;
+    facts.Frames = sheet.FrameCount();
+    facts.Grid = grid;
+    facts.ViewWidth = job.ViewWidth;
+    facts.ViewHeight = job.ViewHeight;
+    facts.Image = FileOfKind(files, TOutputKind::ColourSheet);
+    facts.DepthImage = FileOfKind(files, TOutputKind::DepthSheet);
+    facts.MaskImage = FileOfKind(files, TOutputKind::MaskSheet);
+    facts.NormalImage = FileOfKind(files, TOutputKind::NormalSheet);
+    facts.Scale = static_cast<double>(job.Scale);
+    facts.ZMax = job.ZMax;
+    facts.Version = QUARVEL_VERSION;
+    facts.Options = options;
+    const std::string text =
+        file.Kind == TOutputKind::Atlas ? AtlasJSON(facts) : GodotSpriteFrames(facts);
+    return std::vector<uint8_t>(text.begin(), text.end());
+  }
+  const std::vector<uint8_t> pixels = SheetPixels(sheet, grid, file.Kind, options);
+  return EncodePNG(file.Name, grid.Width(), grid.Height(), SheetChannels(file.Kind), pixels.data(),
+                   job.PNGLevel);
 }
 
 // The output files of the job of `set` (of any format) for angles from set.Angles() on, in
@@ -78,7 +123,8 @@ void T2P5D_Manager::MakePalettes() {
 }
 
 TOutputSet T2P5D_Manager::OutputSet(TOutputFormat Format) const {
-  return TOutputSet(Format, OutputDir, SettingsName, static_cast<int32_t>(Angles.size()));
+  return TOutputSet(Format, OutputDir, SettingsName, static_cast<int32_t>(Angles.size()),
+                    SheetOptions);
 }
 
 std::string T2P5D_Manager::OutputName(int32_t Angle, TOutputFormat Format) const {
@@ -91,7 +137,7 @@ void T2P5D_Manager::SaveSheets(TOutputFormat Format) {
   Report(0, "Saving as " + Title);
 
   const int32_t count = static_cast<int32_t>(Sheets.size());
-  const TOutputSet set(Format, OutputDir, SettingsName, count);
+  const TOutputSet set(Format, OutputDir, SettingsName, count, SheetOptions);
   std::vector<TPendingFile> pending;
   for (int32_t a = 0; a < count; ++a) {
     // The last angle reports 100; a job of one angle reports 0 (0 / 0 would be NaN).
@@ -105,7 +151,9 @@ void T2P5D_Manager::SaveSheets(TOutputFormat Format) {
     if (sheet.IndexPlane.empty())
       FinishSheet(sheet);
     for (const TOutputFile& file : set.FilesOfAngle(a))
-      pending.push_back({file.Name, FileBytes(sheet, file.Kind)});
+      pending.push_back({file.Name, Format == TOutputFormat::PNG
+                                        ? SheetFileBytes(*this, sheet, set, file)
+                                        : FileBytes(sheet, file.Kind)});
   }
 
   const size_t sprites = pending.size();

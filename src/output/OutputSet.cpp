@@ -21,7 +21,11 @@ struct TFormatWords {
 constexpr TFormatWords Formats[] = {
     {TOutputFormat::Raw2P5D, "2p5d", "2P5D"},
     {TOutputFormat::KXZ, "kxz", "KXZ"},
+    {TOutputFormat::PNG, "png", "PNG"},
 };
+
+// A PNG file written only when asked for: a map bit, or the Godot resource.
+constexpr unsigned Always = 0, GodotBit = 8;
 
 // Every output extension with the format it belongs to. A format's rows are the files of
 // one angle in writing order, the sprite file first.
@@ -29,12 +33,19 @@ struct TExtension {
   const char* Word;
   TOutputFormat Format;
   TOutputKind Kind;
+  unsigned AskedBy = Always;
 };
 
 constexpr TExtension Extensions[] = {
     {"2p5d", TOutputFormat::Raw2P5D, TOutputKind::Sheet2P5D},
     {"kxz", TOutputFormat::KXZ, TOutputKind::KXZContainer},
     {"p16", TOutputFormat::KXZ, TOutputKind::Palette16},
+    {"png", TOutputFormat::PNG, TOutputKind::ColourSheet},
+    {"json", TOutputFormat::PNG, TOutputKind::Atlas},
+    {"depth.png", TOutputFormat::PNG, TOutputKind::DepthSheet, MapDepth},
+    {"mask.png", TOutputFormat::PNG, TOutputKind::MaskSheet, MapMask},
+    {"normal.png", TOutputFormat::PNG, TOutputKind::NormalSheet, MapNormal},
+    {"tres", TOutputFormat::PNG, TOutputKind::GodotFrames, GodotBit},
 };
 
 const TFormatWords& WordsOf(TOutputFormat format) {
@@ -90,14 +101,15 @@ std::optional<TOutputName> ParseOutputName(const std::string& stem, const std::s
 }
 
 TOutputSet::TOutputSet(TOutputFormat format, const std::string& outputDir,
-                       const std::string& jobName, int32_t angles)
-    : Format_(format), Stem_(JoinPath(outputDir, NormaliseSeparators(jobName))),
+                       const std::string& jobName, int32_t angles, const TSheetOptions& sheets)
+    : Format_(format), Sheets_(sheets), Stem_(JoinPath(outputDir, NormaliseSeparators(jobName))),
       Base_(Stem_.substr(Stem_.find_last_of('/') + 1)), Angles_(angles) {}
 
 std::vector<TOutputFile> TOutputSet::FilesOfAngle(int32_t angle) const {
   std::vector<TOutputFile> files;
+  const unsigned asked = Sheets_.Maps | (Sheets_.Godot ? GodotBit : 0);
   for (const TExtension& e : Extensions)
-    if (e.Format == Format_)
+    if (e.Format == Format_ && (e.AskedBy == Always || (e.AskedBy & asked) != 0))
       files.push_back({SheetFileName(Stem_, angle, e.Word), angle, e.Kind});
   return files;
 }

@@ -164,9 +164,10 @@ TEST_F(FormMainTest, ControlsHaveTheirPlacesCaptionsAndDefaults) {
       {form.SpinEdit3, sx + 312, sy + 152, 121, 22, nullptr},
       {form.StatusProgressBar, sx + 8, sy + 28, 499, 17, nullptr},
       {form.SettingsList, sx + 8, sy + 48, 497, 465, nullptr},
-      {form.Button13, sx + 8, sy + 520, 377, 25, "Render"},
-      {form.KXZRadio, sx + 392, sy + 525, 49, 17, "KXZ"},
-      {form.RadioButton2, sx + 448, sy + 525, 57, 17, "2P5D"},
+      {form.Button13, sx + 8, sy + 520, 321, 25, "Render"},
+      {form.KXZRadio, sx + 336, sy + 525, 49, 17, "KXZ"},
+      {form.RadioButton2, sx + 392, sy + 525, 57, 17, "2P5D"},
+      {form.PNGRadio, sx + 456, sy + 525, 49, 17, "PNG"},
   };
   for (const TPlace& p : places) {
     SCOPED_TRACE(p.Label != nullptr ? p.Label : "");
@@ -595,6 +596,10 @@ TEST_F(FormMainTest, RenderWritesTheJobsFilesAndReportsProgress) {
   ASSERT_TRUE(Messages.empty()) << Messages.front().Text;
   EXPECT_TRUE(fs::exists(Root / "jobs/box_0.2p5d"));
   EXPECT_TRUE(fs::exists(Root / "jobs/box_1.2p5d"));
+
+  form.PNGRadio->setonly();
+  form.Button13->do_callback();
+  EXPECT_TRUE(fs::exists(Root / "jobs/box_1.json"));
 
   // Progress went through the bar and the label.
   form.RenderProgress(37, "Rendering OBJs - Pass 1 (Visuals)");

@@ -194,8 +194,8 @@ TDocExamples LoadExamples() {
   for (size_t i = 0; i < blocks.size(); ++i) {
     const TDocBlock& b = blocks[i];
     const std::string where = Where(Doc, b);
-    if (b.Kind() == "text")
-      continue;
+    if (b.Kind() == "text" || b.Kind() == "json" || b.Kind() == "tres")
+      continue; // pictures, and the PNG sheets' examples (SheetsDocTest.cpp)
     if (b.Kind() == "ramp") {
       out.Ramps.push_back(b);
       continue;
