@@ -12,7 +12,6 @@
 #include <EGL/eglext.h>
 #include <GL/gl.h>
 
-#include <cstdlib>
 #include <string>
 #include <utility>
 #include <vector>
@@ -21,8 +20,10 @@ namespace quarvel {
 
 namespace {
 
-// The process's one context. Made once, and released only when the process ends
-// (EndContext): the textures, display lists and programs made in it live until then.
+// The process's one context. Made once and never destroyed: the textures, display lists
+// and programs made in it live until the process ends. (Ending it at exit would also end
+// the rasteriser's threads, but it unloads the driver before the leak checker's scan,
+// whose suppressions then no longer know the driver's allocations.)
 struct TEGLContext {
   EGLDisplay Display = EGL_NO_DISPLAY;
   EGLContext Context = EGL_NO_CONTEXT;
@@ -131,19 +132,6 @@ void ReleaseContext(const TEGLContext& made) {
   eglDestroyContext(made.Display, made.Context);
 }
 
-// Ends the context and its display as the process exits. Nothing is kept by it, but the
-// software rasteriser's threads end with the context: a leak checker that stops every
-// thread to scan memory at exit has crashed now and then beside them on a busy machine.
-// GL objects deleted after this (by static destructors) go to no context, which ignores
-// them.
-void EndContext() {
-  if (!Context)
-    return;
-  ReleaseContext(*Context);
-  eglTerminate(Context->Display);
-  eglReleaseThread();
-}
-
 } // namespace
 
 void MakeSystemGLContext(const TGLDeviceRequest& request, TGLDeviceReport& report) {
@@ -181,7 +169,6 @@ void MakeSystemGLContext(const TGLDeviceRequest& request, TGLDeviceReport& repor
                 ". " + GLDriverNeeded);
   }
   Context = new TEGLContext(chosen);
-  std::atexit(EndContext);
 }
 
 std::string GLPlatformName() {
