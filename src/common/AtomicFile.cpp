@@ -51,6 +51,15 @@ std::atomic<TFileCalls*> currentCalls{&systemCalls};
   throw Error(Located(fileName, 0, "cannot write file: " + what + ": " + platform::ErrorText(err)));
 }
 
+// An output's name may be free or a file's (which the set replaces): a folder there, or a
+// link to one, cannot be replaced, and a FIFO or device is someone else's.
+void RefuseTakenName(const std::string& name) {
+  std::error_code ec;
+  if (fs::is_directory(fs::path(name), ec))
+    Fail(name, "a folder has that name", platform::ErrorIsFolder);
+  RefuseSpecialFile(name, "write file");
+}
+
 struct TSource {
   const std::string* Name;
   const uint8_t* Data;
@@ -188,12 +197,8 @@ std::vector<std::string> WriteSet(const std::vector<TSource>& files, const TSetL
 
   // Every name is checked before anything is written: one file of the set that cannot go
   // where it should must not cost the others their old versions.
-  for (const TSource& file : files) {
-    std::error_code ec;
-    if (fs::is_directory(fs::path(*file.Name), ec))
-      Fail(*file.Name, "a folder has that name", platform::ErrorIsFolder);
-    RefuseSpecialFile(*file.Name, "write file");
-  }
+  for (const TSource& file : files)
+    RefuseTakenName(*file.Name);
   for (const TSource& file : files) {
     const fs::path dir = fs::path(*file.Name).parent_path();
     std::error_code ec;
@@ -353,9 +358,7 @@ void ProbeOutputFiles(const std::vector<std::string>& fileNames) {
   for (const std::string& name : fileNames) {
     std::error_code ec;
     const fs::path target(name);
-    if (fs::is_directory(target, ec))
-      Fail(name, "a folder has that name", platform::ErrorIsFolder);
-    RefuseSpecialFile(name, "write file");
+    RefuseTakenName(name);
     // The nearest part of the folder's path that exists: it must be a folder, and it is
     // where the missing folders (if any) will be made.
     fs::path dir = target.parent_path();
