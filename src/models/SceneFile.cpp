@@ -185,8 +185,13 @@ std::shared_ptr<TScene> ImportApart(const std::string& rootDir, const std::strin
     warnings.insert(warnings.end(), said.begin(), said.end());
     return scene;
   }
-  case TIsolatedEnd::TooLarge:
   case TIsolatedEnd::Other:
+    // The worker ended neither by a signal nor with an answer: in a sanitizer build,
+    // Assimp corrupted memory and the sanitizer stopped it. Importing the file in the
+    // program itself would let that happen here.
+    throw Unreadable(shown, "Assimp's reading of it ended abnormally; the file is damaged or "
+                            "uses something this program's Assimp cannot read");
+  case TIsolatedEnd::TooLarge:
     break;
   }
   return nullptr;
