@@ -14,6 +14,7 @@
 
 #include <algorithm>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <filesystem>
 
@@ -22,10 +23,7 @@ namespace quarvel::cli {
 const char* const PhaseNames[PhaseCount] = {"load",        "pass 1",   "pass 2", "pass 3",
                                             "gap removal", "palettes", "saving"};
 
-namespace {
-
-// The phase a status text starts, or -1 for a text that continues the current one.
-int PhaseOf(const std::string& text) {
+int PhaseOfStatus(const std::string& text) {
   auto starts = [&](const char* prefix) { return text.rfind(prefix, 0) == 0; };
   if (starts("Rendering OBJs - Pass 1") || text == "Rendering OBJs")
     return 1;
@@ -44,6 +42,15 @@ int PhaseOf(const std::string& text) {
   return -1;
 }
 
+const char* OutcomeWord(TOutcome outcome) {
+  static const char* const words[] = {"not started", "rendered",
+                                      "failed",      "interrupted",
+                                      "up to date",  "failed, may pass on another try"};
+  return words[static_cast<int>(outcome)];
+}
+
+namespace {
+
 std::string Seconds(double s) {
   char text[32];
   std::snprintf(text, sizeof text, "%.2f s", s);
@@ -58,7 +65,10 @@ std::vector<std::string> SelectJobs(const std::string& root,
   TShard which;
   if (!shard.empty()) {
     try {
-      which = ParseShard(shard);
+      which = ResolveShard(shard, [](const std::string& name) -> std::optional<std::string> {
+        const char* value = std::getenv(name.c_str());
+        return value ? std::optional<std::string>(value) : std::nullopt;
+      });
     } catch (const Error& e) {
       throw CLI::ValidationError(e.what(), 2);
     }
@@ -96,7 +106,10 @@ std::vector<std::string> SelectJobs(const std::string& root,
 void AddBatchOptions(CLI::App& render, TBatchOptions& options) {
   render.add_option("--shard", options.Shard,
                     "Render only shard K of N (1-based): the jobs whose name's FNV-1a 64 hash "
-                    "(lower case, \"/\" separators) modulo N is K - 1");
+                    "(lower case, \"/\" separators) modulo N is K - 1. auto/N takes K from the "
+                    "scheduler: JOB_COMPLETION_INDEX (Kubernetes, 0-based), SLURM_ARRAY_TASK_ID "
+                    "(from SLURM_ARRAY_TASK_MIN, 1 when unset) or QUARVEL_SHARD_INDEX (0-based); "
+                    "auto alone takes N too, from SLURM_ARRAY_TASK_COUNT or QUARVEL_SHARD_COUNT");
   render.add_option("--depfile", options.Depfile,
                     "Write a Make-style dependency file: each job's manifest depends on every "
                     "file the job reads. A file name that GNU Make or Ninja would read as "
@@ -214,7 +227,7 @@ void TBatchRun::AddManifest(TJobOptions& options) {
 }
 
 void TBatchRun::Progress(const std::string& name, const std::string& text) {
-  const int phase = PhaseOf(text);
+  const int phase = PhaseOfStatus(text);
   TJobRecord& job = Jobs_[name];
   if (phase < 0 || phase == job.Phase)
     return;
@@ -367,12 +380,13 @@ std::string TBatchRun::Finish(const std::vector<std::string>& names,
   if (!Options_.Report.empty()) {
     nlohmann::json jobs = nlohmann::json::array();
     for (size_t i = 0; i < names.size(); ++i) {
-      static const char* const statusText[] = {"not started", "rendered", "failed", "interrupted",
-                                               "up to date"};
       const TJobRecord& job = Jobs_[names[i]];
       nlohmann::json record;
       record["name"] = names[i];
-      record["status"] = statusText[static_cast<int>(outcomes[i])];
+      record["status"] =
+          outcomes[i] == TOutcome::FailedTransient ? "failed" : OutcomeWord(outcomes[i]);
+      if (outcomes[i] == TOutcome::FailedTransient)
+        record["transient"] = true;
       if (!job.Error.empty())
         record["error"] = job.Error;
       record["warnings"] = job.Warnings;

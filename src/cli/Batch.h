@@ -40,12 +40,17 @@ struct TBatchOptions {
 };
 void AddBatchOptions(CLI::App& render, TBatchOptions& options);
 
-// What happened to a job in a run.
-enum class TOutcome { NotStarted, Rendered, Failed, Interrupted, UpToDate };
+// What happened to a job in a run. FailedTransient: failed for a reason of the machine
+// (common/Error.h's TransientError, a worker that was killed), which another try may not meet.
+enum class TOutcome { NotStarted, Rendered, Failed, Interrupted, UpToDate, FailedTransient };
 
 // Wall time per phase of a job, told by its status texts.
 constexpr int PhaseCount = 7;
 extern const char* const PhaseNames[PhaseCount]; // "load", "pass 1", ... "saving"
+// The phase a job's status text starts, or -1 for a text that continues the current one.
+int PhaseOfStatus(const std::string& text);
+// "rendered", "failed", "up to date", ...: the outcome as the report and the farm lines say it.
+const char* OutcomeWord(TOutcome outcome);
 
 // One run of render: the fingerprint, the file hashes, and a record per job.
 class TBatchRun {

@@ -103,7 +103,8 @@ RegisterCommand reg("list", [](CLI::App& app) {
       ->check(CLI::IsMember({"kxz", "2p5d", "png"}, CLI::ignore_case));
   args->Sheets.AddTo(sub);
   sub->add_option("--shard", args->Shard,
-                  "Only shard K of N (1-based), as render --shard takes them");
+                  "Only shard K of N (1-based; auto/N and auto from a scheduler), as render "
+                  "--shard takes them");
   sub->add_flag("--all", args->All, "Every settings file below the root");
   sub->add_flag("--json", args->Json,
                 "Per job: settings file, inputs with sizes, absent files looked for, outputs, "

@@ -4,8 +4,10 @@
 // processes (each its own GL context): the worker is this program run again with the
 // hidden option --worker and the parent's options, which renders one job and reports on
 // its standard output in lines the parent reads (cli/WorkerPool.h).
-// A job that fails does not stop the others; the exit status is 0 only when every job
-// succeeded.
+// A job that fails does not stop the others. The exit status says what a scheduler should
+// do (ExitStatus): 0 when every job rendered or was up to date, 1 when a job failed on its
+// input (retrying will not help), 3 when one failed for a reason of the machine (another
+// try may pass), 128 + the signal when interrupted.
 //
 // Interruption: the first SIGINT or SIGTERM asks the jobs to stop. The running job stops
 // at its next progress report (or, at the latest, right before its files would replace
@@ -49,7 +51,7 @@ struct TRenderArgs {
   std::vector<std::string> Settings;
   std::string Root = ".";
   bool RootGiven = false; // --root was on the command line
-  std::string Progress;   // "", "plain", "bar" or "none"
+  std::string Progress;   // "", "plain", "bar", "openjd" or "none"
   std::string Format = "kxz";
   std::string Out;
   int Jobs = 1;
@@ -175,7 +177,7 @@ TOutcome RenderHere(const TRenderArgs& args, const std::string& name, TProgressD
     display.EndJob(name);
     display.Error(name + ": " + e.what());
     batch.Failure(name, e.what());
-    return TOutcome::Failed;
+    return dynamic_cast<const TransientError*>(&e) ? TOutcome::FailedTransient : TOutcome::Failed;
   }
 }
 
@@ -208,7 +210,7 @@ int RunWorker(const TRenderArgs& args) {
     return 128 + e.Signal;
   } catch (const std::exception& e) {
     say(TKind::Error, e.what());
-    return 1;
+    return dynamic_cast<const TransientError*>(&e) ? ExitTransient : ExitFailed;
   }
 }
 
@@ -234,7 +236,9 @@ std::string Summary(const std::vector<std::string>& names, const std::vector<TOu
   if (interrupted && rendered > 0)
     summary += ":" + listOf(TOutcome::Rendered);
   for (const auto& [which, label] :
-       {std::pair{TOutcome::Failed, "failed:"}, std::pair{TOutcome::Interrupted, "interrupted:"},
+       {std::pair{TOutcome::Failed, "failed:"},
+        std::pair{TOutcome::FailedTransient, "failed, may pass on another try:"},
+        std::pair{TOutcome::Interrupted, "interrupted:"},
         std::pair{TOutcome::NotStarted, "not started:"}}) {
     const std::string list = listOf(which);
     if (!list.empty())
@@ -293,10 +297,12 @@ void RunRender(TRenderArgs& args) {
       } catch (const Error& e) {
         // Something that is not a manifest has the manifest's name: the set cannot be
         // written over it, so the job fails now rather than after its rendering.
-        outcomes[i] = TOutcome::Failed;
+        outcomes[i] =
+            dynamic_cast<const TransientError*>(&e) ? TOutcome::FailedTransient : TOutcome::Failed;
         if (!quietly) {
           display.Error(names[i] + ": " + e.what());
           batch.Failure(names[i], e.what());
+          display.JobDone(names[i], OutcomeWord(outcomes[i]));
         }
         continue;
       }
@@ -313,17 +319,25 @@ void RunRender(TRenderArgs& args) {
   // now, and when the driver turns out to have changed, every job is checked again.
   if (!toRender.empty() && batch.ConfirmFingerprint())
     check(true);
+  display.Jobs(names.size());
   for (size_t i = 0; i < names.size(); ++i)
-    if (outcomes[i] == TOutcome::UpToDate)
+    if (outcomes[i] == TOutcome::UpToDate) {
       display.Line(names[i] + ": up to date");
+      display.JobDone(names[i], OutcomeWord(outcomes[i]));
+    }
   std::vector<TOutcome> rendered;
   if (args.Jobs > 1 && toRender.size() > 1) {
     rendered = TWorkerPool(args.WorkerArguments, args.Jobs).Run(toRender, display, batch);
   } else {
     TRenderSession session(args);
-    for (const std::string& name : toRender)
-      rendered.push_back(InterruptSignal() ? TOutcome::NotStarted
-                                           : RenderHere(args, name, display, session, batch));
+    for (const std::string& name : toRender) {
+      if (InterruptSignal()) {
+        rendered.push_back(TOutcome::NotStarted);
+        continue;
+      }
+      rendered.push_back(RenderHere(args, name, display, session, batch));
+      display.JobDone(name, OutcomeWord(rendered.back()));
+    }
   }
   for (size_t k = 0; k < rendered.size(); ++k)
     outcomes[renderIndex[k]] = rendered[k];
@@ -335,6 +349,8 @@ void RunRender(TRenderArgs& args) {
   const bool allRendered = std::all_of(outcomes.begin(), outcomes.end(), [](TOutcome o) {
     return o == TOutcome::Rendered || o == TOutcome::UpToDate;
   });
+  const bool anyTransient =
+      std::find(outcomes.begin(), outcomes.end(), TOutcome::FailedTransient) != outcomes.end();
   // The dependency file and the report, then the time per phase, then the summary.
   bool written = true;
   try {
@@ -351,9 +367,15 @@ void RunRender(TRenderArgs& args) {
   else
     display.Error(summary);
   // A worker stopped by a signal sent to it alone counts as interrupted, but the program
-  // was not: its status says that something failed.
+  // was not: its status says that something failed. Of the failures, one that may pass on
+  // another try outranks one of the input: a scheduler that retries the shard renders
+  // only what failed (the rest is up to date), and one that gave up on it would leave a
+  // job unrendered that the next try would render.
   const int signal = InterruptSignal();
-  SetExitCode(stopped && signal != 0 ? 128 + signal : allRendered && written ? 0 : 1);
+  SetExitCode(stopped && signal != 0   ? 128 + signal
+              : allRendered && written ? 0
+              : anyTransient           ? ExitTransient
+                                       : ExitFailed);
 }
 
 RegisterCommand reg("render", [](CLI::App& app) {
@@ -383,8 +405,10 @@ RegisterCommand reg("render", [](CLI::App& app) {
   sub->add_option("--progress", args->Progress,
                   "How progress is shown: bar (one line redrawn with every step; the default "
                   "on a terminal), plain (each step once, then a line at most every 10% or 5 s; "
-                  "the default otherwise) or none")
-      ->check(CLI::IsMember({"plain", "bar", "none"}, CLI::ignore_case));
+                  "the default otherwise), openjd (for render farms: only \"openjd_progress: "
+                  "P\" over the whole run and one \"openjd_status: JOB: OUTCOME\" per job on "
+                  "standard output, every other line on standard error) or none")
+      ->check(CLI::IsMember({"plain", "bar", "openjd", "none"}, CLI::ignore_case));
   sub->add_flag("--all", args->All, "Render every settings file below the root");
   sub->add_flag("--half-ambient", args->HalfAmbient,
                 "Light every face with material the ambient colour (0.5, 0.5, 0.5) instead of "

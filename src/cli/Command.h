@@ -23,6 +23,13 @@ struct RegisterCommand {
   RegisterCommand(const std::string& name, CommandSetup setup);
 };
 
+// Exit statuses, by what a script or a scheduler should do about them: a failure of the
+// input fails again however often it is tried; a transient one (common/Error.h's
+// TransientError) may pass on another try or machine. 130 and 143: interrupted.
+constexpr int ExitFailed = 1;
+constexpr int ExitUsage = 2;
+constexpr int ExitTransient = 3;
+
 void SetExitCode(int code);
 int ExitCode();
 

@@ -1,10 +1,13 @@
 #include "cli/ProgressDisplay.h"
 
+#include "cli/Batch.h"
+
 #include "common/Text.h"
 #include "jobs/Manager.h"
 #include "platform/Platform.h"
 
 #include <algorithm>
+#include <cmath>
 #include <iostream>
 
 namespace quarvel::cli {
@@ -24,10 +27,25 @@ TProgressMode ProgressModeOf(const std::string& option) {
     return TProgressMode::Plain;
   if (option == "none")
     return TProgressMode::None;
+  if (option == "openjd")
+    return TProgressMode::OpenJD;
   return platform::OutputIsTerminal() ? TProgressMode::Bar : TProgressMode::Plain;
 }
 
 void TProgressDisplay::Progress(const std::string& job, int percent, const std::string& text) {
+  // --progress openjd is for the farm manager, which reads it of a quiet run too.
+  if (Mode == TProgressMode::OpenJD) {
+    // A job's steps follow one another, each from 0 to 100 percent: its share done is the
+    // steps behind it and the part of the one it is in.
+    static_assert(PhaseCount > 0);
+    const int phase = PhaseOfStatus(text);
+    double& share = JobShare[job];
+    const double step = phase >= 0 ? phase : std::floor(share * PhaseCount);
+    share =
+        std::max(share, std::min(1.0, (step + std::clamp(percent, 0, 100) / 100.0) / PhaseCount));
+    ShowRunProgress();
+    return;
+  }
   if (Quiet || Mode == TProgressMode::None)
     return;
   const std::string prefix = Prefixed ? job + ": " : std::string();
@@ -56,11 +74,36 @@ void TProgressDisplay::Progress(const std::string& job, int percent, const std::
   LineShown = true;
 }
 
+void TProgressDisplay::JobDone(const std::string& job, const std::string& status) {
+  if (Mode != TProgressMode::OpenJD)
+    return;
+  JobShare[job] = 0;
+  ++JobsDone;
+  // A status is one line: the job's name is shown escaped, as everywhere.
+  std::cout << "openjd_status: " << ForTerminal(job + ": " + status) << std::endl;
+  ShowRunProgress();
+}
+
+void TProgressDisplay::ShowRunProgress() {
+  double done = static_cast<double>(JobsDone);
+  for (const auto& entry : JobShare)
+    done += entry.second;
+  const size_t count = std::max(JobCount, JobsDone);
+  // 100 only once every job is over, however the shares round.
+  int percent = count == 0 ? 100 : static_cast<int>(std::floor(100.0 * done / count));
+  percent = JobsDone >= count ? 100 : std::min(percent, 99);
+  if (percent <= ShownPercent)
+    return;
+  ShownPercent = percent;
+  std::cout << "openjd_progress: " << percent << std::endl;
+}
+
 void TProgressDisplay::Line(const std::string& text) {
   if (Quiet)
     return;
   ClearLine();
-  std::cout << ForTerminal(text) << std::endl;
+  // OpenJD's standard output is the lines a farm manager reads; the rest is for people.
+  (Mode == TProgressMode::OpenJD ? std::cerr : std::cout) << ForTerminal(text) << std::endl;
 }
 
 void TProgressDisplay::Warning(const std::string& job, const std::string& text) {

@@ -1,6 +1,7 @@
 #include "cli/WorkerPool.h"
 
 #include "cli/Batch.h"
+#include "cli/Command.h"
 #include "cli/ProgressDisplay.h"
 #include "common/Error.h"
 #include "common/Interrupt.h"
@@ -95,9 +96,14 @@ std::vector<TOutcome> TWorkerPool::Run(const std::vector<std::string>& names,
   // A worker whose output has ended: waits for it and records its outcome.
   auto reap = [&](TWorker& w) {
     const platform::TChildEnd end = platform::WaitForEnd(w.Child);
-    TOutcome outcome = TOutcome::Failed;
-    if (abandoned || w.Failed)
-      outcome = TOutcome::Failed;
+    // A worker that was killed, or ended without saying why, says nothing of the job's
+    // input: another try may pass. So may a job the worker could not be watched through.
+    TOutcome outcome = TOutcome::FailedTransient;
+    if (abandoned)
+      outcome = TOutcome::FailedTransient;
+    else if (w.Failed)
+      outcome = !end.Signalled && end.Code == ExitTransient ? TOutcome::FailedTransient
+                                                            : TOutcome::Failed;
     else if (w.Interrupted)
       outcome = TOutcome::Interrupted;
     else if (!end.Signalled && end.Code == 0)
@@ -148,7 +154,8 @@ std::vector<TOutcome> TWorkerPool::Run(const std::vector<std::string>& names,
       } else {
         display.Error(w.Name +
                       ": cannot start a worker: " + platform::ErrorText(platform::LastError()));
-        outcomes[w.Index] = TOutcome::Failed;
+        outcomes[w.Index] = TOutcome::FailedTransient;
+        display.JobDone(w.Name, OutcomeWord(outcomes[w.Index]));
       }
     }
     if (running.empty())
@@ -172,6 +179,7 @@ std::vector<TOutcome> TWorkerPool::Run(const std::vector<std::string>& names,
         while (readSome(w)) {
         }
         reap(w);
+        display.JobDone(w.Name, OutcomeWord(outcomes[w.Index]));
       }
       running.clear();
       break;
@@ -185,6 +193,7 @@ std::vector<TOutcome> TWorkerPool::Run(const std::vector<std::string>& names,
       }
       display.EndJob(w.Name);
       reap(w);
+      display.JobDone(w.Name, OutcomeWord(outcomes[w.Index]));
       batch.Ended(w.Name);
       running.erase(running.begin() + static_cast<ptrdiff_t>(i));
     }

@@ -3,18 +3,26 @@
 #include "common/Error.h"
 #include "common/Messages.h"
 #include "common/Text.h"
+#include "platform/Platform.h"
 
 #include <iostream>
 
 int main(int argc, char** argv) {
+  // Every GL context is made after probing each display the driver offers, the X server
+  // of $DISPLAY among them; one that drops the connection must fail that probe, not end a
+  // render that never needed it (the exit status would read as a crash, 141).
+  quarvel::platform::IgnoreBrokenPipes();
   CLI::App app{"Quarvel: renders Wavefront OBJ models into paletted 2.5D sprites "
                "(2P5D files or KXZ containers with .p16 palettes).",
                "quarvel-cli"};
   app.set_version_flag("--version", std::string("quarvel-cli ") + QUARVEL_VERSION);
   app.require_subcommand(1);
-  app.footer("Exit status: 0 when everything succeeded; 1 when a job (or the command) failed; "
-             "2 when the command line was wrong; 130 or 143 when a render was interrupted by "
-             "SIGINT or SIGTERM.");
+  app.footer("Exit status: 0 when everything succeeded (every job rendered or up to date); 1 "
+             "when a job (or the command) failed because of its input, which retrying will not "
+             "mend; 2 when the command line was wrong; 3 when something failed that may pass "
+             "on another try or machine (no OpenGL, a full disk, an output set another render "
+             "holds, a worker killed); 130 or 143 when interrupted by SIGINT or SIGTERM. Of "
+             "several jobs' failures, 3 outranks 1.");
   quarvel::SetMessageSink([](const std::string& title, const std::string& text) {
     std::cerr << title << ": " << quarvel::ForTerminal(text) << std::endl;
   });
@@ -25,10 +33,13 @@ int main(int argc, char** argv) {
     // --help and --version end here too, with status 0; every other parse error is a
     // command line that was wrong, and has one status for scripts to test.
     const int code = app.exit(e);
-    return code == 0 ? 0 : 2;
+    return code == 0 ? 0 : quarvel::cli::ExitUsage;
+  } catch (const quarvel::TransientError& e) {
+    std::cerr << "quarvel-cli: " << quarvel::ForTerminal(e.what()) << std::endl;
+    return quarvel::cli::ExitTransient;
   } catch (const std::exception& e) {
     std::cerr << "quarvel-cli: " << quarvel::ForTerminal(e.what()) << std::endl;
-    return 1;
+    return quarvel::cli::ExitFailed;
   }
   return quarvel::cli::ExitCode();
 }

@@ -48,7 +48,11 @@ TFileCalls systemCalls;
 std::atomic<TFileCalls*> currentCalls{&systemCalls};
 
 [[noreturn]] void Fail(const std::string& fileName, const std::string& what, int err) {
-  throw Error(Located(fileName, 0, "cannot write file: " + what + ": " + platform::ErrorText(err)));
+  const std::string message =
+      Located(fileName, 0, "cannot write file: " + what + ": " + platform::ErrorText(err));
+  if (err == platform::ErrorNoSpace)
+    throw TransientError(message); // the next try may find room, or another machine
+  throw Error(message);
 }
 
 // An output's name may be free or a file's (which the set replaces): a folder there, or a

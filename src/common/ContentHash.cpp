@@ -75,18 +75,25 @@ int32_t ShardOf(const std::string& name, int32_t count) {
   return static_cast<int32_t>(NameHash(NormalisedJobName(name)) % static_cast<uint64_t>(count)) + 1;
 }
 
-TShard ParseShard(const std::string& text) {
-  auto number = [&](const std::string& part, int32_t& value) {
-    if (part.empty() || part.size() > 6)
+namespace {
+
+// A decimal number of at most six digits.
+bool ShardNumber(const std::string& part, int32_t& value) {
+  if (part.empty() || part.size() > 6)
+    return false;
+  value = 0;
+  for (const char c : part) {
+    if (c < '0' || c > '9')
       return false;
-    value = 0;
-    for (const char c : part) {
-      if (c < '0' || c > '9')
-        return false;
-      value = value * 10 + (c - '0');
-    }
-    return true;
-  };
+    value = value * 10 + (c - '0');
+  }
+  return true;
+}
+
+} // namespace
+
+TShard ParseShard(const std::string& text) {
+  const auto number = ShardNumber;
   const size_t slash = text.find('/');
   TShard shard;
   if (slash == std::string::npos || !number(text.substr(0, slash), shard.Index) ||
@@ -97,6 +104,63 @@ TShard ParseShard(const std::string& text) {
   if (shard.Index < 1 || shard.Index > shard.Count)
     throw Error("--shard " + Quoted(text) + ": K must be 1 to " + std::to_string(shard.Count));
   return shard;
+}
+
+TShard ResolveShard(const std::string& text, const TVariableLookup& variable) {
+  if (text != "auto" && text.rfind("auto/", 0) != 0)
+    return ParseShard(text);
+  const std::string option = "--shard " + Quoted(text);
+  TShard given; // N when "auto/N"
+  if (text != "auto")
+    given = ParseShard("1" + text.substr(4));
+
+  struct TScheduler {
+    const char* Index;
+    const char* Base;  // the index of the first task, when the scheduler says it
+    int32_t BaseValue; // ... and when it does not
+    const char* Count; // nullptr: the scheduler does not tell the count
+  };
+  static const TScheduler schedulers[] = {
+      {"JOB_COMPLETION_INDEX", nullptr, 0, nullptr},
+      {"SLURM_ARRAY_TASK_ID", "SLURM_ARRAY_TASK_MIN", 1, "SLURM_ARRAY_TASK_COUNT"},
+      {"QUARVEL_SHARD_INDEX", nullptr, 0, "QUARVEL_SHARD_COUNT"},
+  };
+  auto read = [&](const char* name, int32_t& value) {
+    const std::optional<std::string> raw = variable(name);
+    if (!raw)
+      return false;
+    if (!ShardNumber(*raw, value))
+      throw Error(option + ": " + name + " is " + Quoted(*raw) +
+                  ", not a whole number of at most six digits");
+    return true;
+  };
+  for (const TScheduler& s : schedulers) {
+    int32_t index = 0, base = s.BaseValue, count = 0;
+    if (!read(s.Index, index))
+      continue;
+    if (s.Base)
+      read(s.Base, base);
+    const bool counted = s.Count && read(s.Count, count);
+    if (counted && count < 1)
+      throw Error(option + ": " + s.Count + " is " + std::to_string(count) + ", not a count");
+    if (counted && text != "auto" && count != given.Count)
+      throw Error(option + ": " + s.Count + " is " + std::to_string(count) +
+                  ", but the shards are counted as " + std::to_string(given.Count));
+    if (!counted && text == "auto")
+      throw Error(option + ": " + s.Index + " is set, but nothing says how many shards there " +
+                  "are" + (s.Count ? std::string(" (") + s.Count + " is not set)" : "") +
+                  ": give the count as --shard auto/N");
+    TShard shard;
+    shard.Count = counted ? count : given.Count;
+    shard.Index = index - base + 1;
+    if (index < base || shard.Index > shard.Count)
+      throw Error(option + ": " + s.Index + " is " + std::to_string(index) +
+                  (s.Base ? std::string(" (") + s.Base + " " + std::to_string(base) + ")" : "") +
+                  ", outside the " + std::to_string(shard.Count) + " shards");
+    return shard;
+  }
+  throw Error(option + ": none of JOB_COMPLETION_INDEX, SLURM_ARRAY_TASK_ID or "
+                       "QUARVEL_SHARD_INDEX is set; outside a scheduler, give --shard K/N");
 }
 
 } // namespace quarvel

@@ -14,6 +14,8 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
+#include <optional>
 #include <string>
 #include <string_view>
 
@@ -37,5 +39,18 @@ struct TShard {
 };
 // "K/N" with 1 <= K <= N (N at most 100000). Throws quarvel::Error saying what is wrong.
 TShard ParseShard(const std::string& text);
+
+// The shard a scheduler's task is, for "auto/N" and "auto"; any other text as ParseShard
+// reads it. The index comes from the first variable set of:
+//   JOB_COMPLETION_INDEX  Kubernetes Indexed Job, 0-based (no count: "auto/N" only)
+//   SLURM_ARRAY_TASK_ID   Slurm array, counted from SLURM_ARRAY_TASK_MIN (1 when unset, so
+//                         --array=1-N numbers the tasks as --shard does), with
+//                         SLURM_ARRAY_TASK_COUNT as the count
+//   QUARVEL_SHARD_INDEX   anything else (HTCondor's $(Process)), 0-based, with
+//                         QUARVEL_SHARD_COUNT as the count where it is set
+// A missing variable, an index outside the count, or a count that disagrees with N throws
+// quarvel::Error naming the variable and its value. `variable` looks a name up.
+using TVariableLookup = std::function<std::optional<std::string>(const std::string& name)>;
+TShard ResolveShard(const std::string& text, const TVariableLookup& variable);
 
 } // namespace quarvel

@@ -52,7 +52,7 @@ TOutputLock::TOutputLock(std::string lockFile, const std::string& setName, bool 
       const int err = platform::LastError();
       platform::Close(fd);
       if (err == platform::ErrorWouldBlock)
-        throw Error(setName + " is being written by another render");
+        throw TransientError(setName + " is being written by another render");
       fail("the lock call failed", err);
     }
     // The holder before us removes the file when it is done: a lock on a file that no

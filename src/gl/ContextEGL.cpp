@@ -161,12 +161,13 @@ void MakeSystemGLContext(const TGLDeviceRequest& request, TGLDeviceReport& repor
     eglTerminate(made[i].Display);
   }
   if (report.Choice.Index < 0)
-    throw Error("Cannot create the OpenGL view: " + report.Choice.Reason + ". " + GLDriverNeeded);
+    throw TransientError("Cannot create the OpenGL view: " + report.Choice.Reason + ". " +
+                         GLDriverNeeded);
   const TEGLContext& chosen = made[static_cast<size_t>(report.Choice.Index)];
   if (!eglMakeCurrent(chosen.Display, chosen.Surface, chosen.Surface, chosen.Context)) {
     ReleaseContext(chosen);
-    throw Error("Cannot create the OpenGL view: eglMakeCurrent failed on " + chosen.Platform +
-                ". " + GLDriverNeeded);
+    throw TransientError("Cannot create the OpenGL view: eglMakeCurrent failed on " +
+                         chosen.Platform + ". " + GLDriverNeeded);
   }
   Context = new TEGLContext(chosen);
 }

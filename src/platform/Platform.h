@@ -269,6 +269,11 @@ int WakeOnStopRequests();
 // Stop requests no longer wake anything.
 void StopWakingOnStopRequests();
 
+// From now on a write to a pipe or socket whose reader has gone fails (and the caller
+// says so) instead of ending the program without a word. A GL driver probing a display
+// server that drops the connection is such a writer.
+void IgnoreBrokenPipes();
+
 // Whether standard output is a terminal.
 bool OutputIsTerminal();
 // The width of the terminal standard output is on, in columns; 0 when not known.

@@ -238,6 +238,10 @@ void StopWakingOnStopRequests() {
   wakeReadFd = -1;
 }
 
+void IgnoreBrokenPipes() {
+  ::signal(SIGPIPE, SIG_IGN);
+}
+
 bool OutputIsTerminal() {
   return ::isatty(STDOUT_FILENO) == 1;
 }

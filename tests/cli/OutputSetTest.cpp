@@ -111,7 +111,7 @@ TEST(RenderOutputSet, ARenderWaitsWhileAnotherWritesTheSetOrFailsWithNoWait) {
     auto args = Render(root, "r", out);
     args.push_back("--no-wait");
     TRunningCli cli(args);
-    EXPECT_EQ(cli.Finish(), 1) << cli.Transcript;
+    EXPECT_EQ(cli.Finish(), 3) << cli.Transcript; // the next try may find the set free
     EXPECT_TRUE(Has(cli.Transcript, "quarvel-cli: j: " + out +
                                         "/j is being written by another "
                                         "render\n"))
