@@ -5,6 +5,8 @@
 
 #include <gtest/gtest.h>
 
+#include <map>
+
 using quarvel::HashBytes;
 using quarvel::HashFile;
 using quarvel::NameHash;
@@ -54,5 +56,66 @@ TEST(ContentHash, ShardTexts) {
     const quarvel::TShard s = ParseShard(c.Text);
     EXPECT_EQ(s.Index, c.Index);
     EXPECT_EQ(s.Count, c.Count);
+  }
+}
+
+// "auto" shards from a scheduler's variables: which one wins, how each counts, and what a
+// refusal names (the variable and its value, or what to give instead).
+TEST(ContentHash, ShardsFromTheSchedulersEnvironment) {
+  using TVars = std::map<std::string, std::string>;
+  const struct {
+    const char* Text;
+    TVars Vars;
+    int Index, Count; // 0: refused
+    const char* Says; // in the refusal
+  } cases[] = {
+      {"auto/4", {{"SLURM_ARRAY_TASK_ID", "3"}}, 3, 4, ""},
+      {"auto/4", {{"SLURM_ARRAY_TASK_ID", "2"}, {"SLURM_ARRAY_TASK_MIN", "0"}}, 3, 4, ""},
+      {"auto", {{"SLURM_ARRAY_TASK_ID", "4"}, {"SLURM_ARRAY_TASK_COUNT", "4"}}, 4, 4, ""},
+      {"auto/4", {{"JOB_COMPLETION_INDEX", "2"}}, 3, 4, ""},
+      {"auto/4", {{"JOB_COMPLETION_INDEX", "0"}, {"SLURM_ARRAY_TASK_ID", "4"}}, 1, 4, ""},
+      {"auto", {{"QUARVEL_SHARD_INDEX", "0"}, {"QUARVEL_SHARD_COUNT", "2"}}, 1, 2, ""},
+      {"2/5", {{"JOB_COMPLETION_INDEX", "0"}}, 2, 5, ""},
+      {"auto/4", {}, 0, 0, "none of JOB_COMPLETION_INDEX, SLURM_ARRAY_TASK_ID or"},
+      {"auto/4",
+       {{"JOB_COMPLETION_INDEX", "4"}},
+       0,
+       0,
+       "JOB_COMPLETION_INDEX is 4, outside the 4 shards"},
+      {"auto/4",
+       {{"SLURM_ARRAY_TASK_ID", "0"}},
+       0,
+       0,
+       "SLURM_ARRAY_TASK_ID is 0 (SLURM_ARRAY_TASK_MIN 1), outside"},
+      {"auto/4",
+       {{"SLURM_ARRAY_TASK_ID", "1"}, {"SLURM_ARRAY_TASK_COUNT", "8"}},
+       0,
+       0,
+       "SLURM_ARRAY_TASK_COUNT is 8, but the shards are counted as 4"},
+      {"auto", {{"JOB_COMPLETION_INDEX", "1"}}, 0, 0, "give the count as --shard auto/N"},
+      {"auto", {{"QUARVEL_SHARD_INDEX", "1"}}, 0, 0, "(QUARVEL_SHARD_COUNT is not set)"},
+      {"auto/4", {{"QUARVEL_SHARD_INDEX", "-1"}}, 0, 0, "QUARVEL_SHARD_INDEX is '-1', not a"},
+      {"auto",
+       {{"QUARVEL_SHARD_INDEX", "0"}, {"QUARVEL_SHARD_COUNT", "0"}},
+       0,
+       0,
+       "QUARVEL_SHARD_COUNT is 0, not a count"},
+      {"auto/0", {{"QUARVEL_SHARD_INDEX", "0"}}, 0, 0, "N must be 1 to 100000"},
+      {"autox", {{"QUARVEL_SHARD_INDEX", "0"}}, 0, 0, "is not K/N"},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.Text);
+    auto lookup = [&](const std::string& name) -> std::optional<std::string> {
+      const auto found = c.Vars.find(name);
+      return found == c.Vars.end() ? std::nullopt : std::optional<std::string>(found->second);
+    };
+    try {
+      const quarvel::TShard s = quarvel::ResolveShard(c.Text, lookup);
+      EXPECT_EQ(c.Count, s.Count);
+      EXPECT_EQ(c.Index, s.Index);
+    } catch (const quarvel::Error& e) {
+      EXPECT_EQ(c.Count, 0) << e.what();
+      EXPECT_NE(std::string(e.what()).find(c.Says), std::string::npos) << e.what();
+    }
   }
 }
