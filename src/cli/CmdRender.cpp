@@ -63,6 +63,7 @@ struct TRenderArgs {
   TInputOptions Input;
   TSheetArgs Sheets;
   bool NoWait = false;
+  int LockTimeout = 0;
   TGLDeviceOptions GLDevice;
   TBatchOptions Batch;
   // The command line a worker starts with (WorkerArguments).
@@ -135,6 +136,7 @@ TJobOptions OptionsOf(const TRenderArgs& args) {
   args.Sheets.ApplyTo(options, args.Format);
   options.MaxTexturePixels = args.Input.MaxTexturePixels;
   options.WaitForOutput = !args.NoWait;
+  options.WaitLimitSeconds = args.LockTimeout;
   options.GuessRoot = !args.RootGiven;
   return options;
 }
@@ -417,6 +419,12 @@ RegisterCommand reg("render", [](CLI::App& app) {
   sub->add_flag("--no-wait", args->NoWait,
                 "Fail a job at once when another render is writing the same output files, "
                 "instead of waiting for it to finish");
+  sub->add_option("--lock-timeout", args->LockTimeout,
+                  "Wait at most SECONDS for another render writing the same output files, then "
+                  "fail the job as one that may pass on another try (exit status 3); default: "
+                  "wait as long as it takes")
+      ->check(CLI::Range(1, 7 * 24 * 3600))
+      ->type_name("SECONDS");
   AddGLDeviceOptions(*sub, args->GLDevice);
   AddBatchOptions(*sub, args->Batch);
   sub->add_flag("--worker", args->Worker, "Internal: run one job for a parent process")->group("");

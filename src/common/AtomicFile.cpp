@@ -241,7 +241,7 @@ std::vector<std::string> WriteSet(const std::vector<TSource>& files, const TSetL
     }
     // Everything slow is done: the lock is held only for the renames.
     if (lock) {
-      held.emplace(lock->File, lock->SetName, lock->Wait);
+      held.emplace(lock->File, lock->SetName, lock->Wait, lock->WaitLimitSeconds);
       leftBehind = RemoveLeftTemporaries(files, staged);
     }
     // The last moment at which stopping costs nothing.

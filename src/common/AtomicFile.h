@@ -48,13 +48,15 @@ struct TPendingFile {
 void WriteFilesAtomic(const std::vector<TPendingFile>& files);
 
 // The lock a set is renamed under (common/OutputLock.h): its lock file, the set's name for
-// messages, and whether to wait while another process writes the same set. `Obsolete`
+// messages, and whether (and for how many seconds at most, 0: as long as it takes) to wait
+// while another process writes the same set. `Obsolete`
 // names files of the set's earlier version that the new one no longer has.
 struct TSetLock {
   std::string File;
   std::string SetName;
   bool Wait = true;
   std::vector<std::string> Obsolete;
+  int WaitLimitSeconds = 0;
 };
 
 // WriteFilesAtomic with the set's renames (and the restoring of the old set should one of

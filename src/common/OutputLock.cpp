@@ -5,6 +5,7 @@
 #include "common/Interrupt.h"
 #include "platform/Platform.h"
 
+#include <chrono>
 #include <filesystem>
 
 namespace fs = std::filesystem;
@@ -18,8 +19,14 @@ std::string OutputLockFileName(const std::string& stem) {
   return dir.empty() ? name : (dir / name).string();
 }
 
-TOutputLock::TOutputLock(std::string lockFile, const std::string& setName, bool wait)
+TOutputLock::TOutputLock(std::string lockFile, const std::string& setName, bool wait,
+                         int limitSeconds)
     : File(std::move(lockFile)) {
+  const auto start = std::chrono::steady_clock::now();
+  auto timeIsUp = [&] {
+    return limitSeconds > 0 &&
+           std::chrono::steady_clock::now() - start >= std::chrono::seconds(limitSeconds);
+  };
   auto fail = [&](const std::string& what, int err) {
     throw Error(
         Located(File, 0, "cannot lock the output set: " + what + ": " + platform::ErrorText(err)));
@@ -40,7 +47,7 @@ TOutputLock::TOutputLock(std::string lockFile, const std::string& setName, bool 
     // call: the kernel restarts a blocked lock after our signal handlers, so Ctrl-C would
     // go unheard until the other render let go.
     int rc;
-    while ((rc = platform::TryLock(fd)) != 0 && wait &&
+    while ((rc = platform::TryLock(fd)) != 0 && wait && !timeIsUp() &&
            platform::LastError() == platform::ErrorWouldBlock) {
       if (InterruptSignal() != 0) {
         platform::Close(fd);
@@ -51,6 +58,9 @@ TOutputLock::TOutputLock(std::string lockFile, const std::string& setName, bool 
     if (rc != 0) {
       const int err = platform::LastError();
       platform::Close(fd);
+      if (err == platform::ErrorWouldBlock && wait)
+        throw TransientError(setName + " is still being written by another render after " +
+                             std::to_string(limitSeconds) + " s (--lock-timeout)");
       if (err == platform::ErrorWouldBlock)
         throw TransientError(setName + " is being written by another render");
       fail("the lock call failed", err);

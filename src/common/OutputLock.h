@@ -29,9 +29,10 @@ std::string OutputLockFileName(const std::string& stem);
 class TOutputLock {
 public:
   // Takes the lock of `lockFile` (its folder must exist), waiting while another process
-  // holds it when `wait`; otherwise throws quarvel::Error "`setName` is being written by
-  // another render". Other failures throw quarvel::Error naming the lock file.
-  TOutputLock(std::string lockFile, const std::string& setName, bool wait);
+  // holds it when `wait` (for at most `limitSeconds` when not 0); otherwise, or once the
+  // time is up, throws TransientError "`setName` is being written by another render".
+  // Other failures throw quarvel::Error naming the lock file.
+  TOutputLock(std::string lockFile, const std::string& setName, bool wait, int limitSeconds = 0);
   ~TOutputLock(); // removes the lock file and releases the lock
   TOutputLock(const TOutputLock&) = delete;
   TOutputLock& operator=(const TOutputLock&) = delete;

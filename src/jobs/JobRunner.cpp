@@ -132,6 +132,7 @@ void LoadJob(T2P5D_Manager& job, const TJobOptions& options, const std::string& 
   job.DumpSheetsDir = options.DumpSheetsDir;
   job.TextureLimits.MaxPixels = options.MaxTexturePixels;
   job.WaitForOutputLock = options.WaitForOutput;
+  job.OutputLockLimitSeconds = options.WaitLimitSeconds;
   // Another format's job must not run the normal pass nor name PNG files.
   job.SheetOptions = options.Format == TOutputFormat::PNG ? options.Sheets : TSheetOptions{};
   const std::string folder = options.GuessRoot ? JobFolder(name) : std::string();

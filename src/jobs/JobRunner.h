@@ -26,6 +26,7 @@ struct TJobOptions {
   // Most pixels one texture may have (--max-texture-pixels; models/TextureFiles.h).
   long long MaxTexturePixels = DefaultMaxTexturePixels;
   bool WaitForOutput = true; // wait while another process writes the same output set
+  int WaitLimitSeconds = 0;  // ... for at most this long (0: as long as it takes)
   // When set, RunJob hands it the loaded job and its output set before the set is
   // written (T2P5D_Manager::OnOutputSet): the manifest joins the set there.
   std::function<void(const T2P5D_Manager& Job, std::vector<TPendingFile>& Set,

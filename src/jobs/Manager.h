@@ -291,10 +291,11 @@ public:
   bool Multisampled = false;
 
   // Additions of this program (the job's surroundings made explicit).
-  std::string RootDir = ".";     // the folder settings, includes and models are relative to
-  std::string OutputDir;         // the folder output names are relative to ("" = current)
-  std::string DumpSheetsDir;     // when set, RenderAll dumps the cropped planes there
-  bool WaitForOutputLock = true; // SaveSheets waits while another process writes the set
+  std::string RootDir = ".";      // the folder settings, includes and models are relative to
+  std::string OutputDir;          // the folder output names are relative to ("" = current)
+  std::string DumpSheetsDir;      // when set, RenderAll dumps the cropped planes there
+  bool WaitForOutputLock = true;  // SaveSheets waits while another process writes the set
+  int OutputLockLimitSeconds = 0; // ... for at most this long (0: as long as it takes)
   // How PNG sheets are written (output/OutputSet.h); with a normal map asked for,
   // RenderAll runs the normal pass. Default for the other formats.
   TSheetOptions SheetOptions;

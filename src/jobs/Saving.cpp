@@ -160,8 +160,9 @@ void T2P5D_Manager::SaveSheets(TOutputFormat Format) {
   std::vector<std::string> remove;
   if (OnOutputSet)
     OnOutputSet(pending, remove);
-  const std::vector<std::string> notRemoved = WriteFilesAtomic(
-      pending, TSetLock{OutputLockFileName(set.Stem()), set.Stem(), WaitForOutputLock, remove});
+  const std::vector<std::string> notRemoved =
+      WriteFilesAtomic(pending, TSetLock{OutputLockFileName(set.Stem()), set.Stem(),
+                                         WaitForOutputLock, remove, OutputLockLimitSeconds});
   for (size_t i = 0; i < sprites; ++i)
     WrittenFiles.push_back(pending[i].Name);
   for (const std::string& message : notRemoved)

@@ -53,6 +53,7 @@ TEST(FarmWorker, TheExitStatusSaysWhetherAnotherTryMayPass) {
       {"every job rendered", {"a", "b"}, {}, false, 0, 0},
       {"a job's input is wrong", {"a", "bad"}, {}, false, 0, 1},
       {"another render holds an output set", {"a", "b"}, {"--no-wait"}, true, 0, 3},
+      {"... for longer than the job waits", {"a", "b"}, {"--lock-timeout", "1"}, true, 0, 3},
       {"both, and a retry may render b", {"bad", "b"}, {"--no-wait"}, true, 0, 3},
       {"no such OpenGL device", {"a", "b"}, {"--gl-device", "99"}, false, 0, 3},
       {"the command line is wrong", {"a", "b"}, {"--shard", "5/4"}, false, 0, 2},
