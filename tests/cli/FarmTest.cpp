@@ -35,6 +35,24 @@ void WriteJobs(const TempRoot& root, const std::vector<std::string>& jobs) {
   }
 }
 
+// `count` good jobs, NAME0, NAME1, ...
+std::vector<std::string> ManyJobs(const TempRoot& root, const std::string& name, int count) {
+  std::vector<std::string> jobs;
+  for (int i = 0; i < count; ++i)
+    jobs.push_back(name + std::to_string(i));
+  WriteJobs(root, jobs);
+  return jobs;
+}
+
+// The files below `dir` with their bytes, but for the manifests (which name their folder).
+std::map<std::string, std::vector<uint8_t>> Sprites(const std::string& dir) {
+  std::map<std::string, std::vector<uint8_t>> files;
+  for (const std::string& f : FilesBelow(dir))
+    if (f.find(".manifest") == std::string::npos)
+      files[f] = ReadBytes(dir + "/" + f);
+  return files;
+}
+
 // The variables of every scheduler ResolveShard reads, unset, then `env`.
 std::string SchedulerEnv(const std::string& env) {
   return "env -u JOB_COMPLETION_INDEX -u SLURM_ARRAY_TASK_ID -u SLURM_ARRAY_TASK_MIN -u "
@@ -121,21 +139,14 @@ TEST(FarmWorker, OpenJDLinesAloneOnStandardOutputRisingToHundredWithOneStatusPer
 
 TEST(FarmWorker, AutoShardsRenderWhatTheSchedulersTaskNumberNames) {
   TempRoot root("autoshard");
-  std::vector<std::string> jobs;
-  for (int i = 0; i < 8; ++i)
-    jobs.push_back("j" + std::to_string(i));
-  WriteJobs(root, jobs);
+  ManyJobs(root, "j", 8);
   auto render = [&](const std::string& env, const std::string& shard, const std::string& out) {
     const CliRun r = Cli(root,
                          "render --all --quiet --root " + Quote(root.str()) + " --out " +
                              Quote(root / out) + " --shard " + shard,
                          "", SchedulerEnv(env));
     EXPECT_EQ(r.status, 0) << env << " " << shard << ": " << r.err;
-    std::map<std::string, std::vector<uint8_t>> files;
-    for (const std::string& f : FilesBelow(root / out))
-      if (f.find(".manifest") == std::string::npos)
-        files[f] = ReadBytes(root / out + "/" + f);
-    return files;
+    return Sprites(root / out);
   };
   const auto third = render("", "3/4", "expected");
   ASSERT_FALSE(third.empty()) << "shard 3 of 4 holds none of the jobs";
@@ -233,21 +244,11 @@ TFarmExample ReadFarmExample(const std::string& file, const std::string& root,
 
 TEST(FarmExamples, EachSchedulersDefinitionRendersEveryJobOnceAsOneRenderDoes) {
   TempRoot root("farmexamples");
-  std::vector<std::string> jobs;
-  for (int i = 0; i < 6; ++i)
-    jobs.push_back("u" + std::to_string(i));
-  WriteJobs(root, jobs);
+  const std::vector<std::string> jobs = ManyJobs(root, "u", 6);
   ASSERT_EQ(Cli(root, "render --all --quiet --root " + Quote(root.str()) + " --out " +
                           Quote(root / "one"))
                 .status,
             0);
-  auto sprites = [&](const std::string& dir) {
-    std::map<std::string, std::vector<uint8_t>> files;
-    for (const std::string& f : FilesBelow(dir))
-      if (f.find(".manifest") == std::string::npos)
-        files[f] = ReadBytes(dir + "/" + f);
-    return files;
-  };
   for (const char* file :
        {"examples/farm/kubernetes-indexed-job.yaml", "examples/farm/openjd-job-template.yaml",
         "examples/farm/htcondor.sub"}) {
@@ -270,7 +271,7 @@ TEST(FarmExamples, EachSchedulersDefinitionRendersEveryJobOnceAsOneRenderDoes) {
       }
     }
     EXPECT_EQ(rendered, jobs.size()); // each job in one task only
-    EXPECT_EQ(sprites(out), sprites(root / "one"));
+    EXPECT_EQ(Sprites(out), Sprites(root / "one"));
   }
 }
 
