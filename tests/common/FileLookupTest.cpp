@@ -112,6 +112,23 @@ TEST(RootRule, NamesBelowTheRootResolveAndEverythingElseIsRefused) {
       {"passwd.txt", ""},    // a link inside the root to a file outside it
       {"etcpasswd.txt", ""}, // the shared-repository trick: passwd.txt -> /etc/passwd
       {"up/secret.txt", ""}, // a link to a folder outside
+      // Windows' ways out, refused everywhere so that a shared job means the same.
+      {"C:\\Users\\x.obj", ""},
+      {"c:x.obj", ""},
+      {"\\\\server\\share\\x.obj", ""},
+      {"\\\\?\\C:\\x.obj", ""},
+      {"\\\\.\\pipe\\x", ""},
+      {"units/CON", ""},
+      {"units/nul.txt", ""},
+      {"Com1.obj", ""},
+      {"units/lpt9 .mtl", ""},
+      {"aux/tank.obj", ""},
+      {"units/tank.settings:hidden", ""},
+      {"units/tank.settings::$DATA", ""},
+      {"units/C:/Users/x.png", ""}, // a model's texture "C:\Users\x.png", joined to its folder
+      {"units/console.obj", "units/console.obj"}, // names that only start like a device
+      {"units/com10.obj", "units/com10.obj"},
+      {"units/nullify.obj", "units/nullify.obj"},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
@@ -128,6 +145,12 @@ TEST(RootRule, NamesBelowTheRootResolveAndEverythingElseIsRefused) {
   // A refused link says where it leads; the name is the one the input wrote.
   EXPECT_EQ(RefusalOf(root, "etcpasswd.txt").rfind("etcpasswd.txt is outside", 0), 0u);
   EXPECT_NE(RefusalOf(root, "etcpasswd.txt").find("it leads to /etc/passwd"), std::string::npos);
+  for (const auto& [name, why] : {std::pair{"C:x.obj", "it names a drive"},
+                                  {"units/nul.txt", "it names a device"},
+                                  {"x.obj:s", "it names an alternate data stream"}})
+    EXPECT_NE(RefusalOf(root, name).find("(on Windows " + std::string(why) + "; inputs are"),
+              std::string::npos)
+        << RefusalOf(root, name);
   // The root given as "" or "." is the current folder.
   EXPECT_NE(RefusalOf("", "../x").find("outside the root folder . ("), std::string::npos);
 
