@@ -164,39 +164,6 @@ bool ClimbsOut(const std::string& name) {
   return false;
 }
 
-// Why Windows would read `name` ("/"-separated) from somewhere else than below the root,
-// or nullptr. Refused on every system, so that a shared settings file means the same
-// everywhere: a drive ("C:/x", "C:x"), a reserved device name as any component ("CON",
-// "nul.txt", "COM1.obj"; Windows ignores the extension and trailing spaces), or an
-// alternate data stream ("tank.obj:hidden"). UNC and device paths ("\\server\share",
-// "\\?\", "\\.\") start with a separator and are absolute names already.
-const char* WindowsWayOut(const std::string& name) {
-  auto isLetter = [](char c) { return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z'); };
-  if (name.size() >= 2 && isLetter(name[0]) && name[1] == ':') // "C:x" too
-    return "on Windows it names a drive";
-  size_t start = 0;
-  while (start <= name.size()) {
-    const size_t end = std::min(name.find('/', start), name.size());
-    const std::string part = name.substr(start, end - start);
-    start = end + 1;
-    if (part.size() == 2 && isLetter(part[0]) && part[1] == ':') // "units/C:/x", a joined "C:\x"
-      return "on Windows it names a drive";
-    if (part.find(':') != std::string::npos)
-      return "on Windows it names an alternate data stream";
-    std::string base = part.substr(0, part.find('.'));
-    while (!base.empty() && base.back() == ' ')
-      base.pop_back();
-    for (char& c : base)
-      c = static_cast<char>(c >= 'a' && c <= 'z' ? c - 'a' + 'A' : c);
-    const bool numbered = base.size() == 4 &&
-                          (base.compare(0, 3, "COM") == 0 || base.compare(0, 3, "LPT") == 0) &&
-                          base[3] >= '0' && base[3] <= '9';
-    if (numbered || base == "CON" || base == "PRN" || base == "AUX" || base == "NUL")
-      return "on Windows it names a device";
-  }
-  return nullptr;
-}
-
 bool IsBelow(const fs::path& real, const fs::path& realRoot) {
   const std::string r = real.generic_string();
   std::string base = realRoot.generic_string();
@@ -290,13 +257,40 @@ bool OutsideRootAllowed() {
   return outsideRootAllowed.load();
 }
 
+const char* WindowsWayOut(const std::string& name) {
+  auto isLetter = [](char c) { return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z'); };
+  if (name.size() >= 2 && isLetter(name[0]) && name[1] == ':') // "C:x" too
+    return "on Windows it names a drive";
+  size_t start = 0;
+  while (start <= name.size()) {
+    const size_t end = std::min(name.find('/', start), name.size());
+    const std::string part = name.substr(start, end - start);
+    start = end + 1;
+    if (part.size() == 2 && isLetter(part[0]) && part[1] == ':') // "units/C:/x", a joined "C:\x"
+      return "on Windows it names a drive";
+    if (part.find(':') != std::string::npos)
+      return "on Windows it names an alternate data stream";
+    std::string base = part.substr(0, part.find('.'));
+    while (!base.empty() && base.back() == ' ')
+      base.pop_back();
+    for (char& c : base)
+      c = static_cast<char>(c >= 'a' && c <= 'z' ? c - 'a' + 'A' : c);
+    const bool numbered = base.size() == 4 &&
+                          (base.compare(0, 3, "COM") == 0 || base.compare(0, 3, "LPT") == 0) &&
+                          base[3] >= '0' && base[3] <= '9';
+    if (numbered || base == "CON" || base == "PRN" || base == "AUX" || base == "NUL")
+      return "on Windows it names a device";
+  }
+  return nullptr;
+}
+
 std::string ResolveInRoot(const std::string& root, const std::string& rawName) {
   const std::string name = NormaliseSeparators(rawName);
   if (OutsideRootAllowed())
     return ResolvePath(IsAbsoluteName(name) ? name : RootRelative(root, name));
   if (IsAbsoluteName(name) || ClimbsOut(name))
     RefuseOutside(root, rawName, "");
-  if (const char* why = WindowsWayOut(name))
+  if (const char* why = platform::WindowsFileNames() ? WindowsWayOut(name) : nullptr)
     RefuseOutside(root, rawName, "", why);
   const std::string joined = RootRelative(root, name);
   const std::optional<std::string> found = FindPath(joined);

@@ -76,6 +76,15 @@ public:
 
 std::string ResolveInRoot(const std::string& root, const std::string& name);
 
+// Why Windows would read `name` ("/"-separated, relative) from somewhere else than below
+// the root, or nullptr: a drive ("C:/x", "C:x", a texture's "C:\x" joined to its model's
+// folder), a reserved device name as any part ("CON", "nul.txt", "COM1.obj": Windows
+// ignores the extension and trailing spaces), an alternate data stream ("tank.obj:s").
+// UNC and device paths ("\\server\share", "\\?\", "\\.\") start with a separator and
+// are absolute names already. ResolveInRoot refuses these where the system reads file
+// names the Windows way (platform::WindowsFileNames); elsewhere they are ordinary names.
+const char* WindowsWayOut(const std::string& name);
+
 void SetOutsideRootAllowed(bool allowed);
 bool OutsideRootAllowed();
 

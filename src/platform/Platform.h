@@ -118,6 +118,10 @@ int TryLock(TFileHandle file, bool shared = false);
 int RemoveOnAbruptEnd(const std::string& path);
 void KeepOnAbruptEnd(int handle);
 
+// Whether the system reads file names the Windows way (drives, device names such as CON,
+// alternate data streams after a ':'), which the root rule must then refuse.
+bool WindowsFileNames();
+
 // The path of the running program; "" when the system does not say.
 std::string ProgramPath();
 // What tells this machine apart from others (its identity and its name) as one line of

@@ -205,6 +205,10 @@ int TryLock(TFileHandle file, bool shared) {
   }
 }
 
+bool WindowsFileNames() {
+  return false; // "C:", "nul.txt" and "a:b" are ordinary names here
+}
+
 std::string ProgramPath() {
   char exe[PATH_MAX];
   const ssize_t n = ::readlink("/proc/self/exe", exe, sizeof exe - 1);

@@ -215,6 +215,12 @@ TEST(RenderWorkers, AFailingPollStopsAndReapsTheWorkersBeforeReporting) {
   // the limit of the running parent is lowered below its three (two workers and its wake
   // pipe) once both workers wait for their settings. Workers the parent left behind would
   // become children of this process (a subreaper) once the parent is gone.
+#ifdef __SANITIZE_ADDRESS__
+  // The sanitizers' runtime opens a pipe to check memory before it reports; at exit,
+  // under the lowered limit, that fails and it reports a fault that is not there (its
+  // status 1 once passed for the one this test expected).
+  GTEST_SKIP() << "the sanitizer runtime needs the descriptors this test takes away";
+#endif
   ASSERT_EQ(::prctl(PR_SET_CHILD_SUBREAPER, 1), 0);
   struct TReaperOff {
     ~TReaperOff() { ::prctl(PR_SET_CHILD_SUBREAPER, 0); }
