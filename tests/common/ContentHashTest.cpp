@@ -71,11 +71,9 @@ TEST(ContentHash, ShardsFromTheSchedulersEnvironment) {
   } cases[] = {
       {"auto/4", {{"SLURM_ARRAY_TASK_ID", "3"}}, 3, 4, ""},
       {"auto/4", {{"SLURM_ARRAY_TASK_ID", "2"}, {"SLURM_ARRAY_TASK_MIN", "0"}}, 3, 4, ""},
-      {"auto", {{"SLURM_ARRAY_TASK_ID", "4"}, {"SLURM_ARRAY_TASK_COUNT", "4"}}, 4, 4, ""},
       {"auto/4", {{"JOB_COMPLETION_INDEX", "2"}}, 3, 4, ""},
       {"auto/4", {{"JOB_COMPLETION_INDEX", "0"}, {"SLURM_ARRAY_TASK_ID", "4"}}, 1, 4, ""},
       {"auto", {{"QUARVEL_SHARD_INDEX", "0"}, {"QUARVEL_SHARD_COUNT", "2"}}, 1, 2, ""},
-      {"2/5", {{"JOB_COMPLETION_INDEX", "0"}}, 2, 5, ""},
       {"auto/4", {}, 0, 0, "none of JOB_COMPLETION_INDEX, SLURM_ARRAY_TASK_ID or"},
       {"auto/4",
        {{"JOB_COMPLETION_INDEX", "4"}},
@@ -100,8 +98,6 @@ TEST(ContentHash, ShardsFromTheSchedulersEnvironment) {
        0,
        0,
        "QUARVEL_SHARD_COUNT is 0, not a count"},
-      {"auto/0", {{"QUARVEL_SHARD_INDEX", "0"}}, 0, 0, "N must be 1 to 100000"},
-      {"autox", {{"QUARVEL_SHARD_INDEX", "0"}}, 0, 0, "is not K/N"},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.Text);
