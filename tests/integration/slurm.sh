@@ -4,7 +4,8 @@
 # renders every job exactly once, as a plain sequential render does; submitted again,
 # every task finds its jobs up to date; a failing shard's status reaches sbatch.
 # Usage: slurm.sh BUILD_DIR SOURCE_DIR
-# (exit 77 = skipped: Slurm or munge is not installed, or the cluster cannot run here)
+# (exit 77 = skipped: Slurm or munge is not installed). Runs as root (the daemons' user is
+# then root) or as any other user (then theirs, which runs the jobs as itself).
 set -euo pipefail
 build=$1 src=$2
 skip() {
@@ -24,23 +25,31 @@ chmod 711 "$work"
 etc=$work/etc
 mkdir -p "$etc" "$work/ctld" "$work/spool" "$work/logs"
 pids=() # of the daemons, started in the foreground as this script's children
+sbatch_pid=
+# Whether PID is a child of this script still running (not a process that took an ended
+# child's number).
+running_child() { jobs -pr | grep -qx "$1"; }
 
 stop_daemon() { # PIDFILE... : end each daemon and wait until it has gone
   local f pid i
   for f in "$@"; do
     [ -s "$f" ] || continue
     pid=$(cat "$f")
-    kill -TERM "$pid" 2>/dev/null || continue
+    running_child "$pid" || continue
+    kill -TERM "$pid" 2>/dev/null
     for ((i = 0; i < 300; i++)); do # 30 s
       kill -0 "$pid" 2>/dev/null || break
       sleep 0.1
     done
-    kill -KILL "$pid" 2>/dev/null || true
+    running_child "$pid" && kill -KILL "$pid"
   done
+  return 0
 }
 cleanup() {
   local rc=$?
   set +e
+  # A waiting sbatch would wait for the controller forever once it has gone.
+  [ -n "$sbatch_pid" ] && running_child "$sbatch_pid" && kill "$sbatch_pid"
   # Jobs still about (a failure mid-run) are cancelled while the controller can do it, so
   # that slurmd takes their processes down with it.
   if [ -n "${SLURM_CONF:-}" ] && scontrol ping >/dev/null 2>&1; then
@@ -52,10 +61,10 @@ cleanup() {
   fi
   stop_daemon "$work/slurmd.pid" "$work/slurmctld.pid" "$work/munged.pid"
   # The pid files may never have been written: the children themselves, by pid.
-  for pid in "${pids[@]}"; do
-    kill -KILL "$pid" 2>/dev/null
+  for pid in $(jobs -pr); do
+    kill -KILL "$pid"
   done
-  wait 2>/dev/null
+  wait
   if [ "$rc" -ne 0 ] && [ "$rc" -ne 77 ]; then
     for f in "$work"/*.out "$work"/*.log "$work"/logs/*; do
       [ -f "$f" ] && { echo "== $f"; tail -n 40 "$f"; }
@@ -75,7 +84,7 @@ wait_for() {
   shift
   for ((i = 0; i < 600; i++)); do
     "$@" >/dev/null 2>&1 && return 0
-    alive || { echo "$what: ended" >&2; return 1; }
+    alive || { echo "$what: ended (its log is below)" >&2; return 1; }
     sleep 0.1
   done
   echo "$what: not ready after 60 s" >&2
@@ -88,7 +97,7 @@ start() { # LOG COMMAND...
   "$@" >"$log" 2>&1 &
   pids+=($!)
 }
-alive() { kill -0 "${pids[-1]}" 2>/dev/null; }
+alive() { running_child "${pids[-1]}"; }
 
 # munge: a key of its own, and the socket every Slurm program is pointed at.
 dd if=/dev/urandom of="$etc/munge.key" bs=1024 count=1 status=none
@@ -98,10 +107,17 @@ chmod 400 "$etc/munge.key"
 start "$work/munged.out" munged --foreground --force \
   --socket="$work/munge.socket" --key-file="$etc/munge.key" --pid-file="$work/munged.pid" \
   --log-file="$work/munged.log" --seed-file="$work/munged.seed"
-wait_for munged test -S "$work/munge.socket" ||
-  { alive || skip "munged does not run here: $(tail -n 3 "$work/munged.out")"; exit 1; }
+wait_for munged test -S "$work/munge.socket"
 
-# Ports nothing on this machine has: out of the ephemeral range, and not in use now.
+# Ports nothing on this machine has: not in use now, and outside the range the system
+# takes its own connections' ports from, so that none of those takes one meanwhile.
+read -r eph_lo eph_hi </proc/sys/net/ipv4/ip_local_port_range
+if [ "$eph_lo" -gt 12000 ]; then
+  port_lo=10000 port_hi=$((eph_lo - 1))
+else
+  port_lo=$((eph_hi + 1)) port_hi=65535
+fi
+[ "$port_lo" -lt "$port_hi" ] || port_lo=10000 port_hi=32767 # all ephemeral: no better
 used_ports=$(
   cat /proc/net/tcp /proc/net/tcp6 2>/dev/null | while read -r _ local _; do
     if [[ $local == *:* ]]; then echo $((16#${local##*:})); fi
@@ -110,7 +126,7 @@ used_ports=$(
 free_port() { # AVOID
   local p
   while :; do
-    p=$((20000 + (RANDOM * 32768 + RANDOM) % 12000))
+    p=$((port_lo + (RANDOM * 32768 + RANDOM) % (port_hi - port_lo + 1)))
     [ "$p" != "${1:-}" ] && ! grep -qx "$p" <<<"$used_ports" && break
   done
   echo "$p"
@@ -166,11 +182,10 @@ PartitionName=test Nodes=$node Default=YES MaxTime=INFINITE State=UP
 EOF
 export SLURM_CONF=$etc/slurm.conf
 start "$work/slurmctld.out" slurmctld -D -f "$SLURM_CONF"
-wait_for slurmctld scontrol ping || { alive || skip "slurmctld does not run here"; exit 1; }
+wait_for slurmctld scontrol ping
 start "$work/slurmd.out" slurmd -D -N "$node" -f "$SLURM_CONF"
 idle() { [ "$(sinfo -h -n "$node" -o %t)" = idle ]; }
-wait_for "slurmd (node $node idle)" idle ||
-  { alive || skip "slurmd does not run here: $(tail -n 3 "$work/slurmd.out")"; exit 1; }
+wait_for "slurmd (node $node idle)" idle
 echo "one-node cluster up: $node, $cpus CPUs, ports $ctld_port and $slurmd_port"
 
 # Twelve jobs: the example units in six folders, one with a space in its name.
@@ -188,9 +203,16 @@ cli=$build/quarvel-cli
 # The batch script as a user submits it; the environment (QUARVEL_CLI, and ASAN_OPTIONS
 # under the sanitizers) reaches the tasks through sbatch's default --export=ALL.
 export QUARVEL_CLI=$cli
+# In the background, so that a signal to this script interrupts the wait at once (its
+# trap then cancels the jobs).
 submit() { # NAME ROOT: the 4-task array over ROOT into $work/out, task K's log NAME_K.out
   sbatch --wait --quiet --array=1-4 --chdir="$work" --output="$work/logs/$1_%a.out" \
-    "$src/examples/farm/slurm-array.sh" "$2" "$work/out" 4
+    "$src/examples/farm/slurm-array.sh" "$2" "$work/out" 4 &
+  sbatch_pid=$!
+  local rc=0
+  wait "$sbatch_pid" || rc=$?
+  sbatch_pid=
+  return "$rc"
 }
 jobs_in() { # LOG: the jobs a task's log says it wrote, one each
   sed -n "s|^wrote $work/out/\(.*\)_[0-9]*\.kxz\$|\1|p" "$1" | sort -u
