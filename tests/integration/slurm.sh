@@ -77,17 +77,17 @@ trap cleanup EXIT
 trap 'exit 143' TERM
 trap 'exit 130' INT
 
-# Waits until COMMAND... succeeds, up to about 60 s (a busy machine starts daemons slowly),
-# while the daemon started last runs.
+# Waits until COMMAND... succeeds, up to about 2 minutes (a busy machine starts daemons
+# slowly), while the daemon started last runs.
 wait_for() {
   local what=$1 i
   shift
-  for ((i = 0; i < 600; i++)); do
+  for ((i = 0; i < 1200; i++)); do
     "$@" >/dev/null 2>&1 && return 0
     alive || { echo "$what: ended (its log is below)" >&2; return 1; }
     sleep 0.1
   done
-  echo "$what: not ready after 60 s" >&2
+  echo "$what: not ready after 2 minutes" >&2
   return 1
 }
 # A daemon in the foreground, as a child: its pid is known and waited for at the end.
