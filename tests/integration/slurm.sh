@@ -7,7 +7,8 @@
 # (exit 77 = skipped: Slurm or munge is not installed). Runs as root (the daemons' user is
 # then root) or as any other user (then theirs, which runs the jobs as itself).
 set -euo pipefail
-build=$1 src=$2
+# Absolute: the tasks run in the temporary folder.
+build=$(cd "$1" && pwd) src=$(cd "$2" && pwd)
 skip() {
   echo "skipped: $*" >&2
   exit 77
