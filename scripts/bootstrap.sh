@@ -16,6 +16,7 @@ PACKAGES=(
   help2man
   libassimp-dev assimp-testmodels
   libxxhash-dev parallel
+  openssh-server openssh-client rsync
   chromium
 )
 # Node.js and npm for the browser test, from Debian unless the machine has them already
