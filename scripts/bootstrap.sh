@@ -17,6 +17,7 @@ PACKAGES=(
   libassimp-dev assimp-testmodels
   libxxhash-dev parallel
   slurm-wlm munge
+  openssh-server openssh-client rsync
   chromium
 )
 # Node.js and npm for the browser test, from Debian unless the machine has them already
