@@ -283,3 +283,60 @@ cmake -S . -B "$build_dir" -G Ninja -DCMAKE_TOOLCHAIN_FILE="$toolchain" \
   "${launcher[@]}" "${quarvel_options[@]}" ${QUARVEL_WINDOWS_CMAKE_ARGS:-}
 cmake --build "$build_dir" -j "$jobs"
 log "built $build_dir/quarvel-cli.exe (libraries: $cache)"
+
+# --- 4. A run under Wine, and the zip ---
+export WINEDEBUG=${WINEDEBUG:--all}
+wine_run() {
+  timeout -k 5 600 xvfb-run -a -s "-screen 0 1280x1024x24" wine "$@"
+}
+wine_run "$build_dir/quarvel-cli.exe" --version
+example_out=$build_dir/example-out
+rm -rf "$example_out"
+wine_run "$build_dir/quarvel-cli.exe" render units/tank --root examples --out "$example_out" --quiet
+# The same job from the Linux build, when there is one: the sprites must be the same bytes
+# (both draw with Mesa's llvmpipe here).
+linux_cli=${QUARVEL_LINUX_CLI:-}
+for candidate in build-ci/quarvel-cli build/quarvel-cli; do
+  if [ -z "$linux_cli" ] && [ -x "$candidate" ]; then
+    linux_cli=$candidate
+  fi
+done
+if [ -n "$linux_cli" ]; then
+  rm -rf "$build_dir/example-out-linux"
+  timeout -k 5 600 xvfb-run -a -s "-screen 0 1280x1024x24" "$linux_cli" render units/tank \
+    --root examples --out "$build_dir/example-out-linux" --quiet
+  if ! diff -r -x '.*.manifest' "$build_dir/example-out-linux" "$example_out"; then
+    log "the Windows build's example sprites differ from $linux_cli's"
+    exit 1
+  fi
+  log "example sprites byte-identical to $linux_cli's"
+fi
+
+version=$(sed -n 's/^project(Quarvel VERSION \([0-9.]*\).*/\1/p' CMakeLists.txt)
+name=quarvel-$version-windows-x64
+stage=$build_dir/zip/$name
+rm -rf "$build_dir/zip"
+mkdir -p "$stage/bin" "$stage/share/quarvel" "$stage/docs" "$stage/licences"
+for exe in quarvel-cli.exe quarvel.exe; do
+  if [ -f "$build_dir/$exe" ]; then
+    "$triplet-strip" -o "$stage/bin/$exe" "$build_dir/$exe"
+  fi
+done
+cp shaders/*.vglsl shaders/*.fglsl "$stage/share/quarvel/"
+cp -r examples "$stage/examples"
+cp README.md "$stage/"
+cp docs/*.md "$stage/docs/"
+# The licence of every library in the programs: the cross-built ones' from their source
+# packages, the rest from their Debian packages' documentation.
+for lib in "${libraries[@]}"; do
+  if [ -f "$cache/built-$lib" ] && [ "$lib" != googletest ]; then
+    cp "$(fetch_source "$lib")/debian/copyright" "$stage/licences/$lib.txt"
+  fi
+done
+for pkg in gcc-mingw-w64-base mingw-w64-x86-64-dev libz-mingw-w64-dev libcli11-dev \
+  nlohmann-json3-dev libxxhash-dev libstb-dev libutfcpp-dev; do
+  cp "/usr/share/doc/$pkg/copyright" "$stage/licences/$pkg.txt"
+done
+rm -f "$build_dir/$name.zip"
+(cd "$build_dir/zip" && zip -qr "../$name.zip" "$name")
+log "wrote $build_dir/$name.zip"
