@@ -279,9 +279,15 @@ if command -v ccache >/dev/null 2>&1; then
 fi
 cmake -S . -B "$build_dir" -G Ninja -DCMAKE_TOOLCHAIN_FILE="$toolchain" \
   -DQUARVEL_WINDOWS_PREFIX="$prefix" -DCMAKE_BUILD_TYPE=RelWithDebInfo -DQUARVEL_WERROR=ON \
-  -DQUARVEL_BUILD_BENCH=OFF -DQUARVEL_BUILD_TESTS=OFF \
+  -DQUARVEL_BUILD_BENCH=OFF -DQUARVEL_BUILD_TESTS=ON \
   "${launcher[@]}" "${quarvel_options[@]}" ${QUARVEL_WINDOWS_CMAKE_ARGS:-}
-cmake --build "$build_dir" -j "$jobs"
+# The test programs that build for Windows so far (the others call POSIX directly).
+windows_tests=(test_maths test_colour test_output test_render)
+programs=(quarvel-cli)
+if [ -f "$cache/built-fltk1.3" ]; then
+  programs+=(quarvel)
+fi
+cmake --build "$build_dir" -j "$jobs" --target "${programs[@]}" "${windows_tests[@]}"
 log "built $build_dir/quarvel-cli.exe (libraries: $cache)"
 
 # --- 4. A run under Wine, and the zip ---
@@ -290,6 +296,10 @@ wine_run() {
   timeout -k 5 600 xvfb-run -a -s "-screen 0 1280x1024x24" wine "$@"
 }
 wine_run "$build_dir/quarvel-cli.exe" --version
+for t in "${windows_tests[@]}"; do
+  log "running $t under Wine"
+  (cd "$build_dir/tests" && wine_run "./$t.exe" --gtest_brief=1)
+done
 example_out=$build_dir/example-out
 rm -rf "$example_out"
 wine_run "$build_dir/quarvel-cli.exe" render units/tank --root examples --out "$example_out" --quiet

@@ -47,14 +47,15 @@ using TAnyFunction = void (*)();
 // The functions beyond OpenGL 1.1 that the program calls, in one list.
 #define QUARVEL_WGL_FUNCTIONS(X)                                                                   \
   X(glUseProgram)                                                                                  \
-  X(glBindFramebuffer) X(glUniform3f) X(glDeleteRenderbuffers) X(glFramebufferRenderbuffer)        \
-      X(glBindRenderbuffer) X(glRenderbufferStorageMultisample) X(glGetUniformfv)                  \
-          X(glGetUniformLocation) X(glGetShaderiv) X(glGetProgramiv) X(glGenRenderbuffers)         \
-              X(glCreateShader) X(glAttachShader) X(glUniform1f) X(glShaderSource)                 \
-                  X(glLinkProgram) X(glGetShaderInfoLog) X(glGetProgramInfoLog)                    \
-                      X(glGenFramebuffers) X(glDeleteShader) X(glDeleteProgram)                    \
-                          X(glDeleteFramebuffers) X(glCreateProgram) X(glCompileShader)            \
-                              X(glCheckFramebufferStatus) X(glBlitFramebuffer)
+  X(glBindFramebuffer)                                                                             \
+  X(glUniform3f) X(glDeleteRenderbuffers) X(glFramebufferRenderbuffer) X(glBindRenderbuffer)       \
+      X(glRenderbufferStorageMultisample) X(glGetUniformfv) X(glGetUniformLocation)                \
+          X(glGetShaderiv) X(glGetProgramiv) X(glGenRenderbuffers) X(glCreateShader)               \
+              X(glAttachShader) X(glUniform1f) X(glShaderSource) X(glLinkProgram)                  \
+                  X(glGetShaderInfoLog) X(glGetProgramInfoLog) X(glGenFramebuffers)                \
+                      X(glDeleteShader) X(glDeleteProgram) X(glDeleteFramebuffers)                 \
+                          X(glCreateProgram) X(glCompileShader) X(glCheckFramebufferStatus)        \
+                              X(glBlitFramebuffer)
 
 enum TFunctionIndex {
 #define QUARVEL_INDEX(name) Index_##name,
@@ -274,6 +275,10 @@ void MakeSystemGLContext(const TGLDeviceRequest& request, TGLDeviceReport& repor
 
 std::string GLPlatformName() {
   return Context ? "wgl" : std::string();
+}
+
+const char* GLSystemName() {
+  return "WGL";
 }
 
 } // namespace quarvel
