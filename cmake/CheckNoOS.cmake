@@ -1,9 +1,10 @@
 # cmake -DLIST=files.txt -P CheckNoOS.cmake   (files.txt: one source file a line)
 # Fails when one of the files includes a header of the operating system (POSIX's unistd.h,
-# fcntl.h, poll.h, signal.h, spawn.h, sys/..., or windows.h) or names one of the system's
+# fcntl.h, poll.h, signal.h, spawn.h, sys/...; Windows' windows.h and the Win32 headers
+# beside it, in any case, as Windows' file names have none) or names one of the system's
 # own folders (/proc/, /dev/, /etc/) in a string: such calls belong in src/platform, behind
 # platform/Platform.h, so that the program builds for another system by adding one file.
-set(include_rule "^[ \t]*#[ \t]*include[ \t]*<(unistd|fcntl|poll|signal|spawn|dirent|windows)\\.h>|^[ \t]*#[ \t]*include[ \t]*<sys/")
+set(include_rule "^[ \t]*#[ \t]*include[ \t]*<(unistd|fcntl|poll|signal|spawn|dirent|windows|winbase|winuser|wingdi|winnt|winreg|psapi|tlhelp32|shellapi|shlobj|winsock2|ws2tcpip|io|direct|process)\\.h>|^[ \t]*#[ \t]*include[ \t]*<sys/")
 set(path_rule "\"/(proc|dev|etc)/")
 file(STRINGS "${LIST}" files)
 set(failures "")
@@ -19,7 +20,8 @@ foreach(file IN LISTS files)
     if(line MATCHES "^[ \t]*//")
       continue()
     endif()
-    if(line MATCHES "${include_rule}" OR line MATCHES "${path_rule}")
+    string(TOLOWER "${line}" lower)
+    if(lower MATCHES "${include_rule}" OR line MATCHES "${path_rule}")
       string(APPEND failures "${file}:${number}: ${line}\n")
     endif()
   endforeach()

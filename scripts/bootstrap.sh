@@ -19,6 +19,11 @@ PACKAGES=(
   slurm-wlm munge
   openssh-server openssh-client rsync
   chromium
+  # The Windows build (scripts/windows.sh): the cross compiler, Wine to run its programs
+  # and tests, the source packages' unpacking and the headers its libraries take from
+  # Debian.
+  g++-mingw-w64-x86-64-posix gcc-mingw-w64-x86-64-posix mingw-w64-tools libz-mingw-w64-dev
+  wine wine64 zip dpkg-dev libutfcpp-dev
 )
 # Node.js and npm for the browser test, from Debian unless the machine has them already
 # (another build of Node.js brings its own npm, which Debian's package would conflict with).

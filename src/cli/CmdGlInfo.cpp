@@ -5,6 +5,7 @@
 #include "cli/Command.h"
 #include "cli/GLOptions.h"
 #include "common/Error.h"
+#include "gl/Context.h"
 #include "gl/GLView.h"
 #include "jobs/Fingerprint.h"
 
@@ -75,7 +76,7 @@ RegisterCommand reg("gl-info", [](CLI::App& app) {
               << "Renderer: " << TOGL::GLRenderer() << "\n"
               << "Renderer kind: " << (choice.Software ? "software" : "hardware") << " ("
               << choice.Reason << ")\n"
-              << "EGL platform: " << TOGL::EGLPlatform() << "\n"
+              << GLSystemName() << " platform: " << TOGL::EGLPlatform() << "\n"
               << "Device: " << choice.Index << "\n"
               << "View: " << view.Width() << " x " << view.Height() << "\n"
               << "Multisampled: " << (view.Multisampled() ? "yes" : "no") << "\n"

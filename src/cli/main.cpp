@@ -6,6 +6,8 @@
 #include "platform/Platform.h"
 
 #include <iostream>
+#include <string>
+#include <vector>
 
 int main(int argc, char** argv) {
   // Every GL context is made after probing each display the driver offers, the X server
@@ -27,8 +29,14 @@ int main(int argc, char** argv) {
     std::cerr << title << ": " << quarvel::ForTerminal(text) << std::endl;
   });
   quarvel::cli::AddRegisteredCommands(app);
+  // The arguments in UTF-8 (on Windows main's are in the ANSI code page).
+  std::vector<std::string> arguments = quarvel::platform::CommandLineArguments(argc, argv);
+  std::vector<char*> utf8argv;
+  for (std::string& a : arguments)
+    utf8argv.push_back(a.data());
+  utf8argv.push_back(nullptr);
   try {
-    app.parse(argc, argv);
+    app.parse(static_cast<int>(arguments.size()), utf8argv.data());
   } catch (const CLI::ParseError& e) {
     // --help and --version end here too, with status 0; every other parse error is a
     // command line that was wrong, and has one status for scripts to test.

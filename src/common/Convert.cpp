@@ -146,9 +146,14 @@ bool TryStrToFloat(std::string_view text, double& value) {
   if (ec == std::errc::result_out_of_range) {
     // Rare: find out from the C library (in the "C" locale) whether the value
     // overflows, which is refused, or underflows towards zero, which is a valid number.
-    static locale_t cLocale = newlocale(LC_ALL_MASK, "C", nullptr);
     const std::string copy(first, last);
+#if defined(_WIN32)
+    static const _locale_t cLocale = _create_locale(LC_ALL, "C");
+    result = _strtod_l(copy.c_str(), nullptr, cLocale);
+#else
+    static locale_t cLocale = newlocale(LC_ALL_MASK, "C", nullptr);
     result = strtod_l(copy.c_str(), nullptr, cLocale);
+#endif
     if (std::isinf(result) || std::fabs(result) >= 1.0)
       return false;
   } else if (ec != std::errc()) {

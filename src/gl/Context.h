@@ -64,6 +64,8 @@ void MakeSystemGLContext(const TGLDeviceRequest& request, TGLDeviceReport& repor
 // The way to the context that was taken, as its candidate is named ("surfaceless",
 // "device 0", "default"); empty before the context is made.
 std::string GLPlatformName();
+// The system API the backend makes contexts with ("EGL", "WGL").
+const char* GLSystemName();
 
 // --- Shared by the backends (gl/Context.cpp) ---
 

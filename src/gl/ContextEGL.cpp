@@ -176,4 +176,8 @@ std::string GLPlatformName() {
   return Context ? Context->Platform : std::string();
 }
 
+const char* GLSystemName() {
+  return "EGL";
+}
+
 } // namespace quarvel

@@ -5,7 +5,7 @@
 // write output sets (temporary files, sync, rename, hard links), the output lock, the
 // program's own path, child processes, isolated runs with time and memory limits, stop
 // requests from the terminal, the terminal itself, and a key for the machine. One source
-// file per system implements it (PlatformPosix.cpp); nothing outside this folder
+// file per system implements it (PlatformPosix.cpp, PlatformWin32.cpp); nothing outside this folder
 // includes a system header (cmake/CheckNoOS.cmake fails the build when one does).
 //
 // Failures are reported the way the C library does it, so that messages stay the same
@@ -130,6 +130,11 @@ std::string MachineKey();
 std::vector<std::string> GraphicsDevices();
 // Every shared library the process has loaded, by path (the GL driver among them).
 std::vector<std::string> LoadedLibraries();
+
+// The program's command line in UTF-8, the program's name first: `argv` as given on
+// POSIX; on Windows the wide command line (main's argv is in the ANSI code page, which
+// cannot hold every file name), and the console is then set to show UTF-8 output.
+std::vector<std::string> CommandLineArguments(int argc, char** argv);
 
 // Entries of the process's environment, as "NAME=value".
 std::vector<std::string> Environment();

@@ -255,6 +255,10 @@ std::vector<std::string> LoadedLibraries() {
   return libraries;
 }
 
+std::vector<std::string> CommandLineArguments(int argc, char** argv) {
+  return std::vector<std::string>(argv, argv + argc);
+}
+
 std::vector<std::string> Environment() {
   std::vector<std::string> entries;
   for (char** e = environ; *e; ++e)
