@@ -19,12 +19,9 @@ PACKAGES=(
   slurm-wlm munge
   openssh-server openssh-client rsync
   chromium
-  # The Windows build (scripts/windows.sh): the cross compiler, Wine to run its programs
-  # and tests, the source packages' unpacking and the headers its libraries take from
-  # Debian.
-  g++-mingw-w64-x86-64-posix gcc-mingw-w64-x86-64-posix mingw-w64-tools libz-mingw-w64-dev
-  wine wine64 zip dpkg-dev libutfcpp-dev
 )
+# The Windows build's cross compiler and Wine are installed by scripts/windows.sh itself:
+# the Linux build and its tests need none of them.
 # Node.js and npm for the browser test, from Debian unless the machine has them already
 # (another build of Node.js brings its own npm, which Debian's package would conflict with).
 if ! command -v npm >/dev/null 2>&1; then

@@ -418,6 +418,10 @@ int TryLock(TFileHandle file, bool shared) {
   return -1;
 }
 
+bool WindowsFileNames() {
+  return true; // "C:", "nul.txt" and "a:b" read from elsewhere than the name says
+}
+
 std::string ProgramPath() {
   std::wstring path(MAX_PATH, L'\0');
   for (;;) {
