@@ -127,6 +127,11 @@ void InstallStopHandlers(bool endsAtOnce) {
   platform::InstallStopHandlers(endsAtOnce, {RequestInterrupt, InterruptSignal});
 }
 
+// How a job that threw `e` failed: on its input, or for a reason another try may not meet.
+TOutcome FailureOf(const std::exception& e) {
+  return dynamic_cast<const TransientError*>(&e) ? TOutcome::FailedTransient : TOutcome::Failed;
+}
+
 TJobOptions OptionsOf(const TRenderArgs& args) {
   TJobOptions options;
   options.RootDir = args.Root;
@@ -179,7 +184,7 @@ TOutcome RenderHere(const TRenderArgs& args, const std::string& name, TProgressD
     display.EndJob(name);
     display.Error(name + ": " + e.what());
     batch.Failure(name, e.what());
-    return dynamic_cast<const TransientError*>(&e) ? TOutcome::FailedTransient : TOutcome::Failed;
+    return FailureOf(e);
   }
 }
 
@@ -212,7 +217,7 @@ int RunWorker(const TRenderArgs& args) {
     return 128 + e.Signal;
   } catch (const std::exception& e) {
     say(TKind::Error, e.what());
-    return dynamic_cast<const TransientError*>(&e) ? ExitTransient : ExitFailed;
+    return FailureOf(e) == TOutcome::FailedTransient ? ExitTransient : ExitFailed;
   }
 }
 
@@ -299,8 +304,7 @@ void RunRender(TRenderArgs& args) {
       } catch (const Error& e) {
         // Something that is not a manifest has the manifest's name: the set cannot be
         // written over it, so the job fails now rather than after its rendering.
-        outcomes[i] =
-            dynamic_cast<const TransientError*>(&e) ? TOutcome::FailedTransient : TOutcome::Failed;
+        outcomes[i] = FailureOf(e);
         if (!quietly) {
           display.Error(names[i] + ": " + e.what());
           batch.Failure(names[i], e.what());

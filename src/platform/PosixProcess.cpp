@@ -1,5 +1,6 @@
 // Child processes, stop requests and the terminal (platform/Platform.h) on POSIX systems
 // (Linux).
+#include "platform/AbruptEnd.h"
 #include "platform/Platform.h"
 #include "platform/PosixInternal.h"
 
@@ -42,22 +43,8 @@ TStopCallbacks stopCallbacks;
 std::atomic<bool> secondEndsAtOnce{false};
 std::atomic<pid_t> firstSender{0};
 
-// The files to remove on an abrupt end, one slot each. A slot's name is written only while
-// its state is Writing, which the handler skips; its buffer is kept for the next name, so
-// a handler never reads freed memory.
-constexpr int MaxRemovals = 4096;
-enum TSlotState : int { Free, Writing, Live };
-struct TRemoval {
-  std::atomic<int> State{Free};
-  char* Name = nullptr;
-  size_t Capacity = 0;
-};
-TRemoval removals[MaxRemovals];
-
 void RemoveRegisteredFiles() {
-  for (TRemoval& r : removals)
-    if (r.State.load() == Live)
-      ::unlink(r.Name);
+  abrupt_end::RemoveRegistered([](const char* name) { ::unlink(name); });
 }
 
 // The process that sent a signal, or 0 when the kernel did (a terminal's Ctrl-C).
@@ -98,34 +85,6 @@ void OnStopSignal(int signal, siginfo_t* info, void*) {
 
 bool posix::StopRequested() noexcept {
   return stopCallbacks.Pending && stopCallbacks.Pending() != 0;
-}
-
-int RemoveOnAbruptEnd(const std::string& path) {
-  for (int i = 0; i < MaxRemovals; ++i) {
-    TRemoval& r = removals[i];
-    int expected = Free;
-    if (!r.State.compare_exchange_strong(expected, Writing))
-      continue;
-    if (r.Capacity < path.size() + 1) {
-      std::free(r.Name);
-      r.Capacity = std::max<size_t>(path.size() + 1, 256);
-      r.Name = static_cast<char*>(std::malloc(r.Capacity));
-      if (!r.Name) {
-        r.Capacity = 0;
-        r.State.store(Free);
-        return -1;
-      }
-    }
-    std::memcpy(r.Name, path.c_str(), path.size() + 1);
-    r.State.store(Live);
-    return i;
-  }
-  return -1;
-}
-
-void KeepOnAbruptEnd(int handle) {
-  if (handle >= 0 && handle < MaxRemovals)
-    removals[handle].State.store(Free);
 }
 
 std::optional<TChild> SpawnSelf(const std::vector<std::string>& arguments) {

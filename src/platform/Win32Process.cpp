@@ -13,6 +13,7 @@
 #endif
 #include <windows.h>
 
+#include "platform/AbruptEnd.h"
 #include "platform/Platform.h"
 #include "platform/Win32Internal.h"
 
@@ -33,19 +34,8 @@ std::atomic<bool> secondEndsAtOnce{false};
 HANDLE wakeEvent = nullptr;
 std::atomic<bool> waking{false};
 
-constexpr int MaxRemovals = 4096;
-enum TSlotState : int { Free, Writing, Live };
-struct TRemoval {
-  std::atomic<int> State{Free};
-  char* Name = nullptr;
-  size_t Capacity = 0;
-};
-TRemoval removals[MaxRemovals];
-
 void RemoveRegisteredFiles() {
-  for (TRemoval& r : removals)
-    if (r.State.load() == Live)
-      ::DeleteFileW(win32::Widen(r.Name).c_str());
+  abrupt_end::RemoveRegistered([](const char* name) { ::DeleteFileW(win32::Widen(name).c_str()); });
 }
 
 int SignalOf(DWORD event) {
@@ -113,34 +103,6 @@ HANDLE ProcessHandle(const TChild& child) {
 
 bool win32::StopRequested() noexcept {
   return stopCallbacks.Pending && stopCallbacks.Pending() != 0;
-}
-
-int RemoveOnAbruptEnd(const std::string& path) {
-  for (int i = 0; i < MaxRemovals; ++i) {
-    TRemoval& r = removals[i];
-    int expected = Free;
-    if (!r.State.compare_exchange_strong(expected, Writing))
-      continue;
-    if (r.Capacity < path.size() + 1) {
-      std::free(r.Name);
-      r.Capacity = std::max<size_t>(path.size() + 1, 256);
-      r.Name = static_cast<char*>(std::malloc(r.Capacity));
-      if (!r.Name) {
-        r.Capacity = 0;
-        r.State.store(Free);
-        return -1;
-      }
-    }
-    std::memcpy(r.Name, path.c_str(), path.size() + 1);
-    r.State.store(Live);
-    return i;
-  }
-  return -1;
-}
-
-void KeepOnAbruptEnd(int handle) {
-  if (handle >= 0 && handle < MaxRemovals)
-    removals[handle].State.store(Free);
 }
 
 std::optional<TChild> SpawnSelf(const std::vector<std::string>& arguments) {
