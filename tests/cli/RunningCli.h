@@ -147,16 +147,25 @@ private:
 };
 
 // Writes `text` into a FIFO once a reader opens it, from a thread of its own. Should the
-// reader never come, the destructor opens the FIFO itself to set the writer free.
+// reader never come, the destructor opens the FIFO itself to set the writer free. A reader
+// may also go before the text is written (a worker the program under test stops): the
+// write then fails, with SIGPIPE held back on this thread so that it cannot end the test.
 class TFifoFeeder {
 public:
   TFifoFeeder(std::string path, std::string text)
       : Path(std::move(path)), Writer([this, text] {
+          sigset_t pipeSignal;
+          sigemptyset(&pipeSignal);
+          sigaddset(&pipeSignal, SIGPIPE);
+          ::pthread_sigmask(SIG_BLOCK, &pipeSignal, nullptr);
           const int fd = ::open(Path.c_str(), O_WRONLY | O_CLOEXEC);
           Opened = true;
           if (fd >= 0) {
-            [[maybe_unused]] const ssize_t n = ::write(fd, text.data(), text.size());
+            const ssize_t n = ::write(fd, text.data(), text.size());
             ::close(fd);
+            const timespec now{0, 0};
+            if (n < 0 && errno == EPIPE)
+              ::sigtimedwait(&pipeSignal, nullptr, &now); // the signal that write raised
           }
         }) {}
   ~TFifoFeeder() {
