@@ -77,58 +77,101 @@ archive_line() {
   fi
 }
 
-apt_dir=$cache_root/apt
-apt_options=(
-  -o "Dir::Etc::SourceList=$apt_dir/sources.list"
-  -o "Dir::Etc::SourceParts=/dev/null"
-  -o "Dir::State=$apt_dir/state"
-  -o "Dir::Cache=$apt_dir/cache"
+# Two apt configurations of the script's own: "release" names the machine's suites,
+# "next" newer ones (the newest version among them is taken), asked only for a library
+# whose source the archive no longer holds for this release. The mirror here answers 404
+# for fltk1.3 1.3.8's tarballs and for trixie's 1.3.11-2 packaging; unstable's 1.3.11-3
+# comes whole, and 1.3.11 keeps the 1.3 interface.
+next_release=${QUARVEL_WINDOWS_NEXT_SUITES:-trixie sid}
+next_allowed=" fltk1.3 "
+apt_options() {
+  local dir=$cache_root/apt${1#release}
+  echo "-o Dir::Etc::SourceList=$dir/sources.list -o Dir::Etc::SourceParts=/dev/null"
+  echo "-o Dir::State=$dir/state -o Dir::Cache=$dir/cache"
   # The folders are root's: the download needs no user of its own.
-  -o "APT::Sandbox::User=root"
-)
+  echo "-o APT::Sandbox::User=root"
+}
 
 setup_apt() {
-  local line uri suites comps key signed=""
+  local which=$1 dir=$cache_root/apt${1#release} line uri suites comps key signed=""
   line=$(archive_line)
   IFS='|' read -r uri suites comps key <<<"$line"
   if [ -z "$uri" ] || [ -z "$suites" ]; then
     log "cannot find the Debian archive in /etc/apt/sources.list(.d)"
     exit 1
   fi
+  [ "$which" = next ] && suites=$next_release
   [ -n "$key" ] && signed="[signed-by=$key] "
-  mkdir -p "$apt_dir/state/lists/partial" "$apt_dir/cache/archives/partial"
-  : >"$apt_dir/sources.list.new"
+  mkdir -p "$dir/state/lists/partial" "$dir/cache/archives/partial"
+  : >"$dir/sources.list.new"
   for suite in $suites; do
-    echo "deb-src ${signed}${uri} ${suite}${comps}" >>"$apt_dir/sources.list.new"
+    echo "deb-src ${signed}${uri} ${suite}${comps}" >>"$dir/sources.list.new"
   done
-  if ! cmp -s "$apt_dir/sources.list.new" "$apt_dir/sources.list" ||
-    [ -z "$(ls -A "$apt_dir/state/lists" | grep -v partial || true)" ]; then
-    mv "$apt_dir/sources.list.new" "$apt_dir/sources.list"
-    log "apt-get update for the source packages ($(tr '\n' ';' <"$apt_dir/sources.list"))"
-    apt-get "${apt_options[@]}" update -qq
+  if ! cmp -s "$dir/sources.list.new" "$dir/sources.list" ||
+    [ -z "$(ls -A "$dir/state/lists" | grep -v partial || true)" ]; then
+    mv "$dir/sources.list.new" "$dir/sources.list"
+    log "apt-get update for the source packages ($(tr '\n' ';' <"$dir/sources.list"))"
+    # shellcheck disable=SC2046
+    apt-get $(apt_options "$which") update -qq
   else
-    rm -f "$apt_dir/sources.list.new"
+    rm -f "$dir/sources.list.new"
   fi
 }
 
-# The version `apt-get source` would fetch.
+# The version `apt-get source` would fetch through configuration $1 for package $2.
 source_version() {
-  apt-get "${apt_options[@]}" source --print-uris "$1" 2>/dev/null |
-    awk -v p="$1" '$2 ~ "^" p "_.*\\.dsc$" { v = $2; sub("^" p "_", "", v); sub("\\.dsc$", "", v); print v; exit }'
+  # shellcheck disable=SC2046
+  apt-get $(apt_options "$1") source --print-uris "$2" 2>/dev/null |
+    awk -v p="$2" '$2 ~ "^" p "_.*\\.dsc$" { v = $2; sub("^" p "_", "", v); sub("\\.dsc$", "", v); print v; exit }'
+}
+
+# Fetches and unpacks a source package (with Debian's patches applied) once, into a folder
+# named by its version outside the keyed cache, so that a second run needs no network.
+# (The version is what --print-uris named a moment ago: the same candidate, without the
+# epoch that `apt-get source PACKAGE=VERSION` would need.)
+fetch_source() {
+  local which=$1 lib=$2 version=$3 dir=$cache_root/src/${2}_${3}
+  if [ ! -f "$dir/.fetched" ]; then
+    rm -rf "$dir"
+    mkdir -p "$dir"
+    # shellcheck disable=SC2046
+    (cd "$dir" && apt-get $(apt_options "$which") source -qq "$lib" >/dev/null 2>&1) ||
+      { rm -rf "$dir"; return 1; }
+    touch "$dir/.fetched"
+  fi
+}
+
+# The source tree of a fetched library.
+source_tree() {
+  find "$cache_root/src/${1}_${versions[$1]}" -mindepth 1 -maxdepth 1 -type d | head -n1
 }
 
 cxx=$triplet-g++-posix
 cc=$triplet-gcc-posix
-setup_apt
+setup_apt release
 key_text="recipe $recipe"$'\n'"$($cxx --version | head -n1)"$'\n'
 key_text+="mingw-w64 $(dpkg-query -W -f='${Version}' mingw-w64-x86-64-dev)"$'\n'
 key_text+="zlib $(dpkg-query -W -f='${Version}' libz-mingw-w64-dev)"$'\n'
 declare -A versions
 for lib in "${libraries[@]}"; do
-  versions[$lib]=$(source_version "$lib")
+  versions[$lib]=$(source_version release "$lib")
   if [ -z "${versions[$lib]}" ]; then
     log "apt-get source knows no package $lib"
     exit 1
+  fi
+  if ! fetch_source release "$lib" "${versions[$lib]}"; then
+    if [[ "$next_allowed" != *" $lib "* ]]; then
+      log "apt-get source $lib=${versions[$lib]} failed"
+      exit 1
+    fi
+    setup_apt next
+    old=${versions[$lib]}
+    versions[$lib]=$(source_version next "$lib")
+    if [ -z "${versions[$lib]}" ] || ! fetch_source next "$lib" "${versions[$lib]}"; then
+      log "apt-get source $lib failed for $old and for $next_release's ${versions[$lib]:-(none)}"
+      exit 1
+    fi
+    log "$lib $old cannot be fetched: using $next_release's ${versions[$lib]}"
   fi
   key_text+="$lib ${versions[$lib]}"$'\n'
 done
@@ -155,22 +198,9 @@ cmake_library() {
   rm -rf "$bld"
 }
 
-# Fetches and unpacks the source package (with Debian's patches applied); prints its tree.
-fetch_source() {
-  local lib=$1 dir=$cache/src/$1
-  if [ ! -f "$dir/.fetched" ]; then
-    rm -rf "$dir"
-    mkdir -p "$dir"
-    (cd "$dir" && apt-get "${apt_options[@]}" source -qq "$lib" >/dev/null 2>&1) ||
-      { log "apt-get source $lib failed"; return 1; }
-    touch "$dir/.fetched"
-  fi
-  find "$dir" -mindepth 1 -maxdepth 1 -type d | head -n1
-}
-
 build_library() {
   local lib=$1 src
-  src=$(fetch_source "$lib") || return 1
+  src=$(source_tree "$lib")
   case $lib in
     libpng1.6)
       cmake_library "$lib" "$src" -DPNG_SHARED=OFF -DPNG_STATIC=ON -DPNG_TESTS=OFF \
@@ -244,6 +274,10 @@ EOF
 optional_libraries=" fltk1.3 "
 mkdir -p "$cache/logs" "$prefix"
 printf '%s' "$key_text" >"$cache/key.txt"
+# Two runs at once (two clones on one machine) take turns at the cache: the second finds
+# the libraries the first built.
+exec 8>"$cache/.lock"
+flock 8
 built_any=0
 for lib in "${libraries[@]}"; do
   if [ -f "$cache/built-$lib" ]; then
@@ -266,10 +300,10 @@ done
 if [ "$built_any" = 0 ]; then
   log "libraries found in $cache"
 fi
-quarvel_options=()
-if [ ! -f "$cache/built-fltk1.3" ]; then
-  quarvel_options+=(-DQUARVEL_BUILD_APP=OFF)
-fi
+# The window does not build for Windows yet.
+quarvel_options=(-DQUARVEL_BUILD_APP=OFF)
+
+exec 8>&-
 
 # --- 3. Quarvel ---
 export CCACHE_BASEDIR=${CCACHE_BASEDIR:-/work} CCACHE_DIR=${CCACHE_DIR:-/work/.ccache}
@@ -284,9 +318,6 @@ cmake -S . -B "$build_dir" -G Ninja -DCMAKE_TOOLCHAIN_FILE="$toolchain" \
 # The test programs that build for Windows so far (the others call POSIX directly).
 windows_tests=(test_maths test_colour test_output test_render)
 programs=(quarvel-cli)
-if [ -f "$cache/built-fltk1.3" ]; then
-  programs+=(quarvel)
-fi
 cmake --build "$build_dir" -j "$jobs" --target "${programs[@]}" "${windows_tests[@]}"
 log "built $build_dir/quarvel-cli.exe (libraries: $cache)"
 
@@ -340,7 +371,7 @@ cp docs/*.md "$stage/docs/"
 # packages, the rest from their Debian packages' documentation.
 for lib in "${libraries[@]}"; do
   if [ -f "$cache/built-$lib" ] && [ "$lib" != googletest ]; then
-    cp "$(fetch_source "$lib")/debian/copyright" "$stage/licences/$lib.txt"
+    cp "$(source_tree "$lib")/debian/copyright" "$stage/licences/$lib.txt"
   fi
 done
 for pkg in gcc-mingw-w64-base mingw-w64-x86-64-dev libz-mingw-w64-dev libcli11-dev \
