@@ -21,6 +21,7 @@
 #include "app/Display.h"
 #include "app/FormMain.h"
 #include "common/Messages.h"
+#include "common/Path.h"
 #include "platform/Platform.h"
 
 namespace {
@@ -28,8 +29,8 @@ namespace {
 std::string ExecutableFolder() {
   const std::string exe = quarvel::platform::ProgramPath();
   if (exe.empty())
-    return std::filesystem::current_path().string();
-  return std::filesystem::path(exe).parent_path().string();
+    return quarvel::Utf8Of(std::filesystem::current_path());
+  return quarvel::Utf8Of(quarvel::PathOf(exe).parent_path());
 }
 
 } // namespace
@@ -52,9 +53,9 @@ int main(int argc, char** argv) {
 
   std::string progDir = root.empty() ? ExecutableFolder() : root;
   std::error_code ec;
-  const std::filesystem::path absolute = std::filesystem::absolute(progDir, ec);
+  const std::filesystem::path absolute = std::filesystem::absolute(quarvel::PathOf(progDir), ec);
   if (!ec)
-    progDir = absolute.lexically_normal().string();
+    progDir = quarvel::Utf8Of(absolute.lexically_normal());
 
   if (snapshot.empty()) {
     quarvel::SetMessageSink([](const std::string& title, const std::string& text) {

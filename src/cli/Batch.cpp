@@ -5,6 +5,7 @@
 #include "common/Error.h"
 #include "common/FileLists.h"
 #include "common/FileLookup.h"
+#include "common/Path.h"
 #include "common/Text.h"
 #include "jobs/Fingerprint.h"
 #include "jobs/JobInputs.h"
@@ -356,7 +357,7 @@ std::string TBatchRun::Finish(const std::vector<std::string>& names,
     } catch (const Error& e) {
       refused = e.what();
       std::error_code ec;
-      std::filesystem::remove(Options_.Depfile, ec);
+      std::filesystem::remove(PathOf(Options_.Depfile), ec);
     }
     if (refused.empty())
       WriteFileAtomic(Options_.Depfile, depfile.data(), depfile.size());

@@ -32,6 +32,7 @@
 #include "cli/WorkerPool.h"
 #include "common/Error.h"
 #include "common/Interrupt.h"
+#include "common/Path.h"
 #include "common/Text.h"
 #include "jobs/JobRunner.h"
 #include "platform/Platform.h"
@@ -276,8 +277,8 @@ void RunRender(TRenderArgs& args) {
       std::cerr << "warning: " << ForTerminal(problem) << std::endl;
   // Better said once than by every job.
   std::error_code ec;
-  if (!args.Out.empty() && std::filesystem::exists(args.Out, ec) &&
-      !std::filesystem::is_directory(args.Out, ec))
+  if (!args.Out.empty() && std::filesystem::exists(PathOf(args.Out), ec) &&
+      !std::filesystem::is_directory(PathOf(args.Out), ec))
     throw Error("--out " + args.Out +
                 ": that file is in the way: --out names the folder the "
                 "outputs go into (it is made when missing)");

@@ -4,6 +4,7 @@
 #include "common/FileLookup.h"
 #include "common/Interrupt.h"
 #include "common/OutputLock.h"
+#include "common/Path.h"
 
 #include <algorithm>
 #include <atomic>
@@ -59,7 +60,7 @@ std::atomic<TFileCalls*> currentCalls{&systemCalls};
 // link to one, cannot be replaced, and a FIFO or device is someone else's.
 void RefuseTakenName(const std::string& name) {
   std::error_code ec;
-  if (fs::is_directory(fs::path(name), ec))
+  if (fs::is_directory(PathOf(name), ec))
     Fail(name, "a folder has that name", platform::ErrorIsFolder);
   RefuseSpecialFile(name, "write file");
 }
@@ -122,17 +123,17 @@ bool IsTemporaryOf(const std::string& entry, const std::set<std::string>& prefix
 std::vector<std::string> TemporariesOf(const std::vector<std::string>& fileNames) {
   std::map<std::string, std::set<std::string>> prefixes; // by folder
   for (const std::string& name : fileNames) {
-    const fs::path target(name);
+    const fs::path target = PathOf(name);
     const fs::path dir = target.parent_path();
-    prefixes[(dir.empty() ? fs::path(".") : dir).string()].insert("." + target.filename().string() +
+    prefixes[dir.empty() ? std::string(".") : Utf8Of(dir)].insert("." + Utf8Of(target.filename()) +
                                                                   ".tmp-");
   }
   std::vector<std::string> found;
   for (const auto& [dir, names] : prefixes) {
     std::error_code ec;
-    for (fs::directory_iterator it(dir, ec), end; !ec && it != end; it.increment(ec))
-      if (IsTemporaryOf(it->path().filename().string(), names))
-        found.push_back(it->path().string());
+    for (fs::directory_iterator it(PathOf(dir), ec), end; !ec && it != end; it.increment(ec))
+      if (IsTemporaryOf(Utf8Of(it->path().filename()), names))
+        found.push_back(Utf8Of(it->path()));
   }
   std::sort(found.begin(), found.end());
   return found;
@@ -173,11 +174,11 @@ std::string RemoveLeftTemporaries(const std::vector<TSource>& files,
   }
   if (removed.empty())
     return "";
-  return fs::path(removed.front()).parent_path().string() + ": removed " +
+  return Utf8Of(PathOf(removed.front()).parent_path()) + ": removed " +
          std::to_string(removed.size()) +
          (removed.size() == 1 ? " temporary file" : " temporary files") +
          " that a render stopped while saving left behind (" +
-         fs::path(removed.front()).filename().string() + (removed.size() > 1 ? ", ..." : "") + ")";
+         Utf8Of(PathOf(removed.front()).filename()) + (removed.size() > 1 ? ", ..." : "") + ")";
 }
 
 void WriteAll(TFileCalls& calls, TFileCalls::THandle fd, const TSource& file) {
@@ -204,12 +205,12 @@ std::vector<std::string> WriteSet(const std::vector<TSource>& files, const TSetL
   for (const TSource& file : files)
     RefuseTakenName(*file.Name);
   for (const TSource& file : files) {
-    const fs::path dir = fs::path(*file.Name).parent_path();
+    const fs::path dir = PathOf(*file.Name).parent_path();
     std::error_code ec;
     if (!dir.empty())
       fs::create_directories(dir, ec);
     if (ec)
-      Fail(*file.Name, "cannot create folder " + dir.string(), ec.value());
+      Fail(*file.Name, "cannot create folder " + Utf8Of(dir), ec.value());
   }
 
   std::vector<TStaged> staged(files.size());
@@ -219,12 +220,12 @@ std::vector<std::string> WriteSet(const std::vector<TSource>& files, const TSetL
   try {
     for (size_t i = 0; i < files.size(); ++i) {
       const std::string& name = *files[i].Name;
-      const fs::path target(name);
+      const fs::path target = PathOf(name);
       const fs::path dir = target.parent_path();
       // The temporary goes in the target's folder, so the final rename never crosses
       // file systems.
-      std::string pattern = (dir.empty() ? fs::path(".") : dir).string() + "/." +
-                            target.filename().string() + ".tmp-XXXXXX";
+      std::string pattern = (dir.empty() ? std::string(".") : Utf8Of(dir)) + "/." +
+                            Utf8Of(target.filename()) + ".tmp-XXXXXX";
       openFd = calls.MakeTemporary(pattern);
       if (openFd == NoFile)
         Fail(name, "cannot create temporary file", LastError());
@@ -361,7 +362,7 @@ void ProbeOutputFiles(const std::vector<std::string>& fileNames) {
   std::set<std::string> probed;
   for (const std::string& name : fileNames) {
     std::error_code ec;
-    const fs::path target(name);
+    const fs::path target = PathOf(name);
     RefuseTakenName(name);
     // The nearest part of the folder's path that exists: it must be a folder, and it is
     // where the missing folders (if any) will be made.
@@ -371,14 +372,14 @@ void ProbeOutputFiles(const std::vector<std::string>& fileNames) {
     if (dir.empty())
       dir = ".";
     if (!fs::is_directory(dir, ec))
-      Fail(name, dir.string() + " is a file in the way (a folder is needed there)",
+      Fail(name, Utf8Of(dir) + " is a file in the way (a folder is needed there)",
            platform::ErrorNotFolder);
-    if (!probed.insert(dir.string()).second)
+    if (!probed.insert(Utf8Of(dir)).second)
       continue;
-    std::string pattern = (dir / ".quarvel-probe-XXXXXX").string();
+    std::string pattern = Utf8Of(dir / ".quarvel-probe-XXXXXX");
     const TFileCalls::THandle fd = calls.MakeTemporary(pattern);
     if (fd == NoFile)
-      Fail(name, "cannot create files in folder " + dir.string(), LastError());
+      Fail(name, "cannot create files in folder " + Utf8Of(dir), LastError());
     calls.Close(fd);
     calls.Unlink(pattern);
   }

@@ -1,5 +1,6 @@
 #include "common/FileLists.h"
 
+#include "common/Path.h"
 #include "common/Text.h"
 
 #include <algorithm>
@@ -23,9 +24,9 @@ bool NameLess(const std::string& a, const std::string& b) {
 std::vector<std::string> FolderNames(const std::string& dir, std::error_code& ec) {
   std::vector<std::string> names;
   ec.clear();
-  fs::directory_iterator it(dir, ec);
+  fs::directory_iterator it(PathOf(dir), ec);
   for (; !ec && it != fs::directory_iterator(); it.increment(ec))
-    names.push_back(it->path().filename().string());
+    names.push_back(Utf8Of(it->path().filename()));
   std::sort(names.begin(), names.end(), NameLess);
   return names;
 }
@@ -51,20 +52,20 @@ void ScanFiles(const std::string& progDir, const std::string& dir, const std::st
       continue;
     const std::string path = dir + name;
     std::error_code ec;
-    const fs::file_status linkStatus = fs::symlink_status(path, ec);
+    const fs::file_status linkStatus = fs::symlink_status(PathOf(path), ec);
     if (ec)
       continue;
     if (fs::is_directory(linkStatus)) {
       ScanFiles(progDir, path + "/", ext, list, problems, isSceneFile);
       continue;
     }
-    const fs::file_status status = fs::status(path, ec);
+    const fs::file_status status = fs::status(PathOf(path), ec);
     if (fs::is_symlink(linkStatus) && !fs::exists(status) && EndsWithNoCase(name, ext) &&
         problems != nullptr) {
       std::error_code readError;
-      const fs::path target = fs::read_symlink(path, readError);
+      const fs::path target = fs::read_symlink(PathOf(path), readError);
       problems->push_back(Printable(path, 1024) + ": the link leads to " +
-                          Printable(target.string(), 1024) + ", which does not exist; left out");
+                          Printable(Utf8Of(target), 1024) + ", which does not exist; left out");
       continue;
     }
     if (!fs::is_regular_file(status))
@@ -117,7 +118,7 @@ std::vector<std::string> ListBackgrounds(const std::string& progDir) {
         lower.compare(lower.size() - suffix.size(), suffix.size(), suffix) != 0)
       continue;
     std::error_code ec;
-    if (!fs::is_regular_file(fs::status(progDir + "/" + name, ec)) || ec)
+    if (!fs::is_regular_file(fs::status(PathOf(progDir + "/" + name), ec)) || ec)
       continue;
     result.push_back(name.substr(0, name.size() - suffix.size()));
   }

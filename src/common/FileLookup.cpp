@@ -2,6 +2,7 @@
 
 #include "common/Error.h"
 #include "common/Interrupt.h"
+#include "common/Path.h"
 #include "common/Text.h"
 #include "platform/Platform.h"
 
@@ -21,13 +22,13 @@ namespace {
 
 bool Exists(const std::string& p) {
   std::error_code ec;
-  return fs::exists(fs::path(p), ec);
+  return fs::exists(PathOf(p), ec);
 }
 
 // The entry of `dir` whose name equals `name` ignoring case, first in byte order.
 std::optional<std::string> MatchInDir(const std::string& dir, const std::string& name) {
   std::error_code ec;
-  fs::directory_iterator it(dir.empty() ? fs::path(".") : fs::path(dir), ec);
+  fs::directory_iterator it(PathOf(dir.empty() ? std::string(".") : dir), ec);
   if (ec)
     return std::nullopt;
   const std::string want = ToLowerASCII(name);
@@ -35,7 +36,7 @@ std::optional<std::string> MatchInDir(const std::string& dir, const std::string&
   for (; it != fs::directory_iterator(); it.increment(ec)) {
     if (ec)
       break;
-    std::string entry = it->path().filename().string();
+    std::string entry = Utf8Of(it->path().filename());
     if (ToLowerASCII(entry) == want && (!best || entry < *best))
       best = entry;
   }
@@ -107,7 +108,7 @@ std::string ResolvePath(const std::string& path) {
 bool FileExists(const std::string& path) {
   auto found = FindPath(path);
   std::error_code ec;
-  return found && fs::is_regular_file(fs::path(*found), ec);
+  return found && fs::is_regular_file(PathOf(*found), ec);
 }
 
 bool HoldsNul(const std::string& path) {
@@ -165,8 +166,8 @@ bool ClimbsOut(const std::string& name) {
 }
 
 bool IsBelow(const fs::path& real, const fs::path& realRoot) {
-  const std::string r = real.generic_string();
-  std::string base = realRoot.generic_string();
+  const std::string r = GenericUtf8Of(real);
+  std::string base = GenericUtf8Of(realRoot);
   if (r == base)
     return true;
   if (base.empty() || base.back() != '/')
@@ -297,12 +298,12 @@ std::string ResolveInRoot(const std::string& root, const std::string& rawName) {
   if (!found)
     return joined;
   std::error_code ec;
-  const fs::path real = fs::canonical(fs::path(*found), ec);
+  const fs::path real = fs::canonical(PathOf(*found), ec);
   if (ec)
     return *found; // gone since it was found: the open that follows says so
-  const fs::path realRoot = fs::canonical(fs::path(root.empty() ? "." : root), ec);
+  const fs::path realRoot = fs::canonical(PathOf(root.empty() ? std::string(".") : root), ec);
   if (ec || !IsBelow(real, realRoot))
-    RefuseOutside(root, rawName, real.string());
+    RefuseOutside(root, rawName, Utf8Of(real));
   return *found;
 }
 

@@ -3,6 +3,7 @@
 #include "common/Error.h"
 #include "common/FileLookup.h"
 #include "common/Interrupt.h"
+#include "common/Path.h"
 #include "platform/Platform.h"
 
 #include <chrono>
@@ -13,10 +14,10 @@ namespace fs = std::filesystem;
 namespace quarvel {
 
 std::string OutputLockFileName(const std::string& stem) {
-  const fs::path path(stem);
+  const fs::path path = PathOf(stem);
   const fs::path dir = path.parent_path();
-  const std::string name = "." + path.filename().string() + ".lock";
-  return dir.empty() ? name : (dir / name).string();
+  const std::string name = "." + Utf8Of(path.filename()) + ".lock";
+  return dir.empty() ? name : Utf8Of(dir / PathOf(name));
 }
 
 TOutputLock::TOutputLock(std::string lockFile, const std::string& setName, bool wait,

@@ -21,15 +21,15 @@
 #include "common/FileLookup.h"
 
 #include "common/Interrupt.h"
+#include "platform/Platform.h"
 
 #include <algorithm>
 #include <cerrno>
 #include <csetjmp>
 #include <cstdio>
 #include <cstring>
-#include <filesystem>
-#include <fstream>
 #include <new>
+#include <optional>
 #include <stdexcept>
 #include <system_error>
 
@@ -40,25 +40,30 @@
 
 namespace quarvel {
 
-namespace fs = std::filesystem;
-
 namespace image_detail {
 
 std::vector<uint8_t> LoadImageFile(const std::string& fileName, std::string& resolved) {
   resolved = ResolveForOpening(fileName);
-  std::error_code ec;
-  const fs::file_status status = fs::status(fs::path(resolved), ec);
-  if (fs::is_directory(status))
+  // Through the platform's file calls, which take UTF-8 names on every system.
+  const std::optional<platform::TFileStatus> named = platform::StatusOf(resolved);
+  if (named && named->Kind == platform::TFileKind::Directory)
     throw Error(Located(resolved, 0, "is a folder, not a file"));
   // A device or a pipe may never end, or block until something writes to it.
-  if (fs::exists(status) && !fs::is_regular_file(status))
+  if (named && named->Kind != platform::TFileKind::Regular)
     throw Error(Located(resolved, 0, "is not a regular file"));
-  std::ifstream in(resolved, std::ios::binary);
-  if (!in)
-    throw Error(Located(resolved, 0, std::string("cannot open file: ") + std::strerror(errno)));
-  const uintmax_t size = fs::file_size(fs::path(resolved), ec);
-  if (ec)
-    throw Error(Located(resolved, 0, "cannot read the file's size: " + ec.message()));
+  const platform::TFileHandle in = platform::OpenForReading(resolved);
+  if (in == platform::NoFile)
+    throw Error(
+        Located(resolved, 0, "cannot open file: " + platform::ErrorText(platform::LastError())));
+  struct TClose {
+    platform::TFileHandle File;
+    ~TClose() { platform::Close(File); }
+  } closing{in};
+  const std::optional<platform::TFileStatus> opened = platform::StatusOf(in);
+  if (!opened)
+    throw Error(Located(
+        resolved, 0, "cannot read the file's size: " + platform::ErrorText(platform::LastError())));
+  const uint64_t size = opened->Size;
   if (size > MaxImageFileBytes)
     throw Error(Located(resolved, 0,
                         "image file is " + std::to_string(size) + " bytes, more than the " +
@@ -68,10 +73,16 @@ std::vector<uint8_t> LoadImageFile(const std::string& fileName, std::string& res
   // A file that grows while it is read is taken as it was when its size was asked; one
   // that shrinks, as far as it goes.
   std::vector<uint8_t> bytes(static_cast<size_t>(size));
-  in.read(reinterpret_cast<char*>(bytes.data()), static_cast<std::streamsize>(bytes.size()));
-  if (in.bad())
-    throw Error(Located(resolved, 0, "read error"));
-  bytes.resize(static_cast<size_t>(in.gcount()));
+  size_t got = 0;
+  while (got < bytes.size()) {
+    const int64_t n = platform::Read(in, bytes.data() + got, bytes.size() - got);
+    if (n < 0)
+      throw Error(Located(resolved, 0, "read error"));
+    if (n == 0)
+      break;
+    got += static_cast<size_t>(n);
+  }
+  bytes.resize(got);
   return bytes;
 }
 

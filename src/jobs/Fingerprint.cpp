@@ -4,6 +4,7 @@
 #include "common/ContentHash.h"
 #include "common/Error.h"
 #include "common/FileLookup.h"
+#include "common/Path.h"
 #include "gl/GLView.h"
 #include "image/Image.h"
 #include "jobs/JobRunner.h"
@@ -15,7 +16,6 @@
 #include <algorithm>
 #include <cstdlib>
 #include <filesystem>
-#include <fstream>
 #include <optional>
 #include <sstream>
 
@@ -73,15 +73,18 @@ struct TScratchFolder {
   }
   ~TScratchFolder() {
     std::error_code ec;
-    std::filesystem::remove_all(Path, ec);
+    std::filesystem::remove_all(PathOf(Path), ec);
   }
   TScratchFolder(const TScratchFolder&) = delete;
   TScratchFolder& operator=(const TScratchFolder&) = delete;
   void Write(const std::string& name, const std::string& text) const {
-    std::ofstream out(Path + "/" + name, std::ios::binary);
-    out << text;
-    if (!out.flush())
+    // Through the platform's file calls: the temporary folder of a user whose name is
+    // not ASCII has a name that only they open on Windows.
+    try {
+      WriteFileAtomic(Path + "/" + name, text.data(), text.size());
+    } catch (const Error&) {
       throw Error("renderer fingerprint: cannot write " + Path + "/" + name);
+    }
   }
 };
 
@@ -186,7 +189,7 @@ void WriteCache(const std::string& fingerprint, const std::string& deviceChoice)
   }
   text += "end\n";
   try {
-    std::filesystem::create_directories(std::filesystem::path(file).parent_path());
+    std::filesystem::create_directories(PathOf(file).parent_path());
     WriteFileAtomic(file, text.data(), text.size());
   } catch (const std::exception&) {
   }

@@ -1,6 +1,7 @@
 #include "jobs/JobInputs.h"
 
 #include "common/FileLookup.h"
+#include "common/Path.h"
 #include "models/MaterialFile.h"
 #include "models/ModelLoader.h"
 #include "models/OBJFile.h"
@@ -28,8 +29,8 @@ std::string InstalledShaderFolder() {
   const std::string exe = platform::ProgramPath();
   if (exe.empty())
     return std::string();
-  const std::filesystem::path bin(exe);
-  return (bin.parent_path().parent_path() / "share" / "quarvel").string();
+  const std::filesystem::path bin = PathOf(exe);
+  return Utf8Of(bin.parent_path().parent_path() / "share" / "quarvel");
 }
 
 bool HoldsShaders(const std::string& folder) {

@@ -5,6 +5,7 @@
 #include "common/FileLookup.h"
 #include "common/Interrupt.h"
 #include "common/OutputLock.h"
+#include "common/Path.h"
 #include "common/Text.h"
 #include "gl/GLView.h"
 #include "jobs/JobInputs.h"
@@ -48,11 +49,11 @@ std::string NameFromArgument(const std::string& rootDir, const std::string& argu
   // relative to the root (models and includes are looked up below the root).
   if (auto found = FindPath(argument)) {
     std::error_code ec;
-    const fs::path file = fs::absolute(fs::path(*found), ec);
-    const fs::path root = fs::absolute(fs::path(rootDir.empty() ? "." : rootDir), ec);
+    const fs::path file = fs::absolute(PathOf(*found), ec);
+    const fs::path root = fs::absolute(PathOf(rootDir.empty() ? std::string(".") : rootDir), ec);
     fs::path rel = file.lexically_normal().lexically_relative(root.lexically_normal());
     if (!ec && !rel.empty()) {
-      const std::string r = rel.generic_string();
+      const std::string r = GenericUtf8Of(rel);
       return r.substr(0, r.size() - extension.size());
     }
   }

@@ -17,6 +17,7 @@
 #include "common/Error.h"
 #include "common/FileLookup.h"
 #include "common/OutputLock.h"
+#include "common/Path.h"
 #include "image/Image.h"
 #include "jobs/Manager.h"
 #include "output/Atlas.h"
@@ -98,12 +99,12 @@ std::vector<uint8_t> SheetFileBytes(const T2P5D_Manager& job, const TAngleSheet&
 // The output files of the job of `set` (of any format) for angles from set.Angles() on, in
 // angle order.
 std::vector<std::string> StaleOutputs(const TOutputSet& set) {
-  const fs::path path(set.Stem());
+  const fs::path path = PathOf(set.Stem());
   const fs::path dir = path.parent_path().empty() ? fs::path(".") : path.parent_path();
   std::vector<std::pair<int32_t, std::string>> found;
   std::error_code ec;
   for (fs::directory_iterator it(dir, ec), end; !ec && it != end; it.increment(ec)) {
-    const std::string file = it->path().filename().string();
+    const std::string file = Utf8Of(it->path().filename());
     const std::optional<TOutputName> name = set.RecogniseInFolder(file);
     if (name && name->Angle >= set.Angles())
       found.emplace_back(name->Angle, file);
@@ -111,7 +112,7 @@ std::vector<std::string> StaleOutputs(const TOutputSet& set) {
   std::sort(found.begin(), found.end());
   std::vector<std::string> names;
   for (const auto& [angle, file] : found)
-    names.push_back(path.parent_path().empty() ? file : (path.parent_path() / file).string());
+    names.push_back(path.parent_path().empty() ? file : Utf8Of(path.parent_path() / PathOf(file)));
   return names;
 }
 

@@ -11,6 +11,7 @@
 #include "common/Convert.h"
 #include "common/Error.h"
 #include "common/FileLookup.h"
+#include "common/Path.h"
 #include "common/Text.h"
 #include "jobs/Manager.h"
 #include "models/ModelLoader.h"
@@ -54,8 +55,8 @@ std::string Trim(const std::string& s) {
 // The same file for cycle detection, whatever way its name was written.
 std::string FileKey(const std::string& path) {
   std::error_code ec;
-  auto canonical = std::filesystem::weakly_canonical(std::filesystem::path(path), ec);
-  return ec ? path : canonical.string();
+  auto canonical = std::filesystem::weakly_canonical(PathOf(path), ec);
+  return ec ? path : Utf8Of(canonical);
 }
 
 // Replaces every "%model%", letters compared without regard to case.

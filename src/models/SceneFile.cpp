@@ -5,6 +5,7 @@
 #include "common/Error.h"
 #include "common/FileLookup.h"
 #include "common/Interrupt.h"
+#include "common/Path.h"
 #include "common/Text.h"
 #include "models/OBJFile.h"
 #include "models/SceneCodec.h"
@@ -87,7 +88,7 @@ std::string TrialRequest(const std::string& rootDir, const std::string& shown,
                          const std::string& bytes) {
   std::string request(1, OutsideRootAllowed() ? '1' : '0');
   std::error_code ignored;
-  PutPart(request, std::filesystem::current_path(ignored).string());
+  PutPart(request, Utf8Of(std::filesystem::current_path(ignored)));
   PutPart(request, rootDir);
   PutPart(request, shown);
   request += bytes;
@@ -106,8 +107,8 @@ platform::TIsolatedAnswer Trial(const std::string& request) {
     return {true, ""};
   SetOutsideRootAllowed(request[0] == '1');
   std::error_code ignored;
-  if (!folder.empty() && std::filesystem::current_path(ignored).string() != folder)
-    std::filesystem::current_path(folder, ignored);
+  if (!folder.empty() && Utf8Of(std::filesystem::current_path(ignored)) != folder)
+    std::filesystem::current_path(PathOf(folder), ignored);
   const std::string bytes = request.substr(at);
   try {
     if (TrialHook != nullptr)

@@ -2,6 +2,7 @@
 
 #include "common/Error.h"
 #include "common/FileLookup.h"
+#include "common/Path.h"
 #include "common/Text.h"
 #include "models/MaterialFile.h"
 #include "models/OBJFile.h"
@@ -128,7 +129,7 @@ TModelTextures LoadModelTextures(const TOBJFile& model, TTextureSet& set,
     }
 
     std::error_code ec;
-    std::string key = std::filesystem::canonical(std::filesystem::path(found), ec).string();
+    std::string key = Utf8Of(std::filesystem::canonical(PathOf(found), ec));
     if (ec)
       key = found;
     auto it = set.Files.find(key);

@@ -21,6 +21,17 @@ refused|#include <io.h>
 refused|#include <process.h>
 refused|#include <direct.h>
 refused|const char* p = "/proc/self/exe";
+refused|  return entry.path().filename().string();
+refused|std::string r = rel.generic_string();
+refused|const fs::path dir = fs::path(name).parent_path();
+refused|for (std::filesystem::directory_iterator it(std::filesystem::path(dir), ec);;)
+refused|std::ifstream in(name, std::ios::binary);
+refused|std::ofstream out(name);
+refused|FILE* f = fopen(name.c_str(), "rb");
+allowed|const fs::path dir = PathOf(name).parent_path();
+allowed|return Utf8Of(it->path().filename());
+allowed|const fs::path here = fs::path(".");
+allowed|std::istringstream in(text);
 allowed|#include <string>
 allowed|#include <cstdio>
 allowed|#include "platform/Platform.h"
