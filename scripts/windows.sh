@@ -352,6 +352,14 @@ if [ -n "$linux_cli" ]; then
   fi
   log "example sprites byte-identical to $linux_cli's"
 fi
+# Names in five scripts (Latin-1, Cyrillic, CJK, emoji) through the wide Win32 calls: the
+# test that ctest runs on Linux, with quarvel-cli.exe under Wine.
+wine_cli=$build_dir/wine-quarvel-cli
+printf '#!/bin/sh\nexec wine "%s" "$@"\n' "$build_dir/quarvel-cli.exe" >"$wine_cli"
+chmod +x "$wine_cli"
+log "rendering jobs with non-ASCII names under Wine"
+timeout -k 5 600 xvfb-run -a -s "-screen 0 1280x1024x24" tests/integration/unicode_names.sh \
+  "$wine_cli" "$PWD"
 
 version=$(sed -n 's/^project(Quarvel VERSION \([0-9.]*\).*/\1/p' CMakeLists.txt)
 name=quarvel-$version-windows-x64
