@@ -306,7 +306,9 @@ quarvel_options=(-DQUARVEL_BUILD_APP=OFF)
 exec 8>&-
 
 # --- 3. Quarvel ---
-export CCACHE_BASEDIR=${CCACHE_BASEDIR:-/work} CCACHE_DIR=${CCACHE_DIR:-/work/.ccache}
+# Paths below the clone are hashed relative to it, so that every clone (CI makes a fresh
+# one each time) finds what another compiled.
+export CCACHE_BASEDIR=${CCACHE_BASEDIR:-$source_dir} CCACHE_DIR=${CCACHE_DIR:-$cache_root/ccache}
 launcher=()
 if command -v ccache >/dev/null 2>&1; then
   launcher=(-DCMAKE_CXX_COMPILER_LAUNCHER=ccache -DCMAKE_C_COMPILER_LAUNCHER=ccache)
