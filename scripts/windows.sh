@@ -306,7 +306,9 @@ quarvel_options=(-DQUARVEL_BUILD_APP=OFF)
 exec 8>&-
 
 # --- 3. Quarvel ---
-export CCACHE_BASEDIR=${CCACHE_BASEDIR:-/work} CCACHE_DIR=${CCACHE_DIR:-/work/.ccache}
+# Paths below the clone are hashed relative to it, so that every clone (CI makes a fresh
+# one each time) finds what another compiled.
+export CCACHE_BASEDIR=${CCACHE_BASEDIR:-$source_dir} CCACHE_DIR=${CCACHE_DIR:-$cache_root/ccache}
 launcher=()
 if command -v ccache >/dev/null 2>&1; then
   launcher=(-DCMAKE_CXX_COMPILER_LAUNCHER=ccache -DCMAKE_C_COMPILER_LAUNCHER=ccache)
@@ -321,45 +323,80 @@ programs=(quarvel-cli)
 cmake --build "$build_dir" -j "$jobs" --target "${programs[@]}" "${windows_tests[@]}"
 log "built $build_dir/quarvel-cli.exe (libraries: $cache)"
 
-# --- 4. A run under Wine, and the zip ---
+# --- 4. Runs under Wine, and the zip ---
 export WINEDEBUG=${WINEDEBUG:--all}
+# One X server for every run below (Wine's OpenGL draws through it, as Mesa's llvmpipe),
+# and a Wine server that outlives each program for a minute, so that each start is quick.
+display_file=$(mktemp)
+Xvfb -displayfd 3 -screen 0 1280x1024x24 -nolisten tcp 3>"$display_file" >/dev/null 2>&1 &
+xvfb_pid=$!
+trap 'kill "$xvfb_pid" 2>/dev/null || true; rm -f "$display_file"' EXIT
+for _ in $(seq 100); do
+  [ -s "$display_file" ] && break
+  sleep 0.1
+done
+export DISPLAY=:$(head -n1 "$display_file")
+wineserver -p60 2>/dev/null || true
 wine_run() {
-  timeout -k 5 600 xvfb-run -a -s "-screen 0 1280x1024x24" wine "$@"
+  timeout -k 5 600 wine "$@"
 }
 wine_run "$build_dir/quarvel-cli.exe" --version
 for t in "${windows_tests[@]}"; do
   log "running $t under Wine"
   (cd "$build_dir/tests" && wine_run "./$t.exe" --gtest_brief=1)
 done
-example_out=$build_dir/example-out
-rm -rf "$example_out"
-wine_run "$build_dir/quarvel-cli.exe" render units/tank --root examples --out "$example_out" --quiet
-# The same job from the Linux build, when there is one: the sprites must be the same bytes
-# (both draw with Mesa's llvmpipe here).
+
+# The Linux build to compare with, when there is one: on the same machine both draw with
+# Mesa's llvmpipe, so their sprites must be the same bytes.
 linux_cli=${QUARVEL_LINUX_CLI:-}
 for candidate in build-ci/quarvel-cli build/quarvel-cli; do
   if [ -z "$linux_cli" ] && [ -x "$candidate" ]; then
-    linux_cli=$candidate
+    linux_cli=$PWD/$candidate
   fi
 done
-if [ -n "$linux_cli" ]; then
-  rm -rf "$build_dir/example-out-linux"
-  timeout -k 5 600 xvfb-run -a -s "-screen 0 1280x1024x24" "$linux_cli" render units/tank \
-    --root examples --out "$build_dir/example-out-linux" --quiet
-  if ! diff -r -x '.*.manifest' "$build_dir/example-out-linux" "$example_out"; then
-    log "the Windows build's example sprites differ from $linux_cli's"
-    exit 1
+wine_cli=$build_dir/wine-quarvel-cli
+printf '#!/bin/sh\nexec timeout -k 5 600 wine "%s" "$@"\n' "$build_dir/quarvel-cli.exe" >"$wine_cli"
+chmod +x "$wine_cli"
+compare_dir=$build_dir/compare
+rm -rf "$compare_dir"
+# Renders with both builds into compare/NAME/{windows,linux} and compares them (the
+# manifests name their own folders and are left out).
+compare_render() {
+  local name=$1
+  shift
+  "$wine_cli" render "$@" --out "$compare_dir/$name/windows" --quiet
+  if [ -n "$linux_cli" ]; then
+    "$linux_cli" render "$@" --out "$compare_dir/$name/linux" --quiet
+    diff -r -x '.*.manifest' "$compare_dir/$name/linux" "$compare_dir/$name/windows" ||
+      { log "$name: the Windows build's sprites differ from $linux_cli's"; exit 1; }
+    log "$name: byte-identical to the Linux build's"
   fi
-  log "example sprites byte-identical to $linux_cli's"
+}
+# Every job of the example (the tank as KXZ, the walker scene through Assimp), then the
+# tank in the other formats.
+compare_render examples --all --root examples --jobs 1
+compare_render example-2p5d units/tank --root examples --format 2p5d
+compare_render example-png units/tank --root examples --format png --maps depth,mask,normal
+# Workers: --jobs 2 writes what --jobs 1 writes.
+"$wine_cli" render --all --root examples --out "$compare_dir/jobs2" --jobs 2 --quiet
+diff -r -x '.*.manifest' "$compare_dir/examples/windows" "$compare_dir/jobs2" ||
+  { log "--jobs 2 under Wine wrote other sprites than --jobs 1"; exit 1; }
+log "--jobs 2 under Wine: the same sprites as --jobs 1"
+# The reference set of real models, when the shared test data is beside the clone.
+reference_tool=${QUARVEL_SHARED:-$source_dir/../shared}/tools/reference-renders.sh
+if [ -n "$linux_cli" ] && [ -x "$reference_tool" ]; then
+  "$reference_tool" "$wine_cli" "$compare_dir/reference/windows" >/dev/null
+  "$reference_tool" "$linux_cli" "$compare_dir/reference/linux" >/dev/null
+  diff -r "$compare_dir/reference/linux" "$compare_dir/reference/windows" ||
+    { log "reference renders: the Windows build's differ from $linux_cli's"; exit 1; }
+  log "reference renders ($(find "$compare_dir/reference/windows" -type f | wc -l) files): byte-identical to the Linux build's"
+else
+  log "reference renders skipped (no Linux build, or no $reference_tool)"
 fi
 # Names in five scripts (Latin-1, Cyrillic, CJK, emoji) through the wide Win32 calls: the
 # test that ctest runs on Linux, with quarvel-cli.exe under Wine.
-wine_cli=$build_dir/wine-quarvel-cli
-printf '#!/bin/sh\nexec wine "%s" "$@"\n' "$build_dir/quarvel-cli.exe" >"$wine_cli"
-chmod +x "$wine_cli"
 log "rendering jobs with non-ASCII names under Wine"
-timeout -k 5 600 xvfb-run -a -s "-screen 0 1280x1024x24" tests/integration/unicode_names.sh \
-  "$wine_cli" "$PWD"
+tests/integration/unicode_names.sh "$wine_cli" "$PWD"
 
 version=$(sed -n 's/^project(Quarvel VERSION \([0-9.]*\).*/\1/p' CMakeLists.txt)
 name=quarvel-$version-windows-x64

@@ -132,16 +132,8 @@ std::string MeasureFingerprint() {
 constexpr const char* CacheMagic = "quarvel-fingerprint-cache 1";
 
 std::string CacheFile() {
-  const char* xdg = std::getenv("XDG_CACHE_HOME");
-  const char* home = std::getenv("HOME");
-  std::string dir;
-  if (xdg && *xdg == '/')
-    dir = xdg;
-  else if (home && *home == '/')
-    dir = std::string(home) + "/.cache";
-  else
-    return std::string();
-  return dir + "/quarvel/renderer-fingerprint";
+  const std::string dir = platform::UserCacheFolder();
+  return dir.empty() ? std::string() : dir + "/quarvel/renderer-fingerprint";
 }
 
 // "size mtime-ns inode" of a file, "" when it cannot be stat'ed.

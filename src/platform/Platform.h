@@ -124,6 +124,9 @@ bool WindowsFileNames();
 
 // The path of the running program; "" when the system does not say.
 std::string ProgramPath();
+// The folder for this user's caches, "" when the environment names none: on POSIX
+// $XDG_CACHE_HOME or ~/.cache (absolute paths only), on Windows %LOCALAPPDATA%.
+std::string UserCacheFolder();
 // What tells this machine apart from others (its identity and its name) as one line of
 // text, and the names of its GPU device nodes, sorted: the key of a per-machine cache.
 std::string MachineKey();

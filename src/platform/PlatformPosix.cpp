@@ -215,6 +215,17 @@ std::string ProgramPath() {
   return n > 0 ? std::string(exe, static_cast<size_t>(n)) : std::string();
 }
 
+std::string UserCacheFolder() {
+  // A relative value would name a different folder from every working folder.
+  const char* xdg = std::getenv("XDG_CACHE_HOME");
+  if (xdg && *xdg == '/')
+    return xdg;
+  const char* home = std::getenv("HOME");
+  if (home && *home == '/')
+    return std::string(home) + "/.cache";
+  return std::string();
+}
+
 std::string MachineKey() {
   std::ifstream in("/etc/machine-id");
   std::string id;

@@ -436,6 +436,24 @@ std::string ProgramPath() {
   }
 }
 
+std::string UserCacheFolder() {
+  // %LOCALAPPDATA%, not the roaming profile: the cache is of this machine's renderer.
+  const DWORD size = ::GetEnvironmentVariableW(L"LOCALAPPDATA", nullptr, 0);
+  if (size == 0)
+    return std::string();
+  std::wstring folder(size, L'\0');
+  const DWORD n = ::GetEnvironmentVariableW(L"LOCALAPPDATA", folder.data(), size);
+  if (n == 0 || n >= size)
+    return std::string();
+  folder.resize(n);
+  const std::string utf8 = win32::Narrow(folder);
+  // Only a full path ("C:\..." or "\\server\..."): a relative one would move with the
+  // working folder.
+  const bool full = (utf8.size() > 2 && utf8[1] == ':' && (utf8[2] == '\\' || utf8[2] == '/')) ||
+                    utf8.rfind("\\\\", 0) == 0;
+  return full ? utf8 : std::string();
+}
+
 std::string MachineKey() {
   wchar_t guid[128] = {};
   DWORD size = sizeof guid;
