@@ -369,6 +369,48 @@ if [ "$crash_status" != 1 ] || [ "$crash_said" != "$crash_wanted" ]; then
   log "the crashing scene file: status $crash_status, said: $crash_said"
   exit 1
 fi
+# Ctrl-C typed at a terminal stops a render under Wine with the summary and the status it
+# has on Linux. The render is held at a known point without any timing: it waits for its
+# output set's lock, which a test program holds, until the Ctrl-C ends the wait. (The
+# terminal is script(1)'s, whose input is a FIFO this script writes the Ctrl-C into.)
+log "Ctrl-C to a render under Wine, on a terminal"
+stop_dir=$build_dir/ctrl-c
+rm -rf "$stop_dir"
+mkdir -p "$stop_dir/out/units"
+(cd "$build_dir/tests" && QUARVEL_TEST_LOCK=$stop_dir/out/units/.tank.lock exec wine \
+  ./test_platform.exe --gtest_filter=DISABLED_Child.HoldsTheLock \
+  --gtest_also_run_disabled_tests >"$stop_dir/holder.log" 2>&1) &
+holder=$!
+wait_until() {
+  for _ in $(seq 1200); do
+    if "$@"; then return 0; fi
+    sleep 0.5
+  done
+  return 1
+}
+has_temporaries() { [ -n "$(find "$stop_dir/out" -name '*.tmp-*' 2>/dev/null)" ]; }
+wait_until grep -q "child holds" "$stop_dir/holder.log"
+mkfifo "$stop_dir/keys"
+exec 9<>"$stop_dir/keys"
+timeout -k 5 600 script -qefc "wine $build_dir/quarvel-cli.exe render units/tank units/walker \
+  --root examples --out $stop_dir/out; echo \$? >$stop_dir/status" /dev/null \
+  <"$stop_dir/keys" >"$stop_dir/render.log" 2>&1 &
+wait_until has_temporaries
+printf '\003' >&9
+wait_until test -s "$stop_dir/status" || true
+exec 9>&-
+kill "$holder" 2>/dev/null || true
+wait "$holder" 2>/dev/null || true
+# Wine's console draws the text a character at a time between cursor moves, and wraps it
+# at the terminal's width: compared without those, and without spaces.
+stop_said=$(sed 's/\x1b\[[0-9;?]*[A-Za-z]//g' "$stop_dir/render.log" | tr -d '\r\n ')
+stop_wanted="quarvel-cli:0of2jobsrendered;interrupted:units/tank;notstarted:units/walker"
+if [ "$(cat "$stop_dir/status" 2>/dev/null)" != 130 ] || [[ "$stop_said" != *"$stop_wanted"* ]] ||
+  has_temporaries; then
+  log "Ctrl-C: status $(cat "$stop_dir/status" 2>/dev/null), said: $stop_said"
+  exit 1
+fi
+log "Ctrl-C: status 130, \"0 of 2 jobs rendered; interrupted: units/tank; not started: units/walker\""
 # The Linux build to compare with, when there is one: on the same machine both draw with
 # Mesa's llvmpipe, so their sprites must be the same bytes.
 linux_cli=${QUARVEL_LINUX_CLI:-}

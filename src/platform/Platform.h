@@ -170,7 +170,10 @@ int64_t ReadOutput(const TChild& child, void* data, size_t size);
 // Sends the child `signal` (SignalInterrupt, SignalTerminate); 0, or -1 on failure.
 int Kill(const TChild& child, int signal);
 
-// How a child ended: its exit status, or the signal that ended it.
+// How a child ended: its exit status, or the signal that ended it. Windows has no
+// signals: there a fault's exception code reads as the signal the fault raises on POSIX
+// (an access violation as SIGSEGV), and the status 128 + SIGINT or SIGTERM, which Kill
+// and a second stop request end a process with, as that signal.
 struct TChildEnd {
   bool Signalled = false;
   int Code = 0; // the exit status, or the signal number when Signalled
@@ -182,16 +185,16 @@ TChildEnd WaitForEnd(TChild& child);
 
 // --- Isolated runs ---
 
-// A function run in a child process that may crash, hang or exhaust memory without harm
-// to the caller: a TIsolatedWorker runs it on each request and tells how the run ended.
-// The child (the worker) is made at the first run and kept for the next ones, with its
-// output and error streams sent to the null device, deaf to the terminal's Ctrl-C and to
-// SIGTERM (the caller stops it), killed should the caller die, holding none of the
-// caller's open files but its standard input (on Windows not even that), and leaving without
-// flushing or tearing down anything of the caller's. On POSIX it is a copy of the caller (fork);
-// Windows has no fork, and the worker there is this program started again, which finds the function
-// by the name it was registered under (RegisterIsolatedFunction) and serves the requests
-// from main's first line (ServeIfIsolatedWorker).
+// A function run in a child process that may crash, hang or exhaust memory without harm to
+// the caller: a TIsolatedWorker runs it on each request and tells how the run ended. The
+// child (the worker) is made at the first run and kept for the next ones, with its output
+// and error streams sent to the null device, deaf to the terminal's Ctrl-C and to SIGTERM
+// (the caller stops it), killed should the caller die, holding none of the caller's open
+// files but its standard input (on Windows not even that), and leaving without flushing or
+// tearing down anything of the caller's. On POSIX it is a copy of the caller (fork);
+// Windows has no fork, and the worker there is this program started again, which finds the
+// function by the name it was registered under (RegisterIsolatedFunction) and serves the
+// requests from main's first line (ServeIfIsolatedWorker).
 
 // What the function gives back: its result, or a refusal with a text ("" for none).
 struct TIsolatedAnswer {
