@@ -318,7 +318,7 @@ cmake -S . -B "$build_dir" -G Ninja -DCMAKE_TOOLCHAIN_FILE="$toolchain" \
   -DQUARVEL_BUILD_BENCH=OFF -DQUARVEL_BUILD_TESTS=ON \
   "${launcher[@]}" "${quarvel_options[@]}" ${QUARVEL_WINDOWS_CMAKE_ARGS:-}
 # The test programs that build for Windows so far (the others call POSIX directly).
-windows_tests=(test_maths test_colour test_output test_render)
+windows_tests=(test_maths test_colour test_output test_render test_platform)
 programs=(quarvel-cli)
 cmake --build "$build_dir" -j "$jobs" --target "${programs[@]}" "${windows_tests[@]}"
 log "built $build_dir/quarvel-cli.exe (libraries: $cache)"
@@ -345,7 +345,72 @@ for t in "${windows_tests[@]}"; do
   log "running $t under Wine"
   (cd "$build_dir/tests" && wine_run "./$t.exe" --gtest_brief=1)
 done
-
+# Wine gives a program a console, and so delivers Ctrl-C to it, only when it runs on a
+# terminal: the stop requests of test_platform run again on one made by script(1)
+# (QUARVEL_TEST_CONSOLE makes a missing console a failure there, not a skip).
+log "test_platform's stop requests under Wine, on a terminal"
+(cd "$build_dir/tests" && QUARVEL_TEST_CONSOLE=1 timeout -k 5 600 script -qefc \
+  "wine ./test_platform.exe --gtest_filter=ChildProcess.* --gtest_brief=1" /dev/null \
+  >"$build_dir/console-test.log" 2>&1) || {
+  log "the stop requests failed under Wine (the terminal's transcript: $build_dir/console-test.log)"
+  exit 1
+}
+# A scene file Assimp crashes on is refused, as on Linux: the crash is the isolated
+# worker's (this program started again in a Job Object), not the program's.
+log "a scene file that crashes Assimp, under Wine"
+set +e
+crash_said=$(wine_run "$build_dir/quarvel-cli.exe" info model collada_crash.dae \
+  --root fuzz/corpus/scene 2>&1 >/dev/null | tr -d '\r')
+crash_status=$?
+set -e
+crash_wanted="quarvel-cli: collada_crash.dae: cannot read the scene: Assimp crashed reading it \
+(Segmentation fault); the file is damaged or uses something this program's Assimp cannot read"
+if [ "$crash_status" != 1 ] || [ "$crash_said" != "$crash_wanted" ]; then
+  log "the crashing scene file: status $crash_status, said: $crash_said"
+  exit 1
+fi
+# Ctrl-C typed at a terminal stops a render under Wine with the summary and the status it
+# has on Linux. The render is held at a known point without any timing: it waits for its
+# output set's lock, which a test program holds, until the Ctrl-C ends the wait. (The
+# terminal is script(1)'s, whose input is a FIFO this script writes the Ctrl-C into.)
+log "Ctrl-C to a render under Wine, on a terminal"
+stop_dir=$build_dir/ctrl-c
+rm -rf "$stop_dir"
+mkdir -p "$stop_dir/out/units"
+(cd "$build_dir/tests" && QUARVEL_TEST_LOCK=$stop_dir/out/units/.tank.lock exec wine \
+  ./test_platform.exe --gtest_filter=DISABLED_Child.HoldsTheLock \
+  --gtest_also_run_disabled_tests >"$stop_dir/holder.log" 2>&1) &
+holder=$!
+wait_until() {
+  for _ in $(seq 1200); do
+    if "$@"; then return 0; fi
+    sleep 0.5
+  done
+  return 1
+}
+has_temporaries() { [ -n "$(find "$stop_dir/out" -name '*.tmp-*' 2>/dev/null)" ]; }
+wait_until grep -q "child holds" "$stop_dir/holder.log"
+mkfifo "$stop_dir/keys"
+exec 9<>"$stop_dir/keys"
+timeout -k 5 600 script -qefc "wine $build_dir/quarvel-cli.exe render units/tank units/walker \
+  --root examples --out $stop_dir/out; echo \$? >$stop_dir/status" /dev/null \
+  <"$stop_dir/keys" >"$stop_dir/render.log" 2>&1 &
+wait_until has_temporaries
+printf '\003' >&9
+wait_until test -s "$stop_dir/status" || true
+exec 9>&-
+kill "$holder" 2>/dev/null || true
+wait "$holder" 2>/dev/null || true
+# Wine's console draws the text a character at a time between cursor moves, and wraps it
+# at the terminal's width: compared without those, and without spaces.
+stop_said=$(sed 's/\x1b\[[0-9;?]*[A-Za-z]//g' "$stop_dir/render.log" | tr -d '\r\n ')
+stop_wanted="quarvel-cli:0of2jobsrendered;interrupted:units/tank;notstarted:units/walker"
+if [ "$(cat "$stop_dir/status" 2>/dev/null)" != 130 ] || [[ "$stop_said" != *"$stop_wanted"* ]] ||
+  has_temporaries; then
+  log "Ctrl-C: status $(cat "$stop_dir/status" 2>/dev/null), said: $stop_said"
+  exit 1
+fi
+log "Ctrl-C: status 130, \"0 of 2 jobs rendered; interrupted: units/tank; not started: units/walker\""
 # The Linux build to compare with, when there is one: on the same machine both draw with
 # Mesa's llvmpipe, so their sprites must be the same bytes.
 linux_cli=${QUARVEL_LINUX_CLI:-}

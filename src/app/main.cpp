@@ -36,6 +36,8 @@ std::string ExecutableFolder() {
 } // namespace
 
 int main(int argc, char** argv) {
+  // A scene import's worker on Windows is this program started again.
+  quarvel::platform::ServeIfIsolatedWorker();
   CLI::App cli{"Quarvel: previews OBJ models and scene files and renders them into 2.5D sprites",
                "quarvel"};
   cli.set_version_flag("--version", std::string("quarvel ") + QUARVEL_VERSION);

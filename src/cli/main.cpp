@@ -10,6 +10,8 @@
 #include <vector>
 
 int main(int argc, char** argv) {
+  // A scene import's worker on Windows is this program started again.
+  quarvel::platform::ServeIfIsolatedWorker();
   // Every GL context is made after probing each display the driver offers, the X server
   // of $DISPLAY among them; one that drops the connection must fail that probe, not end a
   // render that never needed it (the exit status would read as a crash, 141).

@@ -133,6 +133,9 @@ platform::TIsolatedAnswer Trial(const std::string& request) {
   }
 }
 
+[[maybe_unused]] const bool TrialRegistered =
+    platform::RegisterIsolatedFunction("scene-trial", Trial);
+
 // Assimp 5.2 crashes, loops or allocates without end on some damaged files, in more ways
 // than checks of the bytes beforehand can list. So every import runs in a worker process,
 // which may die without harm, within a time and memory limit, and sends the scene it
@@ -143,7 +146,7 @@ std::shared_ptr<TScene> ImportApart(const std::string& rootDir, const std::strin
                                     const std::string& bytes, std::vector<std::string>& warnings) {
   // One worker for the whole run (a process per file would cost more than reading a
   // small file), made again after any run that ended it.
-  static platform::TIsolatedWorker worker(Trial);
+  static platform::TIsolatedWorker worker("scene-trial");
   platform::TIsolationLimits limits;
   limits.Seconds = TrialSeconds;
   limits.MemoryBytes = MaxSceneTrialMemoryBytes;

@@ -170,7 +170,10 @@ int64_t ReadOutput(const TChild& child, void* data, size_t size);
 // Sends the child `signal` (SignalInterrupt, SignalTerminate); 0, or -1 on failure.
 int Kill(const TChild& child, int signal);
 
-// How a child ended: its exit status, or the signal that ended it.
+// How a child ended: its exit status, or the signal that ended it. Windows has no
+// signals: there a fault's exception code reads as the signal the fault raises on POSIX
+// (an access violation as SIGSEGV), and the status 128 + SIGINT or SIGTERM, which Kill
+// and a second stop request end a process with, as that signal.
 struct TChildEnd {
   bool Signalled = false;
   int Code = 0; // the exit status, or the signal number when Signalled
@@ -182,13 +185,16 @@ TChildEnd WaitForEnd(TChild& child);
 
 // --- Isolated runs ---
 
-// A function run in a child process that may crash, hang or exhaust memory without harm
-// to the caller: a TIsolatedWorker runs it on each request and tells how the run ended.
-// The child (the worker) is a copy of the caller (fork on POSIX) made at the first run
-// and kept for the next ones, with its output and error streams sent to the null device,
-// deaf to the terminal's Ctrl-C and to SIGTERM (the caller stops it), killed should the
-// caller die, holding none of the caller's open files but its standard input, and leaving
-// without flushing or tearing down anything of the caller's.
+// A function run in a child process that may crash, hang or exhaust memory without harm to
+// the caller: a TIsolatedWorker runs it on each request and tells how the run ended. The
+// child (the worker) is made at the first run and kept for the next ones, with its output
+// and error streams sent to the null device, deaf to the terminal's Ctrl-C and to SIGTERM
+// (the caller stops it), killed should the caller die, holding none of the caller's open
+// files but its standard input (on Windows not even that), and leaving without flushing or
+// tearing down anything of the caller's. On POSIX it is a copy of the caller (fork);
+// Windows has no fork, and the worker there is this program started again, which finds the
+// function by the name it was registered under (RegisterIsolatedFunction) and serves the
+// requests from main's first line (ServeIfIsolatedWorker).
 
 // What the function gives back: its result, or a refusal with a text ("" for none).
 struct TIsolatedAnswer {
@@ -196,15 +202,28 @@ struct TIsolatedAnswer {
   std::string Bytes;
 };
 // Run in the worker on a request's bytes. std::bad_alloc from it is the out-of-memory
-// ending; any other exception is a refusal without text. The worker is the caller as it
-// was when the worker was made: what the function reads besides the request must not
-// have changed since (see the generation of TIsolatedWorker::Run).
+// ending; any other exception is a refusal without text. On POSIX the worker is the
+// caller as it was when the worker was made: what the function reads besides the request
+// must not have changed since (see the generation of TIsolatedWorker::Run). On Windows it
+// is the program as it starts: the function reads nothing of the caller's but the request.
 using TIsolatedFunction = std::function<TIsolatedAnswer(const std::string& request)>;
+
+// Registers `run` as the isolated function called `name`, before main (from a variable
+// at namespace scope: `const bool x = RegisterIsolatedFunction(...)`), so that a worker
+// started as this program again finds it. A name is registered once. Returns true.
+bool RegisterIsolatedFunction(const std::string& name, TIsolatedFunction run);
+
+// The first call of every program's main that may make isolated runs (and of test
+// programs that do): in a worker TIsolatedWorker started, serves the caller's requests
+// and ends the process; anywhere else returns at once. Does nothing on POSIX, where the
+// worker is forked and never comes back through main.
+void ServeIfIsolatedWorker();
 
 struct TIsolationLimits {
   double Seconds = 0; // wall-clock time of a run from its request on; must be > 0
   // Address space of the worker, all its runs together (not applied in sanitizer builds,
-  // which reserve terabytes of it); 0 for none.
+  // which reserve terabytes of it); on Windows the memory it commits, which its Job
+  // Object holds. 0 for none.
   uint64_t MemoryBytes = 0;
   // Most bytes the caller takes back; a longer answer ends the run (TooLarge).
   uint64_t MaxAnswerBytes = uint64_t{1} << 20;
@@ -233,7 +252,9 @@ struct TIsolatedOutcome {
 // and the next run makes a fresh one. Runs are one at a time (a second thread waits).
 class TIsolatedWorker {
 public:
-  explicit TIsolatedWorker(TIsolatedFunction run);
+  // The function registered as `name` (RegisterIsolatedFunction); a name never
+  // registered is a fault of the program's, and ends it.
+  explicit TIsolatedWorker(const std::string& name);
   // Closes the worker's requests, on which it leaves, and reaps it.
   ~TIsolatedWorker();
   TIsolatedWorker(const TIsolatedWorker&) = delete;

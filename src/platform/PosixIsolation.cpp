@@ -1,5 +1,6 @@
 // Isolated runs (platform/Platform.h) on POSIX systems: a forked worker, a pipe for the
 // requests and one for the answers, rlimit for memory, poll for the time limit.
+#include "platform/IsolatedFunctions.h"
 #include "platform/Platform.h"
 
 #include <fcntl.h>
@@ -258,8 +259,12 @@ struct TIsolatedWorker::TState {
   }
 };
 
-TIsolatedWorker::TIsolatedWorker(TIsolatedFunction run) : State(std::make_unique<TState>()) {
-  State->Function = std::move(run);
+void ServeIfIsolatedWorker() {
+  // The worker is forked: it never starts from main.
+}
+
+TIsolatedWorker::TIsolatedWorker(const std::string& name) : State(std::make_unique<TState>()) {
+  State->Function = isolated::Named(name);
 }
 
 TIsolatedWorker::~TIsolatedWorker() {

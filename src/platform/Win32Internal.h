@@ -17,6 +17,16 @@ void SetErrnoFrom(unsigned long win32Error);
 // The same for the calling thread's last Win32 error.
 void SetErrnoFromLastError();
 
+// The fault that ended a process with exit status `status` (an exception's code), as
+// POSIX would say it: the signal the same fault raises there, and that signal's name as
+// strsignal gives it ("Segmentation fault"). Signal 0 and no name for a status that is
+// no fault's.
+struct TFault {
+  int Signal = 0;
+  const char* Name = nullptr;
+};
+TFault FaultOf(unsigned long status);
+
 // Whether a stop request has been recorded (InstallStopHandlers); false before the
 // handlers are installed.
 bool StopRequested() noexcept;

@@ -101,6 +101,33 @@ HANDLE ProcessHandle(const TChild& child) {
 
 } // namespace
 
+win32::TFault win32::FaultOf(unsigned long status) {
+  // An exception that nothing caught ends a process with its code: the signal the same
+  // fault raises on POSIX (numbers as Linux has them where the C runtime here has none).
+  static const struct {
+    unsigned long Status;
+    TFault Fault;
+  } faults[] = {
+      {0xC0000005, {SIGSEGV, "Segmentation fault"}},      // access violation
+      {0xC00000FD, {SIGSEGV, "Segmentation fault"}},      // stack overflow
+      {0xC0000006, {7, "Bus error"}},                     // a mapped file's page unreadable
+      {0x80000002, {7, "Bus error"}},                     // misaligned data
+      {0xC000001D, {SIGILL, "Illegal instruction"}},      // illegal instruction
+      {0xC0000096, {SIGILL, "Illegal instruction"}},      // privileged instruction
+      {0xC0000094, {SIGFPE, "Floating point exception"}}, // integer division by zero
+      {0xC0000095, {SIGFPE, "Floating point exception"}}, // integer overflow
+      {0xC000008E, {SIGFPE, "Floating point exception"}}, // floating-point division by zero
+      {0xC0000090, {SIGFPE, "Floating point exception"}}, // invalid floating-point operation
+      {0xC0000409, {SIGABRT, "Aborted"}},                 // abort() and a failed stack check
+      {0xC0000374, {SIGABRT, "Aborted"}},                 // a corrupted heap
+      {0x80000003, {5, "Trace/breakpoint trap"}},         // a breakpoint
+  };
+  for (const auto& f : faults)
+    if (f.Status == status)
+      return f.Fault;
+  return {};
+}
+
 bool win32::StopRequested() noexcept {
   return stopCallbacks.Pending && stopCallbacks.Pending() != 0;
 }
@@ -212,30 +239,16 @@ TChildEnd WaitForEnd(TChild& child) {
   ::CloseHandle(process);
   child.Process = -1;
   TChildEnd end;
-  // An exception that nothing caught ends a process with its NTSTATUS code: the
-  // signal the same fault raises on POSIX.
-  switch (status) {
-  case 0xC0000005: // access violation
-  case 0xC00000FD: // stack overflow
+  if (const win32::TFault fault = win32::FaultOf(status); fault.Signal != 0) {
     end.Signalled = true;
-    end.Code = SIGSEGV;
-    break;
-  case 0xC000001D: // illegal instruction
+    end.Code = fault.Signal;
+  } else if (status == 128 + SIGINT || status == 128 + SIGTERM) {
+    // Ended by Kill, or by a second stop request: the status a shell gives a program the
+    // signal ended, which is how this system says it.
     end.Signalled = true;
-    end.Code = SIGILL;
-    break;
-  case 0xC0000094: // integer division by zero
-  case 0xC000008E: // floating-point division by zero
-    end.Signalled = true;
-    end.Code = SIGFPE;
-    break;
-  case 0xC0000409: // abort() and a failed stack check
-    end.Signalled = true;
-    end.Code = SIGABRT;
-    break;
-  default:
+    end.Code = static_cast<int>(status) - 128;
+  } else {
     end.Code = static_cast<int>(status);
-    break;
   }
   return end;
 }
