@@ -17,6 +17,7 @@
 #include <iostream>
 #include <string>
 #include <system_error>
+#include <vector>
 
 #include "app/Display.h"
 #include "app/FormMain.h"
@@ -51,7 +52,14 @@ int main(int argc, char** argv) {
   cli.add_option("MODEL", model,
                  "Model to open as the list shows it: relative to the program folder, an OBJ "
                  "model without .obj or a scene file with its extension");
-  CLI11_PARSE(cli, argc, argv);
+  // The arguments in UTF-8 (on Windows main's are in the ANSI code page, which cannot
+  // name every file).
+  std::vector<std::string> arguments = quarvel::platform::CommandLineArguments(argc, argv);
+  std::vector<char*> utf8argv;
+  for (std::string& a : arguments)
+    utf8argv.push_back(a.data());
+  utf8argv.push_back(nullptr);
+  CLI11_PARSE(cli, static_cast<int>(arguments.size()), utf8argv.data());
 
   std::string progDir = root.empty() ? ExecutableFolder() : root;
   std::error_code ec;

@@ -45,6 +45,21 @@ namespace quarvel {
 namespace {
 namespace fs = std::filesystem;
 
+// `command` as std::system must be given it: cmd.exe takes off the first and the last
+// quote of a command that starts with one, so there the whole is quoted once more.
+// Windows has no display named in the environment to take away.
+#ifdef _WIN32
+std::string ShellCommand(const std::string& command) {
+  return "\"" + command + "\"";
+}
+const char* const WithoutDisplay = "";
+#else
+std::string ShellCommand(const std::string& command) {
+  return command;
+}
+const char* const WithoutDisplay = "env -u DISPLAY ";
+#endif
+
 struct TMessage {
   std::string Title;
   std::string Text;
@@ -110,6 +125,11 @@ protected:
     const std::vector<uint8_t>& p = Form->OGLPanel->Picture();
     const size_t at = (static_cast<size_t>(y) * 400 + static_cast<size_t>(x)) * 3;
     return {p.at(at), p.at(at + 1), p.at(at + 2)};
+  }
+  // Runs quarvel-cli with `arguments` (quoted for the shell) and expects it to succeed.
+  static void RunCLI(const std::string& arguments) {
+    const std::string command = ShellCommand(std::string("\"") + QUARVEL_CLI + "\" " + arguments);
+    EXPECT_EQ(std::system(command.c_str()), 0) << command;
   }
   void Select(Fl_Hold_Browser* list, const std::string& entry) {
     for (int line = 1; line <= list->size(); ++line)
@@ -433,7 +453,9 @@ TEST_F(FormMainTest, APreviewSaysWhatARenderWouldWarnAboutInOneBox) {
   form.Button12->do_callback();
   ASSERT_EQ(Messages.size(), 1u);
   EXPECT_EQ(Messages[0].Title, "Warning");
-  EXPECT_EQ(Messages[0].Text, "bare.obj:1: material library " + (Root / "gone.mtl").string() +
+  // The program names files with "/" on every system.
+  EXPECT_EQ(Messages[0].Text, "bare.obj:1: material library " +
+                                  (Root / "gone.mtl").generic_string() +
                                   " not found; faces use the default material");
 }
 
@@ -576,6 +598,12 @@ TEST_F(FormMainTest, NothingSelectedNotices) {
   EXPECT_EQ(form.PreviewModel, nullptr);
 }
 
+struct TFormatCase {
+  Fl_Round_Button* TFrmMain::*Radio;
+  const char* Format; // quarvel-cli's --format
+  std::vector<std::string> Files;
+};
+
 TEST_F(FormMainTest, RenderWritesTheJobsFilesAndReportsProgress) {
   Write("models/box.obj", "mtllib box.mtl\nusemtl red\n" + BoxOBJ(0, 2));
   Write("models/box.mtl", "newmtl red\nKa 0.2 0 0\nKd 0.9 0.1 0.1\n");
@@ -583,23 +611,41 @@ TEST_F(FormMainTest, RenderWritesTheJobsFilesAndReportsProgress) {
   TFrmMain& form = Start();
   Select(form.SettingsList, "jobs/box");
 
-  form.Button13->do_callback();
-  ASSERT_TRUE(Messages.empty()) << Messages.front().Text;
-  EXPECT_TRUE(fs::exists(Root / "jobs/box_0.kxz"));
-  EXPECT_TRUE(fs::exists(Root / "jobs/box_0.p16"));
-  EXPECT_TRUE(fs::exists(Root / "jobs/box_1.kxz"));
-  EXPECT_STREQ(form.StatusLabel->label(), "Finished!");
-  EXPECT_TRUE(form.RenderTimer.Enabled());
+  // Each format's files are the very bytes quarvel-cli writes for the same job.
+  const std::vector<TFormatCase> cases = {
+      {&TFrmMain::KXZRadio,
+       "kxz",
+       {"jobs/box_0.kxz", "jobs/box_0.p16", "jobs/box_1.kxz", "jobs/box_1.p16"}},
+      {&TFrmMain::RadioButton2, "2p5d", {"jobs/box_0.2p5d", "jobs/box_1.2p5d"}},
+      {&TFrmMain::PNGRadio,
+       "png",
+       {"jobs/box_0.png", "jobs/box_0.json", "jobs/box_1.png", "jobs/box_1.json"}},
+  };
+  for (const TFormatCase& c : cases) {
+    SCOPED_TRACE(c.Format);
+    (form.*c.Radio)->setonly();
+    form.Button13->do_callback();
+    ASSERT_TRUE(Messages.empty()) << Messages.front().Text;
+    EXPECT_STREQ(form.StatusLabel->label(), "Finished!");
+    EXPECT_TRUE(form.RenderTimer.Enabled());
 
-  form.RadioButton2->setonly();
-  form.Button13->do_callback();
-  ASSERT_TRUE(Messages.empty()) << Messages.front().Text;
-  EXPECT_TRUE(fs::exists(Root / "jobs/box_0.2p5d"));
-  EXPECT_TRUE(fs::exists(Root / "jobs/box_1.2p5d"));
-
-  form.PNGRadio->setonly();
-  form.Button13->do_callback();
-  EXPECT_TRUE(fs::exists(Root / "jobs/box_1.json"));
+    const fs::path cli = Root / (std::string("cli-") + c.Format);
+    RunCLI("render jobs/box --quiet --format " + std::string(c.Format) + " --root \"" +
+           Root.string() + "\" --out \"" + cli.string() + "\"");
+    std::vector<std::string> written;
+    for (const auto& entry : fs::recursive_directory_iterator(cli))
+      if (entry.is_regular_file() && entry.path().filename().string().front() != '.')
+        written.push_back(fs::relative(entry.path(), cli).generic_string());
+    std::sort(written.begin(), written.end());
+    std::vector<std::string> expected = c.Files;
+    std::sort(expected.begin(), expected.end());
+    EXPECT_EQ(written, expected);
+    for (const std::string& file : written) {
+      SCOPED_TRACE(file);
+      ASSERT_TRUE(fs::exists(Root / file));
+      EXPECT_TRUE(ReadWholeFile((Root / file).string()) == ReadWholeFile((cli / file).string()));
+    }
+  }
 
   // Progress went through the bar and the label.
   form.RenderProgress(37, "Rendering OBJs - Pass 1 (Visuals)");
@@ -613,10 +659,8 @@ TEST_F(FormMainTest, RenderTakesForceHalfAmbientAsTheCommandLineTakesItsOption) 
   Write("jobs/box.settings", "angle 0 30\nframe 1 models/box.obj\nzmax 100\n");
   auto bytes = [](const fs::path& file) { return ReadWholeFile(file.string()); };
   auto cli = [&](const std::string& option, const std::string& out) {
-    const std::string command = std::string("\"") + QUARVEL_CLI +
-                                "\" render jobs/box --quiet --root \"" + Root.string() +
-                                "\" --out \"" + (Root / out).string() + "\" " + option;
-    EXPECT_EQ(std::system(command.c_str()), 0) << command;
+    RunCLI("render jobs/box --quiet --root \"" + Root.string() + "\" --out \"" +
+           (Root / out).string() + "\" " + option);
     return bytes(Root / out / "jobs/box_0.kxz");
   };
   const std::string plain = cli("", "plain");
@@ -699,8 +743,9 @@ TEST_F(FormMainTest, SnapshotShowsTheView) {
   WritePlainPNG(Root / "background.png", 30, 90, 160);
   Write("tall.obj", BoxOBJ(2, 12));
   const fs::path picture = Root / "shot.png";
-  const std::string command = std::string("\"") + QUARVEL_APP + "\" --root \"" + Root.string() +
-                              "\" --snapshot \"" + picture.string() + "\" tall";
+  const std::string command =
+      ShellCommand(std::string("\"") + QUARVEL_APP + "\" --root \"" + Root.string() +
+                   "\" --snapshot \"" + picture.string() + "\" tall");
   ASSERT_EQ(std::system(command.c_str()), 0) << command;
   const TDecodedImage shot = DecodePNG(picture.string(), 4096);
   ASSERT_EQ(shot.Width, 927);
@@ -719,7 +764,7 @@ TEST(QuarvelProgram, VersionAndHelpNeedNoDisplay) {
   for (const char* option : {"--version", "--help"}) {
     SCOPED_TRACE(option);
     const std::string command =
-        std::string("env -u DISPLAY \"") + QUARVEL_APP + "\" " + option + " 2>&1";
+        ShellCommand(WithoutDisplay + std::string("\"") + QUARVEL_APP + "\" " + option + " 2>&1");
     FILE* pipe = ::popen(command.c_str(), "r");
     ASSERT_NE(pipe, nullptr);
     std::string out;
