@@ -305,7 +305,7 @@ if command -v ccache >/dev/null 2>&1; then
 fi
 cmake -S . -B "$build_dir" -G Ninja -DCMAKE_TOOLCHAIN_FILE="$toolchain" \
   -DQUARVEL_WINDOWS_PREFIX="$prefix" -DCMAKE_BUILD_TYPE=RelWithDebInfo -DQUARVEL_WERROR=ON \
-  -DQUARVEL_BUILD_BENCH=OFF -DQUARVEL_BUILD_TESTS=ON \
+  -DQUARVEL_BUILD_BENCH=OFF -DQUARVEL_BUILD_TESTS=ON -DQUARVEL_BUILD_APP=ON \
   "${launcher[@]}" ${QUARVEL_WINDOWS_CMAKE_ARGS:-}
 # The test programs that build for Windows so far (the others call POSIX directly).
 windows_tests=(test_maths test_colour test_output test_render test_platform test_app)
