@@ -13,10 +13,9 @@ namespace fs = std::filesystem;
 namespace quarvel {
 
 std::string OutputLockFileName(const std::string& stem) {
-  const fs::path path(stem);
-  const fs::path dir = path.parent_path();
-  const std::string name = "." + path.filename().string() + ".lock";
-  return dir.empty() ? name : (dir / name).string();
+  // The stem's folder part as written: the name keeps its separators on every system.
+  const std::string file = fs::u8path(stem).filename().u8string();
+  return stem.substr(0, stem.size() - file.size()) + "." + file + ".lock";
 }
 
 TOutputLock::TOutputLock(std::string lockFile, const std::string& setName, bool wait,
