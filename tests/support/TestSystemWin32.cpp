@@ -144,6 +144,15 @@ std::string ReadAndRemove(const std::filesystem::path& path) {
   return text.str();
 }
 
+std::string WithoutCarriageReturns(std::string text) {
+  size_t kept = 0;
+  for (size_t i = 0; i < text.size(); ++i)
+    if (!(text[i] == '\r' && i + 1 < text.size() && text[i + 1] == '\n'))
+      text[kept++] = text[i];
+  text.resize(kept);
+  return text;
+}
+
 } // namespace
 
 TProgramRun RunProgram(const std::string& program, const std::vector<std::string>& arguments,
@@ -209,9 +218,10 @@ TProgramRun RunProgram(const std::string& program, const std::vector<std::string
   for (const HANDLE h : {input, output, mergeErrors ? INVALID_HANDLE_VALUE : errors})
     if (h != INVALID_HANDLE_VALUE)
       ::CloseHandle(h);
-  run.Out = ReadAndRemove(outPath);
+  // The program writes its text with Windows' line ends; the tests compare lines.
+  run.Out = WithoutCarriageReturns(ReadAndRemove(outPath));
   if (!mergeErrors)
-    run.Err = ReadAndRemove(errPath);
+    run.Err = WithoutCarriageReturns(ReadAndRemove(errPath));
   return run;
 }
 
