@@ -316,7 +316,7 @@ cmake -S . -B "$build_dir" -G Ninja -DCMAKE_TOOLCHAIN_FILE="$toolchain" \
   -DQUARVEL_BUILD_BENCH=OFF -DQUARVEL_BUILD_TESTS=ON \
   "${launcher[@]}" "${quarvel_options[@]}" ${QUARVEL_WINDOWS_CMAKE_ARGS:-}
 # The test programs that build for Windows so far (the others call POSIX directly).
-windows_tests=(test_maths test_colour test_output test_render test_common test_image test_jobs test_models test_gl test_docs)
+windows_tests=(test_maths test_colour test_output test_render test_common test_image test_jobs test_models test_gl test_docs test_fuzz)
 programs=(quarvel-cli)
 cmake --build "$build_dir" -j "$jobs" --target "${programs[@]}" "${windows_tests[@]}"
 log "built $build_dir/quarvel-cli.exe (libraries: $cache)"
