@@ -2,13 +2,14 @@
 // creates it, removed with everything in it when the test is done.
 #pragma once
 
+#include "support/TestSystem.h"
+
 #include <gtest/gtest.h>
 
 #include <filesystem>
 #include <fstream>
 #include <string>
 #include <system_error>
-#include <unistd.h>
 
 namespace quarvel::test {
 
@@ -19,9 +20,14 @@ struct TempFolder {
   // processes never share a folder.
   explicit TempFolder(const std::string& tag) {
     const auto* info = ::testing::UnitTest::GetInstance()->current_test_info();
-    path = std::filesystem::temp_directory_path() /
-           ("quarvel-" + tag + "-" + std::to_string(::getpid()) + "-" +
-            (info ? std::string(info->test_suite_name()) + "-" + info->name() : "global"));
+    // With "/" between the names on every system, as the program writes paths.
+    std::string folder = std::filesystem::temp_directory_path().generic_string();
+    while (folder.size() > 1 && folder.back() == '/')
+      folder.pop_back();
+    path = std::filesystem::path(
+        folder + "/" +
+        ("quarvel-" + tag + "-" + std::to_string(ProcessId()) + "-" +
+         (info ? std::string(info->test_suite_name()) + "-" + info->name() : "global")));
     std::filesystem::remove_all(path);
     std::filesystem::create_directories(path);
   }
@@ -35,8 +41,8 @@ struct TempFolder {
   TempFolder(const TempFolder&) = delete;
   TempFolder& operator=(const TempFolder&) = delete;
 
-  std::string str() const { return path.string(); }
-  std::string operator/(const std::string& rel) const { return (path / rel).string(); }
+  std::string str() const { return path.generic_string(); }
+  std::string operator/(const std::string& rel) const { return (path / rel).generic_string(); }
 
   // Writes `text` to the relative path `rel`, creating folders.
   void Write(const std::string& rel, const std::string& text) const {

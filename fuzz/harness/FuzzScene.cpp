@@ -9,8 +9,9 @@
 #include <algorithm>
 #include <cstdlib>
 #include <cstring>
+#include <filesystem>
 #include <string_view>
-#include <unistd.h>
+#include <system_error>
 
 namespace quarvel {
 
@@ -19,16 +20,12 @@ namespace {
 // An empty folder made once per process: the root the scene's own file references are
 // resolved against, so that every one of them fails inside the gate.
 const std::string& EmptyRoot() {
-  static const std::string root = [] {
-    const char* tmp = std::getenv("TMPDIR");
-    std::string pattern =
-        std::string(tmp != nullptr && *tmp != '\0' ? tmp : "/tmp") + "/quarvel-fuzz-scene-XXXXXX";
-    if (mkdtemp(pattern.data()) == nullptr)
-      std::abort();
-    return pattern;
-  }();
+  static const std::string root = MakeFuzzFolder("scene");
   static const bool removedAtExit = [] {
-    std::atexit([] { rmdir(EmptyRoot().c_str()); });
+    std::atexit([] {
+      std::error_code ignored;
+      std::filesystem::remove(std::filesystem::u8path(EmptyRoot()), ignored);
+    });
     return true;
   }();
   (void)removedAtExit;

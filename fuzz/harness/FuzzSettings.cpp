@@ -9,7 +9,6 @@
 #include <filesystem>
 #include <fstream>
 #include <string_view>
-#include <unistd.h>
 #include <vector>
 
 namespace quarvel {

@@ -5,7 +5,8 @@
 #include <filesystem>
 #include <string>
 #include <system_error>
-#include <unistd.h>
+
+#include "platform/Platform.h"
 
 namespace quarvel {
 
@@ -15,16 +16,22 @@ inline void FuzzCheck(bool condition) {
     std::abort();
 }
 
-// A folder of this process for inputs that the readers take as files, made empty on
+// A new empty folder below the system's temporary folder, named after `kind`, for this
+// process only; aborts when none can be made.
+inline std::string MakeFuzzFolder(const std::string& kind) {
+  // With "/" between the names on every system, as the program's messages name paths.
+  std::string pattern = std::filesystem::u8path(platform::TemporaryFolder()).generic_u8string() +
+                        "/quarvel-fuzz-" + kind + "-XXXXXX";
+  if (!platform::MakeTemporaryFolder(pattern))
+    std::abort();
+  return pattern;
+}
+
+// A folder of this process for inputs that the readers take as files, made on
 // construction and removed with its files on destruction (keep one as a function static).
 class TFuzzFolder {
 public:
-  explicit TFuzzFolder(const std::string& kind)
-      : Path(std::filesystem::temp_directory_path() /
-             ("quarvel-fuzz-" + kind + "-" + std::to_string(::getpid()))) {
-    std::filesystem::remove_all(Path);
-    std::filesystem::create_directories(Path);
-  }
+  explicit TFuzzFolder(const std::string& kind) : Path(MakeFuzzFolder(kind)) {}
   ~TFuzzFolder() {
     std::error_code ec;
     std::filesystem::remove_all(Path, ec);

@@ -14,10 +14,9 @@ namespace fs = std::filesystem;
 namespace quarvel {
 
 std::string OutputLockFileName(const std::string& stem) {
-  const fs::path path = PathOf(stem);
-  const fs::path dir = path.parent_path();
-  const std::string name = "." + Utf8Of(path.filename()) + ".lock";
-  return dir.empty() ? name : Utf8Of(dir / PathOf(name));
+  // The stem's folder part as written: the name keeps its separators on every system.
+  const std::string file = Utf8Of(PathOf(stem).filename());
+  return stem.substr(0, stem.size() - file.size()) + "." + file + ".lock";
 }
 
 TOutputLock::TOutputLock(std::string lockFile, const std::string& setName, bool wait,

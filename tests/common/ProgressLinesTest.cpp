@@ -9,7 +9,6 @@
 #include <gtest/gtest.h>
 
 #include <filesystem>
-#include <unistd.h>
 
 namespace quarvel {
 namespace {
@@ -69,6 +68,8 @@ TEST(Counted, SingularForOneOnly) {
 }
 
 TEST(FileListProblems, DanglingLinksAndUnreadableFoldersAreNamed) {
+  if (!test::HasSymbolicLinks)
+    GTEST_SKIP() << "this system makes no symbolic links for a test";
   test::TempFolder root("lists");
   const std::string r = root.str();
   root.Touch("a.settings");
@@ -85,7 +86,7 @@ TEST(FileListProblems, DanglingLinksAndUnreadableFoldersAreNamed) {
   std::filesystem::create_directories(root / "locked");
   root.Touch("locked/c.settings");
   std::filesystem::permissions(root / "locked", std::filesystem::perms::none);
-  if (::access((root / "locked").c_str(), R_OK) != 0) {
+  if (!std::ifstream(root / "locked/c.settings")) {
     names.clear();
     problems.clear();
     ScanSettingsFiles(r, r + "/", names, &problems);

@@ -3,6 +3,7 @@
 // the subcommand lists of the --help output, and the window's page its options.
 #include "DocBlocks.h"
 #include "TempFolder.h"
+#include "support/TestSystem.h"
 
 #include <gtest/gtest.h>
 
@@ -11,7 +12,6 @@
 #include <fstream>
 #include <set>
 #include <sstream>
-#include <sys/wait.h>
 
 namespace quarvel::test::docs {
 namespace {
@@ -26,13 +26,12 @@ std::string ReadAll(const std::string& file) {
 }
 
 // Standard output of `program args --help`.
-std::string Help(const TempFolder& tmp, const std::string& program, const std::string& args) {
-  const std::string out = tmp / "help.txt";
-  const std::string cmd =
-      "'" + program + "' " + args + " --help >'" + out + "' 2>/dev/null </dev/null";
-  const int raw = std::system(cmd.c_str());
-  EXPECT_TRUE(WIFEXITED(raw) && WEXITSTATUS(raw) == 0) << cmd;
-  return ReadAll(out);
+std::string Help(const std::string& program, const std::string& args) {
+  std::vector<std::string> words = ShellWords(args);
+  words.push_back("--help");
+  const TProgramRun run = RunProgram(program, words);
+  EXPECT_EQ(run.Status, 0) << program << " " << args << " --help";
+  return run.Out;
 }
 
 // The lines of a "Title:" section of CLI11's help, up to the next blank line.
@@ -93,15 +92,13 @@ TEST(DocsManPage, CliPageShowsEveryOptionOfEverySubcommand) {
     GTEST_SKIP() << "help2man was not found when the build was configured";
   ASSERT_TRUE(fs::exists(page)) << page;
   const std::string text = PageText(page);
-  TempFolder tmp("docs-man");
-
   // Walk the subcommands: "info" has its own ("info job", "info model").
   std::vector<std::string> pending = {""};
   int leaves = 0;
   while (!pending.empty()) {
     const std::string path = pending.back();
     pending.pop_back();
-    const std::string help = Help(tmp, QUARVEL_CLI, path);
+    const std::string help = Help(QUARVEL_CLI, path);
     const std::vector<std::string> subs = Section(help, "Subcommands:");
     for (const std::string& line : subs)
       pending.push_back((path.empty() ? "" : path + " ") + SplitWords(line)[0]);
@@ -130,8 +127,7 @@ TEST(DocsManPage, WindowPageShowsItsOptions) {
     GTEST_SKIP() << (PagesExpected ? "the build could not make quarvel.1 (see its log)"
                                    : "help2man was not found when the build was configured");
   const std::string text = PageText(page);
-  TempFolder tmp("docs-man");
-  const std::set<std::string> options = Options(Help(tmp, program.string(), ""));
+  const std::set<std::string> options = Options(Help(program.string(), ""));
   EXPECT_TRUE(options.count("--snapshot"));
   for (const std::string& option : options)
     EXPECT_NE(text.find(option), std::string::npos) << option;

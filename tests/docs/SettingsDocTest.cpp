@@ -5,6 +5,7 @@
 // row the same way.
 #include "DocBlocks.h"
 #include "TempFolder.h"
+#include "support/TestSystem.h"
 
 #include <gtest/gtest.h>
 
@@ -14,7 +15,6 @@
 #include <fstream>
 #include <set>
 #include <sstream>
-#include <sys/wait.h>
 // GCC sees a null dereference inside nlohmann's inlined conversions that cannot happen.
 #pragma GCC diagnostic ignored "-Wnull-dereference"
 #include <nlohmann/json.hpp>
@@ -91,13 +91,6 @@ std::vector<TExample> LoadExamples() {
   return examples;
 }
 
-std::string ReadText(const std::string& file) {
-  std::ifstream in(file, std::ios::binary);
-  std::ostringstream text;
-  text << in.rdbuf();
-  return text.str();
-}
-
 void WriteText(const std::filesystem::path& file, const std::string& text) {
   std::filesystem::create_directories(file.parent_path());
   std::ofstream(file, std::ios::binary) << text;
@@ -117,16 +110,13 @@ struct TRun {
 
 // Runs quarvel-cli with `args` (already quoted); messages lose "ROOT/" (except after
 // "below", where it stays as the word ROOT/).
-TRun RunCli(const TempFolder& tmp, const std::string& root, const std::string& args) {
-  const std::string out = tmp / "stdout.txt", err = tmp / "stderr.txt";
-  const std::string cmd =
-      std::string("'") + QUARVEL_CLI + "' " + args + " >'" + out + "' 2>'" + err + "' </dev/null";
-  const int raw = std::system(cmd.c_str());
+TRun RunCli(const TempFolder& /*tmp*/, const std::string& root, const std::string& args) {
+  const TProgramRun run = RunProgram(QUARVEL_CLI, ShellWords(args));
   TRun r;
-  r.Status = WIFEXITED(raw) ? WEXITSTATUS(raw) : -1;
+  r.Status = run.Status;
   // The root a file was looked for below stays in view as "ROOT/".
-  r.Out = Replace(Replace(ReadText(out), " below " + root + "/", " below ROOT/"), root + "/", "");
-  r.Err = Replace(Replace(ReadText(err), " below " + root + "/", " below ROOT/"), root + "/", "");
+  r.Out = Replace(Replace(run.Out, " below " + root + "/", " below ROOT/"), root + "/", "");
+  r.Err = Replace(Replace(run.Err, " below " + root + "/", " below ROOT/"), root + "/", "");
   return r;
 }
 

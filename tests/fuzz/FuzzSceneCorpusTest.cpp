@@ -2,6 +2,7 @@
 // the other readers' corpora through it too: every file is read or refused with a
 // message naming it, never a crash.
 #include "harness/FuzzScene.h"
+#include "support/TestSystem.h"
 
 #include "FuzzCorpus.h"
 
@@ -11,6 +12,7 @@ namespace quarvel {
 namespace {
 
 TEST(FuzzSceneCorpus, EveryInputIsReadOrRefusedByName) {
+  // The corpus holds files Assimp crashes on.
   test::TCorpusReplay replay({{"scene", FuzzSceneBytes}, {"obj", FuzzSceneBytes}});
   EXPECT_GE(replay.Inputs("scene"), 10u);
   EXPECT_GE(replay.Read("scene"), 6u);

@@ -3,6 +3,7 @@
 #include "gl/DeviceChoice.h"
 #include "common/Error.h"
 #include "common/Text.h"
+#include "support/TestSystem.h"
 
 #include <gtest/gtest.h>
 
@@ -124,10 +125,7 @@ TEST(DeviceChoice, DeviceNumberFromTheEnvironment) {
   } cases[] = {{nullptr, -1}, {"", -1},   {"0", 0},    {"3", 3},        {"42", 42},
                {"-1", -2},    {"1x", -2}, {"100", -2}, {"\x1b[31m", -2}};
   for (const auto& c : cases) {
-    if (c.Value)
-      setenv("QUARVEL_GL_DEVICE", c.Value, 1);
-    else
-      unsetenv("QUARVEL_GL_DEVICE");
+    test::SetEnvironment("QUARVEL_GL_DEVICE", c.Value);
     if (c.Number == -2) {
       try {
         GLDeviceFromEnvironment();
@@ -141,10 +139,7 @@ TEST(DeviceChoice, DeviceNumberFromTheEnvironment) {
       EXPECT_EQ(GLDeviceFromEnvironment(), c.Number) << (c.Value ? c.Value : "(unset)");
     }
   }
-  if (old)
-    setenv("QUARVEL_GL_DEVICE", saved.c_str(), 1);
-  else
-    unsetenv("QUARVEL_GL_DEVICE");
+  test::SetEnvironment("QUARVEL_GL_DEVICE", old ? saved.c_str() : nullptr);
 }
 
 } // namespace

@@ -1,7 +1,9 @@
 #include "gl/GLView.h"
 #include "GLExit.h"
 #include "common/Error.h"
+#include "gl/Context.h"
 #include "gl/GLTestUtil.h"
+#include "support/TestSystem.h"
 
 #include <gtest/gtest.h>
 
@@ -11,7 +13,6 @@
 #include <cstdio>
 #include <memory>
 #include <set>
-#include <sys/wait.h>
 #include <utility>
 #include <vector>
 
@@ -234,45 +235,34 @@ TEST(GLView, EndFrameResolvesAndPresents) {
   EXPECT_EQ(seen, view.ReadPixels(GL_BGRA));
 }
 
+namespace {
+
+// Standard output and error of `ENV quarvel-cli ARGS` together, and its exit status.
+std::pair<int, std::string> RunCli(const std::string& args, const std::string& env = "") {
+  std::vector<std::string> environment = test::ShellWords(env);
+  environment.push_back(test::GLInfoEnvironment);
+  const test::TProgramRun run =
+      test::RunProgram(QUARVEL_CLI, test::ShellWords(args), environment, "", true);
+  return {run.Status, run.Out};
+}
+
+} // namespace
+
 TEST(GLView, GlInfoCommandDescribesTheView) {
-  const std::string command =
-      std::string(test::GLInfoEnvironment) + " " + std::string(QUARVEL_CLI) + " gl-info 2>&1";
-  FILE* pipe = popen(command.c_str(), "r");
-  ASSERT_NE(pipe, nullptr);
-  std::string out;
-  char buffer[256];
-  while (size_t n = fread(buffer, 1, sizeof buffer, pipe))
-    out.append(buffer, n);
-  EXPECT_EQ(pclose(pipe), 0) << out;
+  const auto [status, out] = RunCli("gl-info");
+  EXPECT_EQ(status, 0) << out;
   EnsureGLView();
   EXPECT_NE(out.find("OpenGL version: " + TOGL::GLVersion() + "\n"), std::string::npos) << out;
   EXPECT_NE(out.find("Renderer: " + TOGL::GLRenderer() + "\n"), std::string::npos) << out;
-  EXPECT_NE(out.find("EGL platform: " + TOGL::EGLPlatform() + "\n"), std::string::npos) << out;
+  EXPECT_NE(out.find(std::string(GLSystemName()) + " platform: " + TOGL::EGLPlatform() + "\n"),
+            std::string::npos)
+      << out;
   EXPECT_FALSE(TOGL::EGLPlatform().empty());
   const std::string samples =
       "Multisampled: " + std::string(GLView->Multisampled() ? "yes" : "no") +
       "\nSamples: " + std::to_string(GLView->Samples()) + "\n";
   EXPECT_NE(out.find(samples), std::string::npos) << out;
 }
-
-namespace {
-
-// Standard output and error of `ENV quarvel-cli ARGS`, and its exit status.
-std::pair<int, std::string> RunCli(const std::string& args, const std::string& env = "") {
-  const std::string command = std::string(test::GLInfoEnvironment) + " " + env + " " +
-                              std::string(QUARVEL_CLI) + " " + args + " 2>&1";
-  FILE* pipe = popen(command.c_str(), "r");
-  if (!pipe)
-    return {-1, "popen failed"};
-  std::string out;
-  char buffer[256];
-  while (size_t n = fread(buffer, 1, sizeof buffer, pipe))
-    out.append(buffer, n);
-  const int status = pclose(pipe);
-  return {WIFEXITED(status) ? WEXITSTATUS(status) : -1, out};
-}
-
-} // namespace
 
 TEST(GLView, GlInfoListsEveryDeviceAndTheOneChosen) {
   EnsureGLView();

@@ -13,7 +13,6 @@
 #include <cmath>
 #include <filesystem>
 #include <fstream>
-#include <unistd.h>
 #include <utility>
 #include <vector>
 

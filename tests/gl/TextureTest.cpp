@@ -18,7 +18,6 @@
 #include <vector>
 
 #include <jpeglib.h>
-#include <unistd.h>
 #include <zlib.h>
 
 namespace fs = std::filesystem;

@@ -6,6 +6,7 @@
 #include "image/Image.h"
 
 #include "TempFolder.h"
+#include "support/TestSystem.h"
 
 #include <gtest/gtest.h>
 
@@ -22,8 +23,6 @@
 #include <vector>
 
 #include <png.h>
-#include <sys/mman.h>
-#include <unistd.h>
 #include <zlib.h>
 // jpeglib.h needs FILE and size_t declared first.
 #include <jpeglib.h>
@@ -38,7 +37,7 @@ constexpr int MaxSize = 4096;
 
 struct TempDir : test::TempFolder {
   TempDir() : TempFolder("image") {}
-  std::string File(const std::string& name) const { return (path / name).string(); }
+  std::string File(const std::string& name) const { return *this / name; }
   std::string Put(const std::string& name, const Bytes& bytes) const {
     std::ofstream(File(name), std::ios::binary)
         .write(reinterpret_cast<const char*>(bytes.data()),
@@ -732,22 +731,11 @@ using MemoryDecoder = TDecodedImage (*)(const uint8_t*, size_t, const std::strin
 // read: a decoder reading even one byte past the end crashes, sanitizers or not.
 class GuardedBytes {
 public:
-  explicit GuardedBytes(const Bytes& bytes) {
-    const size_t page = static_cast<size_t>(::sysconf(_SC_PAGESIZE));
-    const size_t readable = (bytes.size() + page - 1) / page * page;
-    Length = readable + page;
-    void* memory =
-        ::mmap(nullptr, Length, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
-    if (memory == MAP_FAILED)
-      throw std::runtime_error("mmap failed");
-    Base = static_cast<uint8_t*>(memory);
-    if (::mprotect(Base + readable, page, PROT_NONE) != 0)
-      throw std::runtime_error("mprotect failed");
-    Start = Base + readable - bytes.size();
+  explicit GuardedBytes(const Bytes& bytes)
+      : Start(test::AllocateGuarded(bytes.size())), Size(bytes.size()) {
     std::copy(bytes.begin(), bytes.end(), Start);
-    Size = bytes.size();
   }
-  ~GuardedBytes() { ::munmap(Base, Length); }
+  ~GuardedBytes() { test::FreeGuarded(Start, Size); }
   GuardedBytes(const GuardedBytes&) = delete;
   GuardedBytes& operator=(const GuardedBytes&) = delete;
 
@@ -755,8 +743,6 @@ public:
   size_t size() const { return Size; }
 
 private:
-  uint8_t* Base = nullptr;
-  size_t Length = 0;
   uint8_t* Start = nullptr;
   size_t Size = 0;
 };

@@ -11,7 +11,6 @@
 #include <iterator>
 #include <sstream>
 #include <string>
-#include <unistd.h>
 #include <vector>
 
 namespace quarvel::test {

@@ -3,11 +3,10 @@
 #include "common/ContentHash.h"
 #include "common/Error.h"
 #include "jobs/JobTestUtil.h"
+#include "platform/Platform.h"
+#include "support/TestSystem.h"
 
 #include <gtest/gtest.h>
-
-#include <fcntl.h>
-#include <sys/stat.h>
 
 using namespace quarvel;
 using quarvel::test::TempRoot;
@@ -95,11 +94,10 @@ TEST(HashCache, TrustsARecordOnlyWhileTheFileIsUntouched) {
 
   // Same size, modification time put back (as some copy tools do): the change time still
   // differs, so the file is read again.
-  struct stat before {};
-  ASSERT_EQ(::stat(path.c_str(), &before), 0);
+  const std::optional<platform::TFileStatus> before = platform::StatusOf(path);
+  ASSERT_TRUE(before);
   tmp.Write("a.txt", "two");
-  const struct timespec times[2] = {before.st_atim, before.st_mtim};
-  ASSERT_EQ(::utimensat(AT_FDCWD, path.c_str(), times, 0), 0);
+  ASSERT_TRUE(test::SetModificationTime(path, before->MTimeNs));
   EXPECT_EQ(THashCache().Record(path, &vouched)->Hash, HashBytes("two", 3));
 
   EXPECT_FALSE(THashCache().Record(tmp / "missing.txt"));

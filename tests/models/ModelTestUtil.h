@@ -14,7 +14,6 @@
 #include <memory>
 #include <string>
 
-#include <unistd.h>
 
 namespace quarvel::test {
 

@@ -8,6 +8,7 @@
 #include "models/Geometry.h"
 #include "models/ModelLoader.h"
 #include "models/OBJFile.h"
+#include "support/TestSystem.h"
 
 #include <gtest/gtest.h>
 
@@ -15,7 +16,6 @@
 #include <csignal>
 #include <filesystem>
 #include <map>
-#include <sys/stat.h>
 
 using namespace quarvel;
 using quarvel::test::TempFolder;
@@ -54,15 +54,20 @@ TEST(SceneFile, TheGateRefusesWhatLiesOutsideTheRoot) {
   tmp.Write("root/a/b.bin", "inside");
   tmp.Write("outside.bin", "secret");
   fs::create_directories(tmp.path / "root" / "folder");
-  fs::create_symlink(tmp.path / "outside.bin", tmp.path / "root" / "link.bin");
-  fs::create_symlink(tmp.path / "root" / "a" / "b.bin", tmp.path / "root" / "inner-link.bin");
-  ASSERT_EQ(mkfifo((tmp.path / "root" / "pipe").c_str(), 0600), 0);
+  if (test::HasSymbolicLinks) {
+    fs::create_symlink(tmp.path / "outside.bin", tmp.path / "root" / "link.bin");
+    fs::create_symlink(tmp.path / "root" / "a" / "b.bin", tmp.path / "root" / "inner-link.bin");
+  }
+  const bool pipe = test::MakeNamedPipe(tmp / "root/pipe");
+  ASSERT_TRUE(pipe || !test::HasNamedPipes);
   const std::string root = tmp / "root";
 
   EXPECT_EQ(ReadSceneInput(root, "a/b.bin"), "inside");
   EXPECT_EQ(ReadSceneInput(root, "a\\B.BIN"), "inside"); // the file lookup's rules
   EXPECT_EQ(ReadSceneInput(root, "a/../a/./b.bin"), "inside");
-  EXPECT_EQ(ReadSceneInput(root, "inner-link.bin"), "inside");
+  if (test::HasSymbolicLinks) {
+    EXPECT_EQ(ReadSceneInput(root, "inner-link.bin"), "inside");
+  }
 
   struct Case {
     std::string Path;
@@ -80,6 +85,8 @@ TEST(SceneFile, TheGateRefusesWhatLiesOutsideTheRoot) {
       {"", "empty name"},
   };
   for (const Case& c : refused) {
+    if ((c.Path == "link.bin" && !test::HasSymbolicLinks) || (c.Path == "pipe" && !pipe))
+      continue; // none here
     const std::string said = Message([&] { ReadSceneInput(root, c.Path); });
     EXPECT_TRUE(Contains(said, c.Says)) << c.Path << ": " << said;
   }
@@ -359,10 +366,9 @@ TEST(SceneFile, WhatCrashesOrHangsAssimpIsRefusedAndTheProgramGoesOn) {
             "c.dae: cannot read the scene: Assimp crashed reading it (Segmentation fault); the "
             "file is damaged or uses something this program's Assimp cannot read");
 
-  SetSceneTrial(0.5, [] {
-    for (;;)
-      ::pause();
-  });
+  if (!test::TrialHooksReachTheChild)
+    return;
+  SetSceneTrial(0.5, [] { test::WaitForever(); });
   EXPECT_EQ(read("t.gltf", triangle),
             "t.gltf: cannot read the scene: Assimp did not finish reading it within 0.5 s; the "
             "file is damaged or too large for this program");
