@@ -303,6 +303,11 @@ launcher=()
 if command -v ccache >/dev/null 2>&1; then
   launcher=(-DCMAKE_CXX_COMPILER_LAUNCHER=ccache -DCMAKE_C_COMPILER_LAUNCHER=ccache)
 fi
+# Libraries found in another prefix (an older cache key) are not to be linked again.
+if [ -f "$build_dir/CMakeCache.txt" ] &&
+  [ "$(sed -n 's/^QUARVEL_WINDOWS_PREFIX:[A-Z]*=//p' "$build_dir/CMakeCache.txt")" != "$prefix" ]; then
+  rm -f "$build_dir/CMakeCache.txt"
+fi
 cmake -S . -B "$build_dir" -G Ninja -DCMAKE_TOOLCHAIN_FILE="$toolchain" \
   -DQUARVEL_WINDOWS_PREFIX="$prefix" -DCMAKE_BUILD_TYPE=RelWithDebInfo -DQUARVEL_WERROR=ON \
   -DQUARVEL_BUILD_BENCH=OFF -DQUARVEL_BUILD_TESTS=ON -DQUARVEL_BUILD_APP=ON \

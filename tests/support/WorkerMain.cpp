@@ -1,6 +1,6 @@
-// The main of the test programs whose tests isolate work (test_platform, test_models,
-// test_fuzz): gtest's, after the hook that makes the program an isolated worker when it
-// is started as one (on Windows, where workers are not forked but started anew).
+// The main of the test programs: gtest's, after the hook that makes the program an
+// isolated worker when it is started as one (on Windows, where workers are not forked but
+// started anew).
 #include "platform/Platform.h"
 
 #include <gtest/gtest.h>
