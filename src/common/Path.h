@@ -10,11 +10,21 @@
 #include <filesystem>
 #include <string>
 
+#include "common/Text.h"
+
 namespace quarvel {
 
-// The path that the UTF-8 name `utf8` names.
+// The path that the UTF-8 name `utf8` names. Windows' names are UTF-16, so a name that is
+// not UTF-8 (a settings file written in another code page, a hostile one) can name no
+// file there: it becomes one with U+FFFD in place of the bad bytes, which is then not
+// found and reported with the rest of its name, where the conversion would throw. On
+// Linux every byte string is a name and stays as it is.
 inline std::filesystem::path PathOf(const std::string& utf8) {
+#ifdef _WIN32
+  return std::filesystem::u8path(WellFormedUtf8(utf8));
+#else
   return std::filesystem::u8path(utf8);
+#endif
 }
 
 // The path's name in UTF-8, with the system's separators.

@@ -76,6 +76,24 @@ size_t UTF8SequenceLength(const unsigned char* p, const unsigned char* end) {
 
 } // namespace
 
+std::string WellFormedUtf8(std::string_view text) {
+  std::string out;
+  out.reserve(text.size());
+  const auto* p = reinterpret_cast<const unsigned char*>(text.data());
+  const auto* end = p + text.size();
+  while (p < end) {
+    const size_t n = *p < 0x80 ? 1 : UTF8SequenceLength(p, end);
+    if (n == 0) {
+      out += "\xEF\xBF\xBD";
+      ++p;
+    } else {
+      out.append(reinterpret_cast<const char*>(p), n);
+      p += n;
+    }
+  }
+  return out;
+}
+
 std::string Printable(std::string_view text, size_t maxChars) {
   static const char hex[] = "0123456789abcdef";
   std::string out;

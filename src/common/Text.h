@@ -29,6 +29,11 @@ std::string_view TrimBlanks(std::string_view text);
 // part of the first line).
 std::string_view DropByteOrderMark(std::string_view text);
 
+// `text` with every byte that begins no well-formed UTF-8 sequence (a stray continuation
+// byte, a cut or overlong sequence, a surrogate, a code point past U+10FFFF) replaced by
+// U+FFFD; valid text comes back as it is.
+std::string WellFormedUtf8(std::string_view text);
+
 // `text` made safe to quote back in a message: control bytes (below 32, and 127) and bytes that are
 // not well-formed UTF-8 are shown as \xHH, and after `maxChars` shown characters the rest is cut
 // and "..." added. Input files are not ours: a raw ESC in a warning would drive the user's

@@ -26,6 +26,22 @@ TEST(PrintableTest, EscapesWhatATerminalWouldActOnAndKeepsTheRest) {
     EXPECT_EQ(Printable(c.in), c.out) << c.in;
 }
 
+// Names that are not UTF-8 (on Windows, where names are UTF-16) keep every valid part and
+// get one U+FFFD per byte that begins nothing valid.
+TEST(WellFormedUtf8Test, ReplacesEachBadByteAndKeepsTheRest) {
+  const std::string bad = "\xef\xbf\xbd";
+  const std::pair<std::string, std::string> cases[] = {
+      {"\xd0\x9c\xd0\xbe\xd0\xb4 \xf0\x9f\x99\x82", "\xd0\x9c\xd0\xbe\xd0\xb4 \xf0\x9f\x99\x82"},
+      {"caf\xe9.obj", "caf" + bad + ".obj"},       // Latin-1
+      {"\xc0\xaf", bad + bad},                     // overlong '/'
+      {"\xed\xa0\x80", bad + bad + bad},           // a surrogate
+      {"\xf4\x90\x80\x80", bad + bad + bad + bad}, // past U+10FFFF
+      {"cut \xe2\x82", "cut " + bad + bad},
+  };
+  for (const auto& [in, out] : cases)
+    EXPECT_EQ(WellFormedUtf8(in), out) << Printable(in);
+}
+
 TEST(PrintableTest, CutsLongTextAfterTheLimitCountingShownCharacters) {
   EXPECT_EQ(Printable(std::string(80, 'a')), std::string(80, 'a'));
   EXPECT_EQ(Printable(std::string(1 << 20, 'a')), std::string(80, 'a') + "...");
