@@ -436,6 +436,37 @@ std::string ProgramPath() {
   }
 }
 
+bool win32::StartProcess(const std::wstring& program, std::wstring& commandLine,
+                         const std::vector<void*>& inherited, void* input, void* output,
+                         void* error, unsigned long flags, TStarted& started) {
+  SIZE_T listSize = 0;
+  ::InitializeProcThreadAttributeList(nullptr, 1, 0, &listSize);
+  std::vector<char> listBytes(listSize);
+  auto* list = reinterpret_cast<LPPROC_THREAD_ATTRIBUTE_LIST>(listBytes.data());
+  std::vector<HANDLE> handles(inherited.begin(), inherited.end());
+  if (!::InitializeProcThreadAttributeList(list, 1, 0, &listSize))
+    return false;
+  STARTUPINFOEXW start{};
+  start.StartupInfo.cb = sizeof start;
+  start.StartupInfo.dwFlags = STARTF_USESTDHANDLES;
+  start.StartupInfo.hStdInput = input;
+  start.StartupInfo.hStdOutput = output;
+  start.StartupInfo.hStdError = error;
+  start.lpAttributeList = list;
+  PROCESS_INFORMATION made{};
+  const bool ok =
+      ::UpdateProcThreadAttribute(list, 0, PROC_THREAD_ATTRIBUTE_HANDLE_LIST, handles.data(),
+                                  handles.size() * sizeof(HANDLE), nullptr, nullptr) &&
+      ::CreateProcessW(program.c_str(), commandLine.data(), nullptr, nullptr, TRUE,
+                       flags | EXTENDED_STARTUPINFO_PRESENT, nullptr, nullptr, &start.StartupInfo,
+                       &made);
+  const DWORD code = ::GetLastError();
+  ::DeleteProcThreadAttributeList(list);
+  ::SetLastError(code);
+  started = {made.hProcess, made.hThread};
+  return ok;
+}
+
 std::string UserCacheFolder() {
   // %LOCALAPPDATA%, not the roaming profile: the cache is of this machine's renderer.
   const DWORD size = ::GetEnvironmentVariableW(L"LOCALAPPDATA", nullptr, 0);

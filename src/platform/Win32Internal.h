@@ -4,6 +4,7 @@
 #pragma once
 
 #include <string>
+#include <vector>
 
 namespace quarvel::platform::win32 {
 
@@ -26,6 +27,20 @@ struct TFault {
   const char* Name = nullptr;
 };
 TFault FaultOf(unsigned long status);
+
+// Starts `program` with `commandLine` (CreateProcessW, which may write into it) and the
+// standard handles given, inheriting the handles in `inherited` (those three among them)
+// and no other: an output lock or another worker's pipe held by the child would outlive
+// its closing here. `flags` are CreateProcessW's; EXTENDED_STARTUPINFO_PRESENT is added.
+// Handles are HANDLEs, as void* so that this header needs no <windows.h>. False with the
+// thread's last error set when the child was not started.
+struct TStarted {
+  void* Process = nullptr;
+  void* Thread = nullptr;
+};
+bool StartProcess(const std::wstring& program, std::wstring& commandLine,
+                  const std::vector<void*>& inherited, void* input, void* output, void* error,
+                  unsigned long flags, TStarted& started);
 
 // Whether a stop request has been recorded (InstallStopHandlers); false before the
 // handlers are installed.

@@ -341,38 +341,20 @@ struct TIsolatedWorker::TState {
       closeEnds();
       return fail(code);
     }
-    // The worker inherits only its two pipes and the null device.
-    HANDLE inherited[3] = {requestsEnd, answersEnd, null};
-    SIZE_T listSize = 0;
-    ::InitializeProcThreadAttributeList(nullptr, 1, 0, &listSize);
-    std::vector<char> listBytes(listSize);
-    auto* list = reinterpret_cast<LPPROC_THREAD_ATTRIBUTE_LIST>(listBytes.data());
-    bool ok = ::InitializeProcThreadAttributeList(list, 1, 0, &listSize) &&
-              ::UpdateProcThreadAttribute(list, 0, PROC_THREAD_ATTRIBUTE_HANDLE_LIST, inherited,
-                                          sizeof inherited, nullptr, nullptr);
-    STARTUPINFOEXW start{};
-    start.StartupInfo.cb = sizeof start;
-    start.StartupInfo.dwFlags = STARTF_USESTDHANDLES;
-    start.StartupInfo.hStdInput = null;
-    start.StartupInfo.hStdOutput = null;
-    start.StartupInfo.hStdError = null;
-    start.lpAttributeList = list;
     const std::wstring program = win32::Widen(ProgramPath());
     std::wstring commandLine = L"\"" + program + L"\" " + WorkerSwitch + L" " + win32::Widen(Name) +
                                L" " + HandleText(requestsEnd) + L" " + HandleText(answersEnd);
-    PROCESS_INFORMATION made_{};
+    win32::TStarted started;
     // Detached from the console: the terminal's Ctrl-C and its closing reach the caller
     // only, which stops the worker. Suspended until it is in its job, so that the limits
-    // hold from its first instruction.
-    ok = ok && ::CreateProcessW(program.c_str(), commandLine.data(), nullptr, nullptr, TRUE,
-                                EXTENDED_STARTUPINFO_PRESENT | CREATE_SUSPENDED | DETACHED_PROCESS,
-                                nullptr, nullptr, &start.StartupInfo, &made_);
+    // hold from its first instruction. It inherits only its two pipes and the null device.
+    bool ok = win32::StartProcess(program, commandLine, {requestsEnd, answersEnd, null}, null, null,
+                                  null, CREATE_SUSPENDED | DETACHED_PROCESS, started);
     DWORD code = ::GetLastError();
-    ::DeleteProcThreadAttributeList(list);
     closeEnds();
     if (!ok)
       return fail(code);
-    Process = made_.hProcess;
+    Process = started.Process;
     JOBOBJECT_EXTENDED_LIMIT_INFORMATION limits{};
     limits.BasicLimitInformation.LimitFlags =
         JOB_OBJECT_LIMIT_KILL_ON_JOB_CLOSE | JOB_OBJECT_LIMIT_DIE_ON_UNHANDLED_EXCEPTION;
@@ -386,14 +368,14 @@ struct TIsolatedWorker::TState {
         ::SetInformationJobObject(Job, JobObjectExtendedLimitInformation, &limits, sizeof limits) &&
         ::AssignProcessToJobObject(Job, Process);
     code = ::GetLastError();
-    if (!ok || ::ResumeThread(made_.hThread) == static_cast<DWORD>(-1)) {
+    if (!ok || ::ResumeThread(started.Thread) == static_cast<DWORD>(-1)) {
       code = ok ? ::GetLastError() : code;
       ::TerminateProcess(Process, 1);
-      ::CloseHandle(made_.hThread);
+      ::CloseHandle(started.Thread);
       ::WaitForSingleObject(Process, INFINITE);
       return fail(code);
     }
-    ::CloseHandle(made_.hThread);
+    ::CloseHandle(started.Thread);
     Generation = generation;
     MemoryBytes = memoryBytes;
     // Its first byte says it is ready.

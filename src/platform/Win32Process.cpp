@@ -145,25 +145,10 @@ std::optional<TChild> SpawnSelf(const std::vector<std::string>& arguments) {
   // worker's pipe held there would outlive their closing here.
   HANDLE input = InheritableCopy(STD_INPUT_HANDLE);
   HANDLE error = InheritableCopy(STD_ERROR_HANDLE);
-  std::vector<HANDLE> inherited{writeEnd};
+  std::vector<void*> inherited{writeEnd};
   for (const HANDLE h : {input, error})
     if (h)
       inherited.push_back(h);
-  SIZE_T listSize = 0;
-  ::InitializeProcThreadAttributeList(nullptr, 1, 0, &listSize);
-  std::vector<char> listBytes(listSize);
-  auto* list = reinterpret_cast<LPPROC_THREAD_ATTRIBUTE_LIST>(listBytes.data());
-  bool ok =
-      ::InitializeProcThreadAttributeList(list, 1, 0, &listSize) &&
-      ::UpdateProcThreadAttribute(list, 0, PROC_THREAD_ATTRIBUTE_HANDLE_LIST, inherited.data(),
-                                  inherited.size() * sizeof(HANDLE), nullptr, nullptr);
-  STARTUPINFOEXW start{};
-  start.StartupInfo.cb = sizeof start;
-  start.StartupInfo.dwFlags = STARTF_USESTDHANDLES;
-  start.StartupInfo.hStdInput = input;
-  start.StartupInfo.hStdOutput = writeEnd;
-  start.StartupInfo.hStdError = error;
-  start.lpAttributeList = list;
   std::wstring commandLine;
   for (const std::string& a : arguments) {
     if (!commandLine.empty())
@@ -171,12 +156,10 @@ std::optional<TChild> SpawnSelf(const std::vector<std::string>& arguments) {
     commandLine += Quoted(win32::Widen(a));
   }
   const std::wstring program = win32::Widen(ProgramPath());
-  PROCESS_INFORMATION made{};
-  ok = ok &&
-       ::CreateProcessW(program.c_str(), commandLine.data(), nullptr, nullptr, TRUE,
-                        EXTENDED_STARTUPINFO_PRESENT, nullptr, nullptr, &start.StartupInfo, &made);
+  win32::TStarted made;
+  const bool ok =
+      win32::StartProcess(program, commandLine, inherited, input, writeEnd, error, 0, made);
   const DWORD code = ::GetLastError();
-  ::DeleteProcThreadAttributeList(list);
   ::CloseHandle(writeEnd);
   for (const HANDLE h : {input, error})
     if (h)
@@ -186,9 +169,9 @@ std::optional<TChild> SpawnSelf(const std::vector<std::string>& arguments) {
     win32::SetErrnoFrom(code);
     return std::nullopt;
   }
-  ::CloseHandle(made.hThread);
+  ::CloseHandle(made.Thread);
   TChild child;
-  child.Process = reinterpret_cast<intptr_t>(made.hProcess);
+  child.Process = reinterpret_cast<intptr_t>(made.Process);
   child.Output = reinterpret_cast<TFileHandle>(readEnd);
   return child;
 }
