@@ -188,6 +188,8 @@ TEST(CliMessages, ViewSaysWhenAFileIsNoSpriteFile) {
 }
 
 TEST(CliMessages, AllNamesDanglingLinks) {
+  if (!quarvel::test::HasSymbolicLinks)
+    GTEST_SKIP() << "needs symbolic links";
   TempRoot tmp("msg");
   tmp.Write("models/box.mtl", BoxMTL());
   tmp.Write("models/box.obj", BoxOBJ(2.0f, 1.0f, 1.5f, true));
