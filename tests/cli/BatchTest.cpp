@@ -9,8 +9,6 @@
 #include <map>
 #include <set>
 #include <sstream>
-#include <sys/wait.h>
-#include <unistd.h>
 // GCC sees a null dereference inside nlohmann's inlined conversions that cannot happen.
 #pragma GCC diagnostic ignored "-Wnull-dereference"
 #include <nlohmann/json.hpp>

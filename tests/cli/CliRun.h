@@ -1,13 +1,12 @@
-// quarvel-cli run to the end by a test, its standard output and error kept apart in
-// files, with the small text helpers the command-line tests share.
+// quarvel-cli run to the end by a test, its standard output and error kept apart, with the
+// small text helpers the command-line tests share.
 #pragma once
 
 #include "jobs/JobTestUtil.h"
+#include "support/TestSystem.h"
 
-#include <cstdlib>
 #include <sstream>
 #include <string>
-#include <sys/wait.h>
 #include <vector>
 
 namespace quarvel::test {
@@ -35,19 +34,15 @@ inline bool Has(const std::string& text, const std::string& part) {
 }
 
 // Runs quarvel-cli with `args` (from the folder `from` when given, with the environment
-// assignments `env` before it), with no input.
-inline CliRun Cli(const TempRoot& tmp, const std::string& args, const std::string& from = "",
+// assignments `env` over this process's), with no input. `args` and `env` are split as a
+// shell splits words, so that the program is started without one on every system.
+inline CliRun Cli(const TempRoot& /*tmp*/, const std::string& args, const std::string& from = "",
                   const std::string& env = "") {
-  const std::string out = tmp / "stdout.txt", err = tmp / "stderr.txt";
-  const std::string cmd = (from.empty() ? "" : "cd " + Quote(from) + " && ") + env + " " +
-                          std::string(QUARVEL_CLI) + " " + args + " >" + Quote(out) + " 2>" +
-                          Quote(err) + " </dev/null";
+  const TProgramRun run = RunProgram(QUARVEL_CLI, ShellWords(args), ShellWords(env), from);
   CliRun r;
-  const int raw = std::system(cmd.c_str());
-  r.status = WIFEXITED(raw) ? WEXITSTATUS(raw) : -1;
-  const auto o = ReadBytes(out), e = ReadBytes(err);
-  r.out.assign(o.begin(), o.end());
-  r.err.assign(e.begin(), e.end());
+  r.status = run.Status;
+  r.out = run.Out;
+  r.err = run.Err;
   return r;
 }
 

@@ -1,10 +1,10 @@
 // quarvel-cli info job: a job loaded without rendering, as text and as JSON.
 #include "jobs/JobTestUtil.h"
+#include "support/TestSystem.h"
 
 #include <gtest/gtest.h>
 
 #include <cstdlib>
-#include <sys/wait.h>
 // GCC sees a null dereference inside nlohmann's inlined conversions that cannot happen.
 #pragma GCC diagnostic ignored "-Wnull-dereference"
 #include <nlohmann/json.hpp>
@@ -13,18 +13,13 @@ using quarvel::test::TempRoot;
 
 namespace {
 
-std::pair<int, std::string> Info(const TempRoot& tmp, const std::string& args,
+std::pair<int, std::string> Info(const TempRoot& /*tmp*/, const std::string& args,
                                  std::string* err = nullptr) {
-  const std::string out = tmp / "stdout.txt", errFile = tmp / "stderr.txt";
-  const std::string cmd =
-      std::string(QUARVEL_CLI) + " info job " + args + " >'" + out + "' 2>'" + errFile + "'";
-  const int raw = std::system(cmd.c_str());
-  const auto o = quarvel::test::ReadBytes(out);
-  if (err) {
-    const auto e = quarvel::test::ReadBytes(errFile);
-    err->assign(e.begin(), e.end());
-  }
-  return {WIFEXITED(raw) ? WEXITSTATUS(raw) : -1, std::string(o.begin(), o.end())};
+  const quarvel::test::TProgramRun run =
+      quarvel::test::RunProgram(QUARVEL_CLI, quarvel::test::ShellWords("info job " + args));
+  if (err)
+    *err = run.Err;
+  return {run.Status, run.Out};
 }
 
 void WriteJob(const TempRoot& tmp) {

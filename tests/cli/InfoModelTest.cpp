@@ -3,8 +3,7 @@
 #include <gtest/gtest.h>
 #include <nlohmann/json.hpp>
 
-#include <sys/wait.h>
-#include <unistd.h>
+#include "support/TestSystem.h"
 
 #include <cstdio>
 #include <filesystem>
@@ -21,18 +20,9 @@ struct RunResult {
 };
 
 RunResult RunCli(const std::string& args) {
-  RunResult r;
-  const std::string command = std::string(QUARVEL_CLI) + " " + args + " 2>&1";
-  FILE* pipe = popen(command.c_str(), "r");
-  if (pipe == nullptr)
-    return r;
-  char buffer[4096];
-  size_t n;
-  while ((n = fread(buffer, 1, sizeof buffer, pipe)) > 0)
-    r.Out.append(buffer, n);
-  const int status = pclose(pipe);
-  r.ExitCode = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-  return r;
+  const quarvel::test::TProgramRun run = quarvel::test::RunProgram(
+      QUARVEL_CLI, quarvel::test::ShellWords(args), {}, "", /*mergeErrors=*/true);
+  return {run.Status, run.Out};
 }
 
 class InfoModel : public ::testing::Test {

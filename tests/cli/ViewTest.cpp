@@ -4,14 +4,13 @@
 #include "image/Image.h"
 #include "output/KXFile.h"
 #include "output/Readers.h"
+#include "support/TestSystem.h"
 
 #include <gtest/gtest.h>
 
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
-#include <sys/wait.h>
-#include <unistd.h>
 
 namespace quarvel {
 namespace {
@@ -24,16 +23,10 @@ struct TRun {
   std::string Err;
 };
 
-TRun RunCli(const std::string& args, const fs::path& dir) {
-  const fs::path out = dir / "stdout.txt", err = dir / "stderr.txt";
-  const std::string command = std::string("'") + QUARVEL_CLI + "' " + args + " >'" + out.string() +
-                              "' 2>'" + err.string() + "'";
-  const int raw = std::system(command.c_str());
-  TRun run;
-  run.Status = WIFEXITED(raw) ? WEXITSTATUS(raw) : -1;
-  run.Out = ReadWholeFile(out.string());
-  run.Err = ReadWholeFile(err.string());
-  return run;
+TRun RunCli(const std::string& args, const fs::path& /*dir*/) {
+  const quarvel::test::TProgramRun run =
+      quarvel::test::RunProgram(QUARVEL_CLI, quarvel::test::ShellWords(args));
+  return {run.Status, run.Out, run.Err};
 }
 
 // Width, height and colour type from a PNG's IHDR chunk.
