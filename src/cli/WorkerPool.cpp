@@ -87,7 +87,10 @@ std::vector<TOutcome> TWorkerPool::Run(const std::vector<std::string>& names,
     w.Pending.append(buffer, static_cast<size_t>(n));
     size_t end;
     while ((end = w.Pending.find('\n')) != std::string::npos) {
-      handleLine(w, w.Pending.substr(0, end));
+      // On Windows a worker's standard output is in text mode: its lines end with "\r\n",
+      // and the CR would reach the user's terminal twice over.
+      const size_t length = end > 0 && w.Pending[end - 1] == '\r' ? end - 1 : end;
+      handleLine(w, w.Pending.substr(0, length));
       w.Pending.erase(0, end + 1);
     }
     return true;

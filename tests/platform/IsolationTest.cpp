@@ -126,9 +126,12 @@ TEST(Isolation, TheOutcomeSaysHowTheRunEnded) {
     const bool stop = c.Stop;
     const TIsolatedOutcome outcome =
         worker.Run(std::to_string(i), 0, limits, [stop] { return stop; });
-    EXPECT_EQ(outcome.End, c.End);
+    // AddressSanitizer catches a bad address itself, reports it and ends the worker with
+    // its own status: an end of another kind, with nothing to name.
+    const bool caught = Sanitized && c.Text == "Segmentation fault";
+    EXPECT_EQ(outcome.End, caught ? TIsolatedEnd::Other : c.End);
     EXPECT_EQ(outcome.Bytes, c.Bytes);
-    EXPECT_EQ(outcome.Text, c.Text);
+    EXPECT_EQ(outcome.Text, caught ? "" : c.Text);
   }
 }
 
