@@ -15,7 +15,7 @@
 # The libraries are built under `nice -n 19` with QUARVEL_WINDOWS_JOBS (2) jobs: the
 # machine is shared. CLI11, nlohmann-json, xxhash and stb are header-only and are taken
 # from their Debian packages in /usr/include.
-set -euo pipefail
+set -eEuo pipefail
 cd "$(dirname "$0")/.."
 source_dir=$PWD
 
@@ -31,6 +31,9 @@ triplet=x86_64-w64-mingw32
 libraries=(libpng1.6 libjpeg-turbo zlib assimp googletest fltk1.3)
 
 log() { echo "windows.sh: $*" >&2; }
+# A step that fails says which it was: under `set -e` a command's own silence would
+# otherwise end the run with nothing to go on. (Once per failure: subshells inherit it.)
+trap 'status=$?; [[ $- != *e* || "$BASHPID" != "$$" ]] || log "stopped at line $LINENO (status $status): $BASH_COMMAND"' ERR
 
 # --- 1. Packages ---
 packages=(
@@ -327,7 +330,8 @@ export WINEDEBUG=${WINEDEBUG:--all}
 display_file=$(mktemp)
 Xvfb -displayfd 3 -screen 0 1280x1024x24 -nolisten tcp 3>"$display_file" >/dev/null 2>&1 &
 xvfb_pid=$!
-trap 'kill "$xvfb_pid" 2>/dev/null || true; rm -f "$display_file"' EXIT
+# Wine's programs are ended before their X server, whichever way the run ends.
+trap 'wineserver -k 2>/dev/null || true; kill "$xvfb_pid" 2>/dev/null || true; rm -f "$display_file"' EXIT
 for _ in $(seq 100); do
   [ -s "$display_file" ] && break
   sleep 0.1
@@ -346,7 +350,7 @@ done
 # terminal: the stop requests of test_platform run again on one made by script(1)
 # (QUARVEL_TEST_CONSOLE makes a missing console a failure there, not a skip).
 log "test_platform's stop requests under Wine, on a terminal"
-(cd "$build_dir/tests" && QUARVEL_TEST_CONSOLE=1 timeout -k 5 600 script -qefc \
+(cd "$build_dir/tests" && QUARVEL_TEST_CONSOLE=1 SHELL=/bin/bash timeout -k 5 600 script -qefc \
   "wine ./test_platform.exe --gtest_filter=ChildProcess.* --gtest_brief=1" /dev/null \
   >"$build_dir/console-test.log" 2>&1) || {
   log "the stop requests failed under Wine (the terminal's transcript: $build_dir/console-test.log)"
@@ -378,23 +382,39 @@ mkdir -p "$stop_dir/out/units"
   ./test_platform.exe --gtest_filter=DISABLED_Child.HoldsTheLock \
   --gtest_also_run_disabled_tests >"$stop_dir/holder.log" 2>&1) &
 holder=$!
-wait_until() {
-  for _ in $(seq 1200); do
+# Waits (at most 5 minutes) until a test holds, or fails at once when the process it
+# waits on has ended: a wait that fails says what it waited for and what was said.
+wait_for() {
+  local what=$1 pid=$2 said=$3
+  shift 3
+  for _ in $(seq 600); do
     if "$@"; then return 0; fi
+    if ! kill -0 "$pid" 2>/dev/null; then
+      "$@" && return 0
+      break
+    fi
     sleep 0.5
   done
-  return 1
+  log "Ctrl-C: no $what; $said said:"
+  sed 's/\x1b\[[0-9;?]*[A-Za-z]//g' "$said" | tr -d '\r' | tail -n 20 >&2
+  exit 1
 }
 has_temporaries() { [ -n "$(find "$stop_dir/out" -name '*.tmp-*' 2>/dev/null)" ]; }
-wait_until grep -q "child holds" "$stop_dir/holder.log"
+wait_for "lock held by the test program" "$holder" "$stop_dir/holder.log" \
+  grep -q "child holds" "$stop_dir/holder.log"
 mkfifo "$stop_dir/keys"
 exec 9<>"$stop_dir/keys"
-timeout -k 5 600 script -qefc "wine $build_dir/quarvel-cli.exe render units/tank units/walker \
-  --root examples --out $stop_dir/out; echo \$? >$stop_dir/status" /dev/null \
+# script(1) runs the command with $SHELL, and the Ctrl-C reaches that shell too: bash
+# waits for the render's own end before it goes on (dash, /bin/sh, would end at once and
+# never write the status), so bash it is, whatever the caller's SHELL.
+SHELL=/bin/bash timeout -k 5 600 script -qefc "wine $build_dir/quarvel-cli.exe render \
+  units/tank units/walker --root examples --out $stop_dir/out; echo \$? >$stop_dir/status" /dev/null \
   <"$stop_dir/keys" >"$stop_dir/render.log" 2>&1 &
-wait_until has_temporaries
+render=$!
+wait_for "render waiting for the lock" "$render" "$stop_dir/render.log" has_temporaries
 printf '\003' >&9
-wait_until test -s "$stop_dir/status" || true
+wait_for "end of the render after Ctrl-C" "$render" "$stop_dir/render.log" \
+  test -s "$stop_dir/status"
 exec 9>&-
 kill "$holder" 2>/dev/null || true
 wait "$holder" 2>/dev/null || true
