@@ -1,5 +1,6 @@
 // Isolated runs (platform/Platform.h) on POSIX systems: a forked worker, a pipe for the
 // requests and one for the answers, rlimit for memory, poll for the time limit.
+#include "platform/IsolatedAnswers.h"
 #include "platform/IsolatedFunctions.h"
 #include "platform/Platform.h"
 
@@ -46,10 +47,7 @@ constexpr int WorkerOutOfMemory = 65;
 constexpr int WorkerCannotAnswer = 66;
 
 // A request is its length (8 bytes, this machine's order: both ends are one program)
-// and its bytes; an answer is a kind, the length and the bytes.
-constexpr char AnswerDone = 'D';
-constexpr char AnswerRefused = 'R';
-constexpr size_t AnswerHeadBytes = 1 + sizeof(uint64_t);
+// and its bytes; an answer is as IsolatedAnswers.h says.
 
 // Writes a head and a body in one call where the pipe takes both at once: the other end
 // then wakes once for the two, not once for each.
@@ -143,11 +141,8 @@ void CloseInherited(int requests, int answers) {
     } catch (...) {
       said = {true, ""};
     }
-    char head[AnswerHeadBytes];
-    head[0] = said.Refused ? AnswerRefused : AnswerDone;
-    const uint64_t length = said.Bytes.size();
-    std::memcpy(head + 1, &length, sizeof length);
-    if (!WriteAll(answers, head, sizeof head, said.Bytes.data(), said.Bytes.size()))
+    const auto head = isolated::AnswerHead(said);
+    if (!WriteAll(answers, head.data(), head.size(), said.Bytes.data(), said.Bytes.size()))
       ::_exit(WorkerCannotAnswer);
   }
 }
@@ -311,9 +306,7 @@ TIsolatedOutcome TIsolatedWorker::Run(const std::string& request, uint64_t gener
   // Waits for the answer, the end of the worker, the time limit or a stop request.
   const auto start = std::chrono::steady_clock::now();
   const auto limit = std::chrono::duration<double>(limits.Seconds);
-  char head[AnswerHeadBytes];
-  size_t headRead = 0;
-  size_t bytesRead = 0;
+  isolated::TAnswerReader answer(outcome.Bytes, limits.MaxAnswerBytes);
   for (;;) {
     const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
         limit - (std::chrono::steady_clock::now() - start));
@@ -322,32 +315,20 @@ TIsolatedOutcome TIsolatedWorker::Run(const std::string& request, uint64_t gener
                           ? ::poll(&end, 1, static_cast<int>(std::min<int64_t>(left.count(), 100)))
                           : 0;
     if (ready > 0) {
-      const bool inHead = headRead < sizeof head;
-      const ssize_t n = inHead ? ::read(worker.Answers, head + headRead, sizeof head - headRead)
-                               : ::read(worker.Answers, outcome.Bytes.data() + bytesRead,
-                                        outcome.Bytes.size() - bytesRead);
+      const ssize_t n = ::read(worker.Answers, answer.Next(), answer.Wanted());
       if (n == 0 || (n < 0 && errno != EINTR && errno != EAGAIN))
         break; // the pipe closed before the whole answer: the worker is gone
       if (n < 0)
         continue;
-      if (inHead) {
-        headRead += static_cast<size_t>(n);
-        if (headRead < sizeof head)
-          continue;
-        uint64_t length = 0;
-        std::memcpy(&length, head + 1, sizeof length);
-        if (length > limits.MaxAnswerBytes) {
-          worker.KillAndReap();
-          outcome.End = TIsolatedEnd::TooLarge;
-          return outcome;
-        }
-        outcome.Bytes.resize(static_cast<size_t>(length));
-      } else {
-        bytesRead += static_cast<size_t>(n);
+      const auto state = answer.Took(static_cast<size_t>(n));
+      if (state == isolated::TAnswerReader::TState::TooLarge) {
+        worker.KillAndReap();
+        outcome.End = TIsolatedEnd::TooLarge;
+        return outcome;
       }
-      if (bytesRead == outcome.Bytes.size()) {
+      if (state == isolated::TAnswerReader::TState::Whole) {
         // The whole answer: the worker waits for the next request.
-        outcome.End = head[0] == AnswerRefused ? TIsolatedEnd::Refused : TIsolatedEnd::Done;
+        outcome.End = answer.End();
         return outcome;
       }
       continue;

@@ -31,6 +31,7 @@
 #include <psapi.h>
 #include <shellapi.h>
 
+#include "platform/IsolatedAnswers.h"
 #include "platform/IsolatedFunctions.h"
 #include "platform/Platform.h"
 #include "platform/Win32Internal.h"
@@ -63,10 +64,8 @@ constexpr DWORD WorkerOutOfMemory = 65;
 constexpr DWORD WorkerCannotAnswer = 66;
 constexpr DWORD WorkerAborted = 0xC0000409;
 
+// Said once, when the worker is ready; its answers are as IsolatedAnswers.h says.
 constexpr char AnswerReady = 'S';
-constexpr char AnswerDone = 'D';
-constexpr char AnswerRefused = 'R';
-constexpr size_t AnswerHeadBytes = 1 + sizeof(uint64_t);
 
 // How long a worker may take to start and say it is ready: far more than it needs on a
 // loaded machine, to tell a worker that cannot start from one that is slow to.
@@ -152,11 +151,8 @@ HANDLE PipeNamed(const wchar_t* text) {
     } catch (...) {
       said = {true, ""};
     }
-    char head[AnswerHeadBytes];
-    head[0] = said.Refused ? AnswerRefused : AnswerDone;
-    const uint64_t length = said.Bytes.size();
-    std::memcpy(head + 1, &length, sizeof length);
-    if (!WriteAll(answers, head, sizeof head) ||
+    const auto head = isolated::AnswerHead(said);
+    if (!WriteAll(answers, head.data(), head.size()) ||
         !WriteAll(answers, said.Bytes.data(), said.Bytes.size()))
       Leave(WorkerCannotAnswer);
   }
@@ -487,37 +483,22 @@ TIsolatedOutcome TIsolatedWorker::Run(const std::string& request, uint64_t gener
   const auto deadline = std::chrono::steady_clock::now() +
                         std::chrono::duration_cast<std::chrono::steady_clock::duration>(
                             std::chrono::duration<double>(limits.Seconds));
-  char head[AnswerHeadBytes];
-  size_t headRead = 0;
-  size_t bytesRead = 0;
+  isolated::TAnswerReader answer(outcome.Bytes, limits.MaxAnswerBytes);
   TWait wait = TWait::Read;
   for (;;) {
-    const bool inHead = headRead < sizeof head;
     size_t got = 0;
-    wait = inHead ? worker.ReadSome(head + headRead, sizeof head - headRead, got, deadline,
-                                    stopRequested)
-                  : worker.ReadSome(outcome.Bytes.data() + bytesRead,
-                                    outcome.Bytes.size() - bytesRead, got, deadline, stopRequested);
+    wait = worker.ReadSome(answer.Next(), answer.Wanted(), got, deadline, stopRequested);
     if (wait != TWait::Read)
       break;
-    if (inHead) {
-      headRead += got;
-      if (headRead < sizeof head)
-        continue;
-      uint64_t length = 0;
-      std::memcpy(&length, head + 1, sizeof length);
-      if (length > limits.MaxAnswerBytes) {
-        worker.KillAndReap();
-        outcome.End = TIsolatedEnd::TooLarge;
-        return outcome;
-      }
-      outcome.Bytes.resize(static_cast<size_t>(length));
-    } else {
-      bytesRead += got;
+    const auto state = answer.Took(got);
+    if (state == isolated::TAnswerReader::TState::TooLarge) {
+      worker.KillAndReap();
+      outcome.End = TIsolatedEnd::TooLarge;
+      return outcome;
     }
-    if (bytesRead == outcome.Bytes.size()) {
+    if (state == isolated::TAnswerReader::TState::Whole) {
       // The whole answer: the worker waits for the next request.
-      outcome.End = head[0] == AnswerRefused ? TIsolatedEnd::Refused : TIsolatedEnd::Done;
+      outcome.End = answer.End();
       return outcome;
     }
   }
