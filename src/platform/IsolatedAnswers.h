@@ -8,6 +8,7 @@
 #include <array>
 #include <cstdint>
 #include <cstring>
+#include <optional>
 
 namespace quarvel::platform::isolated {
 
@@ -27,32 +28,30 @@ inline std::array<char, AnswerHeadBytes> AnswerHead(const TIsolatedAnswer& said)
 // then tell Took how many came.
 class TAnswerReader {
 public:
-  enum class TState { More, TooLarge, Whole };
-
   TAnswerReader(std::string& bytes, uint64_t maxBytes) : Bytes(bytes), MaxBytes(maxBytes) {}
 
   char* Next() { return InHead() ? Head.data() + HeadRead : Bytes.data() + BytesRead; }
   size_t Wanted() const { return InHead() ? Head.size() - HeadRead : Bytes.size() - BytesRead; }
 
-  // The worker's length is checked before anything is allocated for it: a worker that
-  // misbehaves must not make the caller run out of memory.
-  TState Took(size_t n) {
+  // How the run ends once the answer is whole (Done or Refused) or too long (TooLarge,
+  // the worker is to be ended); nothing while more is to come. The worker's length is
+  // checked before anything is allocated for it: a worker that misbehaves must not make
+  // the caller run out of memory.
+  std::optional<TIsolatedEnd> Took(size_t n) {
     if (InHead()) {
       HeadRead += n;
       if (InHead())
-        return TState::More;
+        return std::nullopt;
       uint64_t length = 0;
       std::memcpy(&length, Head.data() + 1, sizeof length);
       if (length > MaxBytes)
-        return TState::TooLarge;
+        return TIsolatedEnd::TooLarge;
       Bytes.resize(static_cast<size_t>(length));
     } else {
       BytesRead += n;
     }
-    return BytesRead == Bytes.size() ? TState::Whole : TState::More;
-  }
-
-  TIsolatedEnd End() const {
+    if (BytesRead < Bytes.size())
+      return std::nullopt;
     return Head[0] == AnswerRefused ? TIsolatedEnd::Refused : TIsolatedEnd::Done;
   }
 

@@ -320,15 +320,11 @@ TIsolatedOutcome TIsolatedWorker::Run(const std::string& request, uint64_t gener
         break; // the pipe closed before the whole answer: the worker is gone
       if (n < 0)
         continue;
-      const auto state = answer.Took(static_cast<size_t>(n));
-      if (state == isolated::TAnswerReader::TState::TooLarge) {
-        worker.KillAndReap();
-        outcome.End = TIsolatedEnd::TooLarge;
-        return outcome;
-      }
-      if (state == isolated::TAnswerReader::TState::Whole) {
-        // The whole answer: the worker waits for the next request.
-        outcome.End = answer.End();
+      if (const auto ended = answer.Took(static_cast<size_t>(n))) {
+        // TooLarge ends the worker; after a whole answer it waits for the next request.
+        if (*ended == TIsolatedEnd::TooLarge)
+          worker.KillAndReap();
+        outcome.End = *ended;
         return outcome;
       }
       continue;

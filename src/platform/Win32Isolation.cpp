@@ -490,15 +490,11 @@ TIsolatedOutcome TIsolatedWorker::Run(const std::string& request, uint64_t gener
     wait = worker.ReadSome(answer.Next(), answer.Wanted(), got, deadline, stopRequested);
     if (wait != TWait::Read)
       break;
-    const auto state = answer.Took(got);
-    if (state == isolated::TAnswerReader::TState::TooLarge) {
-      worker.KillAndReap();
-      outcome.End = TIsolatedEnd::TooLarge;
-      return outcome;
-    }
-    if (state == isolated::TAnswerReader::TState::Whole) {
-      // The whole answer: the worker waits for the next request.
-      outcome.End = answer.End();
+    if (const auto ended = answer.Took(got)) {
+      // TooLarge ends the worker; after a whole answer it waits for the next request.
+      if (*ended == TIsolatedEnd::TooLarge)
+        worker.KillAndReap();
+      outcome.End = *ended;
       return outcome;
     }
   }
