@@ -17,24 +17,6 @@
 
 namespace quarvel::platform {
 
-int LastError() {
-  return errno;
-}
-void SetLastError(int code) {
-  errno = code;
-}
-std::string ErrorText(int code) {
-  return std::strerror(code);
-}
-const int ErrorNoSpace = ENOSPC;
-const int ErrorNotFound = ENOENT;
-const int ErrorWouldBlock = EWOULDBLOCK;
-const int ErrorIsFolder = EISDIR;
-const int ErrorNotFolder = ENOTDIR;
-const int ErrorInvalid = EINVAL;
-const int ErrorInterrupted = EINTR;
-const int ErrorIsLink = ELOOP;
-
 // --- Files ---
 
 namespace {
