@@ -2,13 +2,7 @@
 // the lock, the program's path, the machine's key. Names are UTF-8 inside the program
 // and UTF-16 at every Win32 call; failures leave an errno value, as on POSIX, so that
 // messages read the same on both systems.
-#ifndef WIN32_LEAN_AND_MEAN
-#define WIN32_LEAN_AND_MEAN
-#endif
-#ifndef NOMINMAX
-#define NOMINMAX
-#endif
-#include <windows.h>
+#include "platform/Win32Headers.h"
 
 #include <psapi.h>
 #include <shellapi.h>

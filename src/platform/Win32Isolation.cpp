@@ -16,13 +16,7 @@
 // of a process, which under load (or Wine) takes longer than a run's limit in the tests.
 // The answers come on a named pipe read with overlapped I/O, which can be waited on
 // together with the worker's process and a timeout; the requests on an anonymous pipe.
-#ifndef WIN32_LEAN_AND_MEAN
-#define WIN32_LEAN_AND_MEAN
-#endif
-#ifndef NOMINMAX
-#define NOMINMAX
-#endif
-#include <windows.h>
+#include "platform/Win32Headers.h"
 
 // GetProcessMemoryInfo from kernel32 (K32GetProcessMemoryInfo), not psapi.dll.
 #ifndef PSAPI_VERSION

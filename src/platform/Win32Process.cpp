@@ -5,13 +5,7 @@
 // the session counts as SignalTerminate too. Anonymous pipes cannot be waited on
 // together with an event, so WaitForOutput looks at the children's pipes a few times a
 // second and otherwise waits on the event a stop request sets.
-#ifndef WIN32_LEAN_AND_MEAN
-#define WIN32_LEAN_AND_MEAN
-#endif
-#ifndef NOMINMAX
-#define NOMINMAX
-#endif
-#include <windows.h>
+#include "platform/Win32Headers.h"
 
 #include "platform/AbruptEnd.h"
 #include "platform/Platform.h"
