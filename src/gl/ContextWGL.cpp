@@ -15,18 +15,12 @@
 // There is one candidate: Windows picks the driver (the GPU's, or Mesa's opengl32.dll
 // put beside the program, which it loads first). Microsoft's own "GDI Generic" OpenGL
 // 1.1, what a machine without a GPU driver has, draws no shaders and is refused.
-#ifndef WIN32_LEAN_AND_MEAN
-#define WIN32_LEAN_AND_MEAN
-#endif
-#ifndef NOMINMAX
-#define NOMINMAX
-#endif
 // The build defines these for gl.h, which would otherwise include windows.h in every
 // file of the GL side; here windows.h comes first and defines them its own way.
 #undef WINGDIAPI
 #undef APIENTRY
 #undef CALLBACK
-#include <windows.h>
+#include "platform/Win32Headers.h"
 
 #include "gl/Context.h"
 
