@@ -279,6 +279,13 @@ std::vector<std::string> WriteSet(const std::vector<TSource>& files, const TSetL
     const std::string& name = *files[i].Name;
     if (calls.Rename(staged[i].Temporary, name) == 0) {
       staged[i].Temporary.clear();
+      // The guard was for the temporary, which is gone. Held open under the file's own
+      // name, it would keep Windows from putting the old file back there should a later
+      // rename fail (a file that is open cannot be replaced).
+      if (staged[i].Guard != NoFile) {
+        platform::Close(staged[i].Guard);
+        staged[i].Guard = NoFile;
+      }
       continue;
     }
     const int err = LastError();
