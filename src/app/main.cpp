@@ -41,6 +41,9 @@ int main(int argc, char** argv) {
   quarvel::platform::ServeIfIsolatedWorker();
   CLI::App cli{"Quarvel: previews OBJ models and scene files and renders them into 2.5D sprites",
                "quarvel"};
+  // CLI11 on Windows also takes "/name" for an option, so a path such as /work/unit.obj
+  // would be read as one; options are "--name" on every system.
+  cli.allow_windows_style_options(false);
   cli.set_version_flag("--version", std::string("quarvel ") + QUARVEL_VERSION);
   std::string root;
   std::string snapshot;

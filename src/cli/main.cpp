@@ -19,6 +19,10 @@ int main(int argc, char** argv) {
   CLI::App app{"Quarvel: renders Wavefront OBJ models into paletted 2.5D sprites "
                "(2P5D files or KXZ containers with .p16 palettes).",
                "quarvel-cli"};
+  // CLI11 on Windows also takes "/name" for an option, so a path such as /work/unit.kxz
+  // would be read as one; options are "--name" on every system. Set before the
+  // sub-commands are made, which copy it.
+  app.allow_windows_style_options(false);
   app.set_version_flag("--version", std::string("quarvel-cli ") + QUARVEL_VERSION);
   app.require_subcommand(1);
   app.footer("Exit status: 0 when everything succeeded (every job rendered or up to date); 1 "

@@ -110,9 +110,12 @@ std::vector<std::string> StaleOutputs(const TOutputSet& set) {
       found.emplace_back(name->Angle, file);
   }
   std::sort(found.begin(), found.end());
+  // Named as the program names every output, with '/' (path / file would put the
+  // system's own separator before the file on Windows: out/units\tank_2.kxz).
+  const std::string folder = Utf8Of(path.parent_path());
   std::vector<std::string> names;
   for (const auto& [angle, file] : found)
-    names.push_back(path.parent_path().empty() ? file : Utf8Of(path.parent_path() / PathOf(file)));
+    names.push_back(JoinPath(folder, file));
   return names;
 }
 

@@ -221,6 +221,11 @@ const aiScene& ImportWithAssimp(Assimp::Importer& importer, const std::string& r
   if (in == nullptr) {
     // Assimp's message may quote the file's own bytes.
     std::string why = Printable(importer.GetErrorString(), 200);
+    // Assimp catches what its reader throws and keeps only the text: an allocation that
+    // failed (a count in a damaged file, past the trial's memory limit) is a bare name.
+    if (why == "std::bad_alloc")
+      why = "Assimp ran out of memory reading it (std::bad_alloc); the file is damaged or too "
+            "large for this program";
     // Assimp tries a missing file under several names; the first two refusals tell why.
     std::vector<std::string> shownRefusals;
     for (const std::string& refusal : io->Refusals)

@@ -364,9 +364,9 @@ TEST(DepfileAndReport, ListEveryInputEscapedAndEveryJobsOutcome) {
   const std::string esc = [&] {
     std::string s;
     for (const char c : root) {
-      if (c == ' ' || c == '#' || c == '\\')
+      if (c == ' ' || c == '#' || c == ':') // a drive's colon on Windows, so that Make reads it
         s += '\\';
-      s += c;
+      s += c == '\\' ? '/' : c; // names are written with '/' on every system
     }
     return s;
   }();
@@ -455,6 +455,8 @@ TEST(Depfile, NinjaAndMakeRecordExactlyTheJobsFilesAndRebuildOnlyTheirJob) {
 // A name Make or Ninja would read as other names or as syntax fails --depfile, showing the
 // name escaped, and leaves no dependency file, not even an earlier run's.
 TEST(Depfile, NamesNoReaderCanHoldAreRefused) {
+  if (!quarvel::test::HasAnyByteNames)
+    GTEST_SKIP() << "this system's file names cannot hold the bytes this case is about";
   TempRoot tmp("batch");
   WriteTexturedBox(tmp, "root/box");
   const std::pair<std::string, std::string> cases[] = {

@@ -98,6 +98,8 @@ TEST(InfoJobCommand, JsonSurvivesBytesThatAreNotUtf8) {
   // Each text reaches the JSON output: a settings line (in a warning), lines of a binary
   // include (warnings), a folder name (a model name). Invalid bytes are replaced or
   // escaped; the output is always one valid JSON object.
+  if (!quarvel::test::HasAnyByteNames)
+    GTEST_SKIP() << "this system's file names cannot hold the bytes this case is about";
   TempRoot tmp("info");
   tmp.Write("m\xfe/box.obj", "v 0 0 0\nv 1 0 0\nv 0 1 0\nf 1 2 3\n");
   tmp.Write("bin.dat", std::string("\x89PNG\r\n\x1a\n\xfe\xff\x00\x01 junk\n\xc3\x28\n", 20));

@@ -72,7 +72,8 @@ protected:
     sheet.DepthPlane = {0, 200, 0, 0, 0, 0, 0, 0, 100, 0, 0, 0};
     sheet.Palette[5] = MakeEntry(248, 128, 96, 0);
     sheet.Palette[6] = MakeEntry(32, 96, 32, 0);
-    const std::string name = (Dir / "Tree_0.kxz").string();
+    // With '/', as the program names files back on every system.
+    const std::string name = (Dir / "Tree_0.kxz").generic_string();
     WriteKXZ(name, sheet);
     return name;
   }
@@ -87,7 +88,7 @@ TEST_F(ViewCommand, ContainerPicturesAndText) {
   EXPECT_EQ(run.Out, kxz +
                          ": sprite container, mode 'Z', 2 frames of 3 x 2 pixels\n"
                          "  palette " +
-                         (Dir / "Tree_0.p16").string() +
+                         (Dir / "Tree_0.p16").generic_string() +
                          "\n"
                          "  frame 0: 2 x 2 at (0, -1), 16 bytes of data\n"
                          "  frame 1: 3 x 2 at (-1, -1), 12 bytes of data\n"
@@ -159,10 +160,11 @@ TEST_F(ViewCommand, GoldenSheet) {
   if (!fs::exists(raw))
     GTEST_SKIP() << "no golden data";
   const TAngleSheet sheet = Read2P5D(raw.string());
-  TRun run = RunCli("view '" + raw.string() + "' --out '" + Dir.string() + "'", Dir);
+  TRun run = RunCli("view '" + raw.generic_string() + "' --out '" + Dir.string() + "'", Dir);
   ASSERT_EQ(run.Status, 0) << run.Err;
-  EXPECT_EQ(run.Out.rfind(raw.string() + ": 2P5D sheet, " + std::to_string(sheet.FrameCount()) +
-                              " frames of " + std::to_string(sheet.FrameWidth) + " x " +
+  EXPECT_EQ(run.Out.rfind(raw.generic_string() + ": 2P5D sheet, " +
+                              std::to_string(sheet.FrameCount()) + " frames of " +
+                              std::to_string(sheet.FrameWidth) + " x " +
                               std::to_string(sheet.Height) + " pixels\n  frame 0: ",
                           0),
             0u)

@@ -277,6 +277,25 @@ TEST(SceneFile, BrokenPLYHeadersAreRefusedBeforeAssimpReadsThem) {
       {head + faces + "end_header\n" + data + "{\"asset\": 1}\n",
        "the PLY text data holds something that is not a number"},
       {head + "\n" + faces + "end_header\n" + data, "line 7 of the PLY header is empty"},
+      {"ply\nformat ascii 1.0\n\x01\r" + head.substr(21) + faces + "end_header\n" + data,
+       "the PLY header holds a carriage return or form feed inside a line"},
+      // Assimp reserves a list's values once it has read the count. A face a few values
+      // short is still read; a count no line could hold is refused, also the one read from
+      // the last line again, which Assimp does for every instance past the end.
+      {head + faces + "end_header\n0 0 0\n1 0 0\n0 1 0\n4 0 1 2\n", ""},
+      {head + faces + "end_header\r\n0 0 0\r\n1 0 0\r\n0 1 0\r\n3 0 1 2", ""},
+      {"ply\nformat binary_big_endian 1.0\nelement vertex 3\nproperty uchar x\n" + faces +
+           "end_header\n" + std::string("\0\1\2\3\0\0\0\0\0\0\0\1\0\0\0\2", 16),
+       ""},
+      {head + faces + "end_header\n0 0 0\n1 0 0\n0 1 0\n999999999 0 1 2\n",
+       "the lists of the PLY data count 999999999 values by line 4, more than a file of 188 bytes "
+       "holds"},
+      {head + faces + "end_header\n0 0 0\n1 0 0\n700000000 0 0\n",
+       "the lists of the PLY data count 700000000 values by line 3, more than a file of 180 bytes "
+       "holds"},
+      {"ply\nformat binary_little_endian 1.0\nelement vertex 1\nproperty float x\n" + faces +
+           "end_header\n" + std::string("\0\0\0\0\xff\xff\xff\x7f", 8),
+       "a list in the PLY data counts 255 values, more than the file holds"},
   };
   std::vector<std::string> warnings;
   for (const Case& c : cases) {

@@ -28,6 +28,9 @@ extern const bool TrialHooksReachTheChild;
 // Whether two names that differ only in letter case can name two files in one folder (not
 // on Windows' file systems, nor under Wine).
 extern const bool HasCaseDistinctNames;
+// Whether a file name can hold any byte but '/' and NUL (bytes that are not UTF-8, tabs,
+// control bytes): Windows' names are UTF-16 and refuse control characters.
+extern const bool HasAnyByteNames;
 // Whether this is the Windows build: only for the cases skipped there because of a fault of
 // the program on Windows not mended yet (each skip names it).
 extern const bool WindowsBuild;

@@ -21,6 +21,7 @@ const bool HasDeviceFiles = true;
 const bool HasSymbolicLinks = true;
 const bool TrialHooksReachTheChild = true;
 const bool HasCaseDistinctNames = true;
+const bool HasAnyByteNames = true;
 const bool WindowsBuild = false;
 
 int ProcessId() {

@@ -19,6 +19,7 @@ const bool HasDeviceFiles = false;
 const bool HasSymbolicLinks = false;
 const bool TrialHooksReachTheChild = false;
 const bool HasCaseDistinctNames = false;
+const bool HasAnyByteNames = false;
 const bool WindowsBuild = true;
 
 int ProcessId() {
