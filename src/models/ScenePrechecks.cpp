@@ -49,6 +49,12 @@ struct TPLYElement {
   std::vector<TPLYProperty> Properties;
 };
 
+// A count Assimp read as a real number, once converted to 32 bits: negative or too large
+// is as good as unbounded.
+uint64_t CountOfReal(double value) {
+  return value >= 0 && value < 4294967296.0 ? static_cast<uint64_t>(value) : UINT64_MAX;
+}
+
 // A list's count in binary data: `size` bytes in the file's byte order.
 uint64_t PLYBinaryCount(const std::string& bytes, size_t at, TPLYType type, bool bigEndian) {
   uint64_t raw = 0;
@@ -66,7 +72,7 @@ uint64_t PLYBinaryCount(const std::string& bytes, size_t at, TPLYType type, bool
     } else {
       std::memcpy(&value, &raw, 8);
     }
-    return value >= 0 && value < 4294967296.0 ? static_cast<uint64_t>(value) : UINT64_MAX;
+    return CountOfReal(value);
   }
   if (type.Signed && (raw >> (8 * type.Size - 1)) != 0) // negative: as unsigned 32 bits
     return static_cast<uint32_t>(raw | ~((uint64_t{1} << (8 * type.Size)) - 1));
@@ -241,13 +247,10 @@ private:
       cur = Digits64(cur);
     }
     if (value) {
-      // A count read as a real number: negative or too large for 32 bits is as good as
-      // unbounded once Assimp converts it.
       std::string text;
       for (size_t i = start; i < cur; ++i)
         text += At(i) == ',' ? '.' : At(i);
-      const double real = std::strtod(text.c_str(), nullptr);
-      *value = real >= 0 && real < 4294967296.0 ? static_cast<uint64_t>(real) : UINT64_MAX;
+      *value = CountOfReal(std::strtod(text.c_str(), nullptr));
     }
     return true;
   }
